@@ -1,0 +1,41 @@
+// The file unit table: every file the tool reads or writes is opened and closed here, through
+// the interactive open protocol (announcements, missing-file prompts, retries).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace kelvara {
+
+constexpr int kUnitBase = 900;   // entry i has unit 900 + i
+constexpr int kUnitCount = 100;  // units 901 to 1000
+
+void INITFILEUNITS();
+// Opens name with the two-character kind ("BI", "UI", "I ", "BO", "UO", "O ", "F ", "A ", "IO")
+// and returns its unit. Prompts, retries or ends the run itself when the file cannot be opened.
+int OPENFILEUNIT(std::string_view kind, std::string_view name);
+// Closes a unit obtained from OPENFILEUNIT. An output written through a unit reaches its real
+// name only here: until then it lives in a hidden file beside it.
+void CLOSEFILEUNIT(int unit);
+
+// The open stream of a unit, or nullptr when the unit is not open. Binary units are read and
+// written with fread/fwrite in whole blocks; text units line by line.
+std::FILE* unitStream(int unit);
+// The name under which the unit was opened (after cleaning), "" when not open.
+const std::string& unitName(int unit);
+// Whether the next read of an input unit would find no more bytes.
+bool unitAtEnd(int unit);
+// Rewinds an open unit to its start.
+void rewindUnit(int unit);
+
+// Used by the fatal stop and endRun: closes every open file; outputs not yet finished are
+// removed, so that a failed run leaves no partial file behind and an earlier file of the same
+// name stays as it was.
+void abandonAllUnits();
+
+// Whether path names the same existing file as another (by device and inode).
+bool sameFile(const std::string& a, const std::string& b);
+
+}  // namespace kelvara
