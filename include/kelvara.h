@@ -90,10 +90,138 @@ KELVARA_API void KELVARA_CALL FATALSTOP(void);
 /* (message log section) */
 
 /* ---- Planar geometry ---------------------------------------------------------------- */
-/* (geometry section) */
+/* Single precision unless stated; a routine ending in _8 takes double coordinates. Arrays are
+ * indexed from 1 as a Fortran caller sees them.
+ * A region (INSIDE_POLYGON) holds closed rings in parallel arrays x, y of n entries: a ring of
+ * m vertices occupies m + 2 entries V1, V2, ..., Vm, V1, V2 and the next ring follows directly;
+ * ringEnds(j) is the index of the entry holding the repeated V1 of ring j. A triangle is
+ * n = 5, ringEnds = (4), ringCount = 1. */
+
+/* Angle in degrees (0 to 180) between line 1 (point 1 to 2) and line 2 (point 3 to 4); 0 when
+ * either line is vertical (|dx| < 1.0E-6). */
+KELVARA_API float KELVARA_CALL ANGLE2D(const double *x1, const double *y1, const double *x2,
+                                       const double *y2, const double *x3, const double *y3,
+                                       const double *x4, const double *y4);
+/* Distance between two points; exactly 0 when both differences are below 1.0E-6. The _8 twin
+ * rounds the differences to single precision; its result is single. */
+KELVARA_API float KELVARA_CALL DISTANCE(const float *x1, const float *y1, const float *x2,
+                                        const float *y2);
+KELVARA_API float KELVARA_CALL DISTANCE_8(const double *x1, const double *y1, const double *x2,
+                                          const double *y2);
+/* True when |x1 - x2| < tolerance and |y1 - y2| < tolerance (strictly). */
+KELVARA_API kelvara_logical KELVARA_CALL SAME_POINT(const float *x1, const float *y1,
+                                                    const float *x2, const float *y2,
+                                                    const float *tolerance);
+KELVARA_API kelvara_logical KELVARA_CALL SAME_POINT_8(const double *x1, const double *y1,
+                                                      const double *x2, const double *y2,
+                                                      const double *tolerance);
+/* Product of the side values of test points a and b against the line through points 1 and 2:
+ * > 0 same side, < 0 opposite sides, 0 when either is on the line. The _8 twin rounds the
+ * direction and the point offsets to single precision before the products. */
+KELVARA_API float KELVARA_CALL SAME_SIDE(const float *x1, const float *y1, const float *x2,
+                                         const float *y2, const float *xa, const float *ya,
+                                         const float *xb, const float *yb);
+KELVARA_API float KELVARA_CALL SAME_SIDE_8(const double *x1, const double *y1, const double *x2,
+                                           const double *y2, const double *xa,
+                                           const double *ya, const double *xb,
+                                           const double *yb);
+/* True when point p lies exactly on the infinite line through points 1 and 2. */
+KELVARA_API kelvara_logical KELVARA_CALL INTERSECT_POINT(const float *x1, const float *y1,
+                                                         const float *x2, const float *y2,
+                                                         const float *xp, const float *yp);
+/* True when segments 1-2 and 3-4 cross or touch (collinear segments always count). */
+KELVARA_API kelvara_logical KELVARA_CALL INTERSECT_LINE(const float *x1, const float *y1,
+                                                        const float *x2, const float *y2,
+                                                        const float *x3, const float *y3,
+                                                        const float *x4, const float *y4);
+KELVARA_API kelvara_logical KELVARA_CALL INTERSECT_LINE_8(const double *x1, const double *y1,
+                                                          const double *x2, const double *y2,
+                                                          const double *x3, const double *y3,
+                                                          const double *x4, const double *y4);
+/* Segments 1-2 and 3-4 by their parameters (0 < u <= 1 is on a segment): -1 the lines
+ * coincide, 0 parallel, 3 the crossing is on both segments, 1 on 1-2 only, 2 on 3-4 only,
+ * 4 on neither. */
+KELVARA_API int32_t KELVARA_CALL INTERSECT_LINE_V2(const float *x1, const float *y1,
+                                                   const float *x2, const float *y2,
+                                                   const float *x3, const float *y3,
+                                                   const float *x4, const float *y4);
+/* Intersection (xi, yi) of the infinite lines 1-2 and 3-4; false for two vertical lines or
+ * equal slopes, and then xi, yi are not written. The _8 twin is double throughout. */
+KELVARA_API kelvara_logical KELVARA_CALL INTERSECTION_POINT(const float *x1, const float *y1,
+                                                            const float *x2, const float *y2,
+                                                            const float *x3, const float *y3,
+                                                            const float *x4, const float *y4,
+                                                            float *xi, float *yi);
+KELVARA_API kelvara_logical KELVARA_CALL INTERSECTION_POINT_8(
+    const double *x1, const double *y1, const double *x2, const double *y2, const double *x3,
+    const double *y3, const double *x4, const double *y4, double *xi, double *yi);
+/* True when point (xp, yp) is inside the region x(n), y(n), ringEnds(ringCount) (even-odd
+ * rule along a horizontal probe from xmin - 10; xmin is normally the region's smallest x).
+ * Ends the process (status 1) with an "ERROR - Invalid number of polygons" message when the
+ * rings are used up before the entries. The _8 twin is double throughout. */
+KELVARA_API kelvara_logical KELVARA_CALL INSIDE_POLYGON(const float *xp, const float *yp,
+                                                        const float *x, const float *y,
+                                                        const int32_t *n, const float *xmin,
+                                                        const int32_t *ringEnds,
+                                                        const int32_t *ringCount);
+KELVARA_API kelvara_logical KELVARA_CALL INSIDE_POLYGON_8(const double *xp, const double *yp,
+                                                          const double *x, const double *y,
+                                                          const int32_t *n, const double *xmin,
+                                                          const int32_t *ringEnds,
+                                                          const int32_t *ringCount);
+/* u(i), v(i) = point i of x(n), y(n) in the frame with origin (x0, y0) whose u axis points
+ * along theta (radians), in single precision. n <= 0 does nothing. */
+KELVARA_API void KELVARA_CALL GEO_SHIFT(const double *x, const double *y, const int32_t *n,
+                                        const double *x0, const double *y0, const float *theta,
+                                        float *u, float *v);
+/* Grid window of the polygon x(n), y(n) in grid-local coordinates (column i covers x from
+ * (i-1)*cellSize to i*cellSize): its extremes and the first/last row and column it touches;
+ * the first ones are raised to 0, the last ones lowered to rowLimit / columnLimit. n <= 0
+ * writes nothing. */
+KELVARA_API void KELVARA_CALL SET_SUB_GRID_AREA(const float *x, const float *y, const int32_t *n,
+                                                const float *cellSize, const int32_t *rowLimit,
+                                                const int32_t *columnLimit, int32_t *firstRow,
+                                                int32_t *firstColumn, int32_t *lastRow,
+                                                int32_t *lastColumn, float *xmin, float *ymin,
+                                                float *xmax, float *ymax);
+/* Flow area, surface width and wetted perimeter below waterLevel of the cross-section segment
+ * (x1, z1)-(x2, z2) (x across the section, z the bed); all 0 when factor <= 0. Width and area
+ * take the sign of x2 - x1. */
+KELVARA_API void KELVARA_CALL HYD_PARAM(const float *x1, const float *z1, const float *x2,
+                                        const float *z2, const float *waterLevel,
+                                        const float *factor, float *area, float *width,
+                                        float *perimeter);
+/* HYD_PARAM for the two halves of the segment, split at its midpoint, each with its factor. */
+KELVARA_API void KELVARA_CALL HYD_PARAM2(const float *x1, const float *z1, const float *factor1,
+                                         const float *x2, const float *z2, const float *factor2,
+                                         const float *waterLevel, float *area1, float *area2,
+                                         float *width1, float *width2, float *perimeter1,
+                                         float *perimeter2);
+/* Water-surface width of a circle of the given radius filled to depth; 0 within 1.0E-5 of
+ * empty or full. */
+KELVARA_API float KELVARA_CALL CIRCLE_WIDTH(const float *radius, const float *depth);
 
 /* ---- Triangle and element interpolation --------------------------------------------- */
-/* (interpolation section) */
+/* Value at (xp, yp) in the triangle x(3), y(3) with vertex values z(3), interpolated along the
+ * line from vertex 3 through the point to the edge 1-2. False, with -99999.0 in result, when
+ * that line is parallel to the edge. Points outside are not extrapolated linearly. The _8 twin
+ * takes double coordinates; z and result stay single. */
+KELVARA_API kelvara_logical KELVARA_CALL INTERPOLATE_TRIANGLE(const float *xp, const float *yp,
+                                                              const float *x, const float *y,
+                                                              const float *z, float *result);
+KELVARA_API kelvara_logical KELVARA_CALL INTERPOLATE_TRIANGLE_8(const double *xp,
+                                                                const double *yp,
+                                                                const double *x,
+                                                                const double *y, const float *z,
+                                                                float *result);
+/* Value at (xp, yp) in a mesh element of vertexCount (3 or 4) vertices x(4), y(4) with values
+ * z(4), a quadrilateral in boundary order; xmin is the element's smallest x. A triangle: false
+ * and result untouched when the point is outside. A quadrilateral: the mean over the triangles
+ * of three of its vertices that hold the point (two inside a convex one), or false and
+ * -99999.0 when none does. Other vertex counts: false, result untouched. */
+KELVARA_API kelvara_logical KELVARA_CALL INTERPOLATE_ELEMENT_8(
+    const double *xp, const double *yp, const double *x, const double *y, const float *z,
+    const int32_t *vertexCount, const double *xmin, float *result);
 
 /* ---- Text line reading and parsing -------------------------------------------------- */
 /* (line parsing section) */
