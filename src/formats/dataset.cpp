@@ -1,0 +1,434 @@
+#include "formats/dataset.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <utility>
+#include <sys/types.h>
+
+#include "fileio/console.h"
+#include "fileio/units.h"
+#include "util/path.h"
+#include "util/text.h"
+
+namespace kelvara {
+namespace {
+
+#if defined(__BYTE_ORDER__) && defined(__ORDER_BIG_ENDIAN__) && \
+    __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool kLittleEndianHost = false;
+#else
+constexpr bool kLittleEndianHost = true;
+#endif
+
+// One fixed work area for the whole module: vector pairs are (de)interleaved and 4-byte flags
+// converted through it in chunks, so no step allocates.
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+alignas(8) unsigned char gChunk[kChunkBytes];
+
+// Flag size (bytes of the status and of each activity flag) per unit, from card 120.
+std::array<std::uint8_t, kUnitCount + 1> gFlagSize = [] {
+    std::array<std::uint8_t, kUnitCount + 1> a{};
+    a.fill(1);
+    return a;
+}();
+
+std::uint8_t& flagSizeOf(int unit) {
+    static std::uint8_t outside = 1;
+    int index = unit - kUnitBase;
+    if (index < 1 || index > kUnitCount) {
+        outside = 1;
+        return outside;
+    }
+    return gFlagSize[static_cast<std::size_t>(index)];
+}
+
+std::uint32_t load32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::int32_t loadInt(const unsigned char* p) {
+    return static_cast<std::int32_t>(load32(p));
+}
+
+float loadFloat(const unsigned char* p) {
+    std::uint32_t bits = load32(p);
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+void store32(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+void storeInt(unsigned char* p, std::int32_t v) { store32(p, static_cast<std::uint32_t>(v)); }
+
+void storeFloat(unsigned char* p, float value) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    store32(p, bits);
+}
+
+// Reverses the bytes of count 4-byte items in place (big-endian hosts only).
+void swapBytes4(void* data, std::size_t count) {
+    auto* p = static_cast<unsigned char*>(data);
+    for (std::size_t i = 0; i < count; ++i, p += 4) {
+        std::swap(p[0], p[3]);
+        std::swap(p[1], p[2]);
+    }
+}
+
+[[noreturn]] void fail(const std::string& text) {
+    consoleLine();
+    consoleLine(text);
+    FATALSTOP();
+}
+
+std::string nameOf(int unit) {
+    const std::string& name = unitName(unit);
+    return name.empty() ? "file unit " + AINTEGER(unit) : name;
+}
+
+std::FILE* streamOf(int unit) {
+    std::FILE* stream = unitStream(unit);
+    if (stream == nullptr) fail("ERROR - File unit " + AINTEGER(unit) + " is not open.");
+    return stream;
+}
+
+// Reads exactly size bytes; false when the file ends first (a read error ends the run).
+bool readBytes(std::FILE* stream, void* data, std::size_t size, const std::string& name) {
+    if (size == 0) return true;
+    std::size_t got = std::fread(data, 1, size, stream);
+    if (got == size) return true;
+    if (std::ferror(stream)) fail("ERROR - Could not read " + name + ".");
+    return false;
+}
+
+void writeBytes(int unit, std::FILE* stream, const void* data, std::size_t size) {
+    if (size == 0) return;
+    if (std::fwrite(data, 1, size, stream) != size) {
+        fail("ERROR - Could not write to " + nameOf(unit) + ".");
+    }
+}
+
+// Reads count little-endian 4-byte reals straight into values.
+bool readReals(std::FILE* stream, float* values, std::size_t count, const std::string& name) {
+    if (!readBytes(stream, values, count * 4, name)) return false;
+    if (!kLittleEndianHost) swapBytes4(values, count);
+    return true;
+}
+
+// Reads count (first, second) pairs of reals into two tables, through the work area.
+bool readPairs(std::FILE* stream, float* first, float* second, std::size_t count,
+               const std::string& name) {
+    constexpr std::size_t kPairsPerChunk = kChunkBytes / 8;
+    for (std::size_t done = 0; done < count;) {
+        std::size_t n = std::min(kPairsPerChunk, count - done);
+        if (!readBytes(stream, gChunk, n * 8, name)) return false;
+        const unsigned char* p = gChunk;
+        if (kLittleEndianHost) {
+            for (std::size_t i = 0; i < n; ++i, p += 8) {
+                std::memcpy(first + done + i, p, 4);
+                std::memcpy(second + done + i, p + 4, 4);
+            }
+        } else {
+            for (std::size_t i = 0; i < n; ++i, p += 8) {
+                first[done + i] = loadFloat(p);
+                second[done + i] = loadFloat(p + 4);
+            }
+        }
+        done += n;
+    }
+    return true;
+}
+
+// Reads count 4-byte flags and keeps 1 for a flag that is 1, 0 for any other.
+bool readWideFlags(std::FILE* stream, std::int8_t* active, std::size_t count,
+                   const std::string& name) {
+    constexpr std::size_t kFlagsPerChunk = kChunkBytes / 4;
+    for (std::size_t done = 0; done < count;) {
+        std::size_t n = std::min(kFlagsPerChunk, count - done);
+        if (!readBytes(stream, gChunk, n * 4, name)) return false;
+        for (std::size_t i = 0; i < n; ++i) {
+            active[done + i] = loadInt(gChunk + 4 * i) == 1 ? 1 : 0;
+        }
+        done += n;
+    }
+    return true;
+}
+
+void writeReals(int unit, std::FILE* stream, const float* values, std::size_t count) {
+    if (kLittleEndianHost) {
+        writeBytes(unit, stream, values, count * 4);
+        return;
+    }
+    constexpr std::size_t kPerChunk = kChunkBytes / 4;
+    for (std::size_t done = 0; done < count;) {
+        std::size_t n = std::min(kPerChunk, count - done);
+        for (std::size_t i = 0; i < n; ++i) storeFloat(gChunk + 4 * i, values[done + i]);
+        writeBytes(unit, stream, gChunk, n * 4);
+        done += n;
+    }
+}
+
+void writePairs(int unit, std::FILE* stream, const float* first, const float* second,
+                std::size_t count) {
+    constexpr std::size_t kPairsPerChunk = kChunkBytes / 8;
+    for (std::size_t done = 0; done < count;) {
+        std::size_t n = std::min(kPairsPerChunk, count - done);
+        unsigned char* p = gChunk;
+        if (kLittleEndianHost) {
+            for (std::size_t i = 0; i < n; ++i, p += 8) {
+                std::memcpy(p, first + done + i, 4);
+                std::memcpy(p + 4, second + done + i, 4);
+            }
+        } else {
+            for (std::size_t i = 0; i < n; ++i, p += 8) {
+                storeFloat(p, first[done + i]);
+                storeFloat(p + 4, second[done + i]);
+            }
+        }
+        writeBytes(unit, stream, gChunk, n * 8);
+        done += n;
+    }
+}
+
+std::string countField(std::int32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%12d", static_cast<int>(value));
+    return text;
+}
+
+const char* timeUnitName(std::int32_t code) {
+    switch (code) {
+        case 1: return "minutes";
+        case 2: return "seconds";
+        case 4: return "days";
+        default: return nullptr;
+    }
+}
+
+void checkCounts(std::int32_t nodeCount, std::int32_t cellCount, const std::string& name) {
+    if (nodeCount < 0 || cellCount < 0) {
+        fail("ERROR - Invalid number of nodes (" + AINTEGER(nodeCount) + ") or cells (" +
+             AINTEGER(cellCount) + ") for " + name + ".");
+    }
+}
+
+}  // namespace
+
+void READ_DAT_HEADER(int unit, DatasetHeader& header, std::int32_t& card,
+                     const std::string& fileName) {
+    std::string name(trimRight(fileName));
+    if (name.empty()) name = nameOf(unit);
+    consoleLine();
+    consoleLine("Reading Header for: " + name);
+
+    std::FILE* stream = streamOf(unit);
+    std::uint8_t& flagSize = flagSizeOf(unit);
+    flagSize = 1;
+    std::int32_t timeUnits = 0;
+    auto truncated = [&name]() {
+        fail("ERROR - Unexpected end of file in " + name + " while reading its header.");
+    };
+
+    unsigned char item[kDatasetNameLength];
+    while (card != kCardStep) {
+        std::size_t got = std::fread(item, 1, 4, stream);
+        if (got == 0) {
+            if (std::ferror(stream)) fail("ERROR - Could not read " + name + ".");
+            break;  // end of file: no step follows
+        }
+        if (got != 4) truncated();
+        card = loadInt(item);
+        switch (card) {
+            case kCardObjectType:
+            case kCardFloatSize:
+            case kCardObjectId:
+            case kCardSflt:
+                if (!readBytes(stream, item, 4, name)) truncated();
+                break;
+            case kCardFlagSize: {
+                if (!readBytes(stream, item, 4, name)) truncated();
+                std::int32_t size = loadInt(item);
+                if (size != 1 && size != 4) {
+                    fail("ERROR - Unsupported flag size " + AINTEGER(size) + " in " + name +
+                         " (1 or 4 expected).");
+                }
+                flagSize = static_cast<std::uint8_t>(size);
+                break;
+            }
+            case kCardBeginScalar: header.isVector = false; break;
+            case kCardBeginVector: header.isVector = true; break;
+            case kCardValueCount:
+                if (!readBytes(stream, item, 4, name)) truncated();
+                header.nodeCount = loadInt(item);
+                break;
+            case kCardCellCount:
+                if (!readBytes(stream, item, 4, name)) truncated();
+                header.cellCount = loadInt(item);
+                break;
+            case kCardName: {
+                if (!readBytes(stream, item, kDatasetNameLength, name)) truncated();
+                std::size_t n = kDatasetNameLength;
+                while (n > 0 && (item[n - 1] == ' ' || item[n - 1] == '\0')) --n;
+                header.datasetName.assign(reinterpret_cast<const char*>(item), n);
+                break;
+            }
+            case kCardReferenceTime:
+                // A status of the flag size, then an 8-byte real: neither is used.
+                if (!readBytes(stream, item, flagSize + 8u, name)) truncated();
+                break;
+            case kCardTimeUnits:
+                if (!readBytes(stream, item, 4, name)) truncated();
+                timeUnits = loadInt(item);
+                break;
+            default: break;  // 200 ends the loop; 210 and unknown cards carry nothing
+        }
+    }
+
+    consoleLine("Number Cells:" + countField(header.cellCount));
+    consoleLine("Number Nodes:" + countField(header.nodeCount));
+    consoleLine("Data Description: " + header.datasetName);
+
+    if (header.nodeCount < 0 || header.cellCount < 0) {
+        fail("ERROR - Negative number of " +
+             std::string(header.nodeCount < 0 ? "nodes" : "cells") + " in the header of " + name +
+             ".");
+    }
+    if (timeUnits != 0) {
+        const char* unitText = timeUnitName(timeUnits);
+        consoleLine();
+        if (unitText != nullptr) {
+            consoleLine("WARNING - The times of " + name + " are in " + unitText +
+                        ", not hours; durations are in " + unitText + " too.");
+        } else {
+            consoleLine("WARNING - The times of " + name + " are in an unknown unit (code " +
+                        AINTEGER(timeUnits) + "), not hours.");
+        }
+    }
+}
+
+void READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
+                   std::int8_t* active, float* values1, float* values2, float& time,
+                   std::int32_t& card) {
+    std::FILE* stream = streamOf(unit);
+    const std::string name = nameOf(unit);
+    checkCounts(nodeCount, cellCount, name);
+    const std::size_t flagSize = flagSizeOf(unit);
+
+    unsigned char item[8];
+    if (!readBytes(stream, item, flagSize + 4, name)) {
+        fail("ERROR - Unexpected end of file in " + name + " while reading a time step.");
+    }
+    const std::int32_t status = flagSize == 1 ? static_cast<std::int8_t>(item[0]) : loadInt(item);
+    time = loadFloat(item + flagSize);
+    const std::string timeText = AREAL(time);
+    consoleLine("Reading data for time " + timeText);
+    auto truncated = [&]() {
+        fail("ERROR - Unexpected end of file in " + name + " while reading the time step at time " +
+             timeText + ".");
+    };
+
+    const auto cells = static_cast<std::size_t>(cellCount);
+    const auto nodes = static_cast<std::size_t>(nodeCount);
+    if (status == 1) {
+        bool ok = flagSize == 1 ? readBytes(stream, active, cells, name)
+                                : readWideFlags(stream, active, cells, name);
+        if (!ok) truncated();
+    }
+    bool ok = isVector ? readPairs(stream, values1, values2, nodes, name)
+                       : readReals(stream, values1, nodes, name);
+    if (!ok) truncated();
+
+    std::size_t got = std::fread(item, 1, 4, stream);
+    if (got == 0) {
+        if (std::ferror(stream)) fail("ERROR - Could not read " + name + ".");
+        card = kCardEnd;
+    } else if (got != 4) {
+        truncated();
+    } else {
+        card = loadInt(item);
+    }
+}
+
+void WRITE_DAT_HEADER(int unit, std::int32_t nodeCount, std::int32_t cellCount,
+                      bool vectorOutput, const std::string& outputName) {
+    std::FILE* stream = streamOf(unit);
+    std::string datasetName(trimRight(FILENAME(outputName)));
+    if (datasetName.size() > kDatasetNameLength) {
+        datasetName.erase(0, datasetName.size() - kDatasetNameLength);
+    }
+    datasetName.resize(kDatasetNameLength, ' ');
+
+    unsigned char bytes[kWrittenHeaderBytes];
+    const std::int32_t items[] = {3000,
+                                  kCardObjectType, 3,
+                                  kCardFloatSize, 4,
+                                  kCardFlagSize, 1,
+                                  vectorOutput ? kCardBeginVector : kCardBeginScalar,
+                                  kCardValueCount, nodeCount,
+                                  kCardCellCount, cellCount,
+                                  kCardName};
+    unsigned char* p = bytes;
+    for (std::int32_t value : items) {
+        storeInt(p, value);
+        p += 4;
+    }
+    std::memcpy(p, datasetName.data(), kDatasetNameLength);
+    writeBytes(unit, stream, bytes, sizeof bytes);
+}
+
+void WRITE_DAT_STEP(int unit, bool vectorOutput, float time, std::int32_t nodeCount,
+                    std::int32_t cellCount, const std::int8_t* active, const float* values1,
+                    const float* values2) {
+    std::FILE* stream = streamOf(unit);
+    checkCounts(nodeCount, cellCount, nameOf(unit));
+    unsigned char lead[9];
+    storeInt(lead, kCardStep);
+    lead[4] = 1;
+    storeFloat(lead + 5, time);
+    writeBytes(unit, stream, lead, sizeof lead);
+    writeBytes(unit, stream, active, static_cast<std::size_t>(cellCount));
+    const auto nodes = static_cast<std::size_t>(nodeCount);
+    if (vectorOutput) {
+        writePairs(unit, stream, values1, values2, nodes);
+    } else {
+        writeReals(unit, stream, values1, nodes);
+    }
+}
+
+void WRITE_DAT_END(int unit) {
+    std::FILE* stream = streamOf(unit);
+    unsigned char bytes[4];
+    storeInt(bytes, kCardEnd);
+    writeBytes(unit, stream, bytes, sizeof bytes);
+}
+
+float VECTOR_MAGNITUDE(float x, float y) {
+    if (std::fabs(x) <= 1.0E-5f && std::fabs(y) <= 1.0E-5f) return 0.0f;
+    return std::sqrt(x * x + y * y);
+}
+
+std::int64_t unitBytesLeft(int unit) {
+    std::FILE* stream = unitStream(unit);
+    if (stream == nullptr) return 0;
+    const off_t here = ftello(stream);
+    if (here < 0 || fseeko(stream, 0, SEEK_END) != 0) {
+        return std::numeric_limits<std::int64_t>::max();
+    }
+    const off_t end = ftello(stream);
+    fseeko(stream, here, SEEK_SET);
+    if (end < here) return 0;
+    return static_cast<std::int64_t>(end - here);
+}
+
+}  // namespace kelvara
