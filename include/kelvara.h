@@ -88,6 +88,50 @@ KELVARA_API void KELVARA_CALL FATALSTOP(void);
 
 /* ---- Message log -------------------------------------------------------------------- */
 /* (message log section) */
+/* The shared message record, read and written directly by callers: fill text line 1 (beginning
+ * with "ERROR", "WARNING", "CHECK" or "UNSTABLE" and, optionally, a number), lines 2 and 3,
+ * the extra fields, the prefix and the one-line flag as needed, then call DMESSAGE or
+ * DMESSAGEXY; the texts are blanked again on return. Units are those of OPENFILEUNIT and are
+ * written only when > 0 and open. Texts are blank-padded (trailing NULs count as padding too).
+ * Packed, 7096 bytes, zero-filled at load. */
+#pragma pack(push, 1)
+typedef struct kelvara_dmessages {
+    int32_t messageUnit;    /* message file */
+    int32_t messageMifUnit; /* graphics (.mif) file of located errors and warnings */
+    int32_t messageMidUnit; /* attribute (.mid) file of located errors and warnings */
+    int32_t checkMifUnit;   /* graphics (.mif) file of located checks and other messages */
+    int32_t checkMidUnit;   /* attribute (.mid) file of located checks and other messages */
+    char text[4][1000];     /* text lines 1 to 4; line 4 is filled from the extra fields */
+    char prefix[4];
+    double labelWidth;      /* W: width of the label box of a located message */
+    double labelOffset;     /* S: distance of the label box from the point */
+    int32_t errorCount;
+    int32_t warningCount;
+    int32_t checkCount;
+    int32_t xyErrorCount;
+    int32_t xyWarningCount;
+    int32_t xyCheckCount;
+    int32_t messageNumber;
+    int32_t severity;       /* 0 none, 1 ERROR, 2 WARNING, 3 CHECK, 4 UNSTABLE */
+    char extra[3][1000];
+    int32_t logUnit;        /* comma-separated log file */
+    double x;               /* location; -99999.0 for none */
+    double y;
+    int32_t oneLine;        /* logical: the whole message on one line */
+} kelvara_dmessages;
+#pragma pack(pop)
+
+extern KELVARA_API kelvara_dmessages DMESSAGES;
+
+/* n >= 0: n empty lines and the message on the console and in the message file; n = -1: the
+ * message file only; n <= -2: neither. The log line is written whatever n is. */
+KELVARA_API void KELVARA_CALL DMESSAGE(const int32_t *n);
+/* Also writes a labelled text object at (x, y) to the .mif/.mid pair of its severity. */
+KELVARA_API void KELVARA_CALL DMESSAGEXY(const int32_t *n, const double *x, const double *y);
+KELVARA_API void KELVARA_CALL DMESSAGECLEAR(void);
+KELVARA_API void KELVARA_CALL DMESSAGERESETCOUNTERS(void);
+/* 80 underscores on the console, and in the unit when it is > 0. */
+KELVARA_API void KELVARA_CALL DLINE(const int32_t *unit);
 
 /* ---- Planar geometry ---------------------------------------------------------------- */
 /* Single precision unless stated; a routine ending in _8 takes double coordinates. Arrays are
@@ -225,9 +269,100 @@ KELVARA_API kelvara_logical KELVARA_CALL INTERPOLATE_ELEMENT_8(
 
 /* ---- Text line reading and parsing -------------------------------------------------- */
 /* (line parsing section) */
+/* Lines are looked at in 10000-character working copies (words in ASAME/ASAMECS in 1000).
+ * Routines marked "in place" write their changed argument back into it. */
+
+/* The text as a 256-character value. */
+KELVARA_API void KELVARA_CALL SS256(char *result, int32_t resultLen, const char *text,
+                                    int32_t textLen);
+/* Reads one line of a text unit opened with OPENFILEUNIT into line (in place: tabs removed,
+ * left-adjusted, comment cut off). True when it holds text that does not start like a number.
+ * A read error or the end of the file ends the run through DMESSAGE and FATALSTOP. */
+KELVARA_API kelvara_logical KELVARA_CALL READLINE(const int32_t *unit, char *line,
+                                                  int32_t lineLen);
+/* In place: left-adjusted, cut before the first "#" or "!". True for a blank or comment line. */
+KELVARA_API kelvara_logical KELVARA_CALL COMMENTLINE(char *line, int32_t lineLen);
+/* In place: left-adjusted. True when blank or starting with a digit, "-" or ".". */
+KELVARA_API kelvara_logical KELVARA_CALL NUMBERLINE(char *line, int32_t lineLen);
+/* In place: left-adjusted. True when non-blank and all digits. */
+KELVARA_API kelvara_logical KELVARA_CALL POSITIVEINTEGERNUMBER(char *text, int32_t textLen);
+/* In place: tabs removed. True when then blank. */
+KELVARA_API kelvara_logical KELVARA_CALL BLANK(char *text, int32_t textLen);
+/* Same word once tabs and leading blanks are dropped; ASAME ignores case, ASAMECS keeps it. */
+KELVARA_API kelvara_logical KELVARA_CALL ASAME(const char *a, int32_t aLen, const char *b,
+                                               int32_t bLen);
+KELVARA_API kelvara_logical KELVARA_CALL ASAMECS(const char *a, int32_t aLen, const char *b,
+                                                 int32_t bLen);
+/* Splits line at separator (its whole declared length, trailing blanks included) or, when the
+ * separator is blank or not found and column is not 0, after column. True when the keyword is
+ * blank or found in the left part (case ignored) and the left part is non-blank, or column is
+ * 0 and the separator was not found or not given. */
+KELVARA_API kelvara_logical KELVARA_CALL CHECKLINE(const char *line, int32_t lineLen,
+                                                   const char *keyword, int32_t keywordLen,
+                                                   const char *separator, int32_t separatorLen,
+                                                   const int32_t *column, char *right,
+                                                   int32_t rightLen, char *left,
+                                                   int32_t leftLen);
+KELVARA_API void KELVARA_CALL REMOVETABS(char *result, int32_t resultLen, const char *text,
+                                         int32_t textLen);
+KELVARA_API void KELVARA_CALL REMOVESPACES(char *result, int32_t resultLen, const char *text,
+                                           int32_t textLen);
+/* Without double and single quotes. */
+KELVARA_API void KELVARA_CALL REMOVEQUOTES(char *result, int32_t resultLen, const char *text,
+                                           int32_t textLen);
+/* Every double quote doubled. */
+KELVARA_API void KELVARA_CALL DOUBLEQUOTE(char *result, int32_t resultLen, const char *text,
+                                          int32_t textLen);
+/* The first occurrence of oldWord (case ignored) replaced by newWord. */
+KELVARA_API void KELVARA_CALL REPLACE(char *result, int32_t resultLen, const char *text,
+                                      int32_t textLen, const char *oldWord, int32_t oldLen,
+                                      const char *newWord, int32_t newLen);
+/* Column number (from 1) of name in a comma-separated header, else *defaultColumn. */
+KELVARA_API int32_t KELVARA_CALL CSVCOLUMN(const char *header, int32_t headerLen,
+                                           const char *name, int32_t nameLen,
+                                           const int32_t *defaultColumn);
+/* The number in a column of a comma-separated line; false with *value = 0 when there is none. */
+KELVARA_API kelvara_logical KELVARA_CALL CSVVALUE(const char *line, int32_t lineLen,
+                                                  const int32_t *column, float *value);
+/* Field *n (from 1) of text split at delimiter (its whole declared length), left-adjusted;
+ * blank when missing. */
+KELVARA_API void KELVARA_CALL SUBSTRING(char *result, int32_t resultLen, const char *text,
+                                        int32_t textLen, const char *delimiter,
+                                        int32_t delimiterLen, const int32_t *n);
+/* Numbers on the line before any comment; negative when other text is met. */
+KELVARA_API int32_t KELVARA_CALL NUMBEROFNUMBERS(const char *line, int32_t lineLen);
 
 /* ---- Value extraction and number conversion ----------------------------------------- */
 /* (value extraction section) */
+/* A field of a comma-separated data line: found by name in lowerLine, the caller's lower-case
+ * copy of line ("name = value", ending at the next comma), or, when name is blank or no "="
+ * follows it in the rest of the line, taken by its column (from 1; 0 or less gives blank).
+ * Quotes are removed and leading blanks dropped. */
+KELVARA_API void KELVARA_CALL EXTRACTSTRING(char *result, int32_t resultLen, const char *line,
+                                            int32_t lineLen, const char *lowerLine,
+                                            int32_t lowerLineLen, const char *name,
+                                            int32_t nameLen, const int32_t *column);
+/* The field as a number; a blank field gives the default. A field that cannot be read prints
+ * " Could not convert ..." and ends the run through FATALSTOP. */
+KELVARA_API int32_t KELVARA_CALL EXTRACTINTEGER(const char *line, int32_t lineLen,
+                                                const char *lowerLine, int32_t lowerLineLen,
+                                                const char *name, int32_t nameLen,
+                                                const int32_t *column,
+                                                const int32_t *defaultValue);
+KELVARA_API float KELVARA_CALL EXTRACTREAL(const char *line, int32_t lineLen,
+                                           const char *lowerLine, int32_t lowerLineLen,
+                                           const char *name, int32_t nameLen,
+                                           const int32_t *column, const float *defaultValue);
+/* Non-negative values zero-padded to at least *digits digits (at most 20). */
+KELVARA_API void KELVARA_CALL AINTEGERPREC0(char *result, int32_t resultLen,
+                                            const int32_t *value, const int32_t *digits);
+KELVARA_API void KELVARA_CALL AINTEGER8PREC0(char *result, int32_t resultLen,
+                                             const int64_t *value, const int32_t *digits);
+/* Fixed point with *decimals decimals (negative counts as 0); 20 asterisks when too wide. */
+KELVARA_API void KELVARA_CALL AREALD(char *result, int32_t resultLen, const float *value,
+                                     const int32_t *decimals);
+/* At most ten significant places, trailing zeros removed ("5." for 5). */
+KELVARA_API void KELVARA_CALL AREAL8(char *result, int32_t resultLen, const double *value);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,228 @@
+#include "library/values.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "fileio/console.h"
+#include "library/lines.h"
+#include "util/text.h"
+
+namespace kelvara {
+
+namespace {
+
+constexpr int kNumberField = 20;
+
+std::string rightAligned(std::string text, int width) {
+    if (width <= 0) return {};
+    const auto w = static_cast<std::size_t>(width);
+    if (text.size() > w) return std::string(w, '*');
+    return std::string(w - text.size(), ' ') + text;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Drops leading blanks and trailing blanks.
+std::string leftAdjusted(std::string_view text) { return std::string(trimRight(TRIMF(text))); }
+
+bool isBlank(std::string_view text) {
+    return text.find_first_not_of(' ') == std::string_view::npos;
+}
+
+[[noreturn]] void conversionFailure(const std::string& text, std::string_view name, int column,
+                                    const char* kind) {
+    consoleLine(" Could not convert \"" + text + "\" in column" + formatInteger(column, 3) +
+                " to " + kind + " value for the " + std::string(trimRight(name)) + " field.");
+    FATALSTOP();
+}
+
+}  // namespace
+
+// ---- Shared number formatting ------------------------------------------------------------
+
+std::string formatInteger(std::int64_t value, int width, int minDigits) {
+    const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
+                                              : static_cast<std::uint64_t>(value);
+    std::string digits = std::to_string(magnitude);
+    if (minDigits > 0 && digits.size() < static_cast<std::size_t>(minDigits)) {
+        if (minDigits > width) return std::string(std::max(width, 0), '*');
+        digits.insert(0, static_cast<std::size_t>(minDigits) - digits.size(), '0');
+    }
+    if (value < 0) digits.insert(0, 1, '-');
+    return rightAligned(std::move(digits), width);
+}
+
+std::string formatFixed(double value, int width, int decimals) {
+    if (width <= 0) return {};
+    if (std::isnan(value)) return rightAligned("NaN", width);
+    if (std::isinf(value)) {
+        if (value > 0) return rightAligned(width >= 8 ? "Infinity" : "Inf", width);
+        return rightAligned(width >= 9 ? "-Infinity" : "-Inf", width);
+    }
+    decimals = std::max(decimals, 0);
+    // The point and the decimals alone must fit.
+    if (decimals >= width) return std::string(static_cast<std::size_t>(width), '*');
+    const int n = std::snprintf(nullptr, 0, "%.*f", decimals, value);
+    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(text.data(), text.size(), "%.*f", decimals, value);
+    text.resize(static_cast<std::size_t>(n));
+    // The zero before the point is optional: it goes when only it keeps the value from fitting.
+    if (text.size() > static_cast<std::size_t>(width)) {
+        if (text.compare(0, 2, "0.") == 0) {
+            text.erase(0, 1);
+        } else if (text.compare(0, 3, "-0.") == 0) {
+            text.erase(1, 1);
+        }
+    }
+    return rightAligned(std::move(text), width);
+}
+
+// ---- Shared free-format reading ------------------------------------------------------------
+
+bool freeItem(std::string_view text, std::string_view& item) {
+    const auto isBlankChar = [](char c) { return c == ' ' || c == '\t'; };
+    std::size_t i = 0;
+    while (i < text.size() && isBlankChar(text[i])) ++i;
+    if (i == text.size() || text[i] == ',' || text[i] == '/') return false;
+    std::size_t j = i;
+    while (j < text.size() && !isBlankChar(text[j]) && text[j] != ',' && text[j] != '/') ++j;
+    item = text.substr(i, j - i);
+    return true;
+}
+
+bool parseInteger(std::string_view item, std::int32_t& value) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < item.size() && (item[i] == '+' || item[i] == '-')) negative = item[i++] == '-';
+    if (i == item.size()) return false;
+    std::int64_t magnitude = 0;
+    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT32_MIN) : INT32_MAX;
+    for (; i < item.size(); ++i) {
+        if (!isDigit(item[i])) return false;
+        magnitude = magnitude * 10 + (item[i] - '0');
+        if (magnitude > limit) return false;
+    }
+    value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    return true;
+}
+
+bool parseReal(std::string_view item, float& value) {
+    std::string normal;
+    std::size_t i = 0;
+    if (i < item.size() && (item[i] == '+' || item[i] == '-')) normal += item[i++];
+    int mantissaDigits = 0;
+    while (i < item.size() && isDigit(item[i])) { normal += item[i++]; ++mantissaDigits; }
+    if (i < item.size() && item[i] == '.') {
+        normal += item[i++];
+        while (i < item.size() && isDigit(item[i])) { normal += item[i++]; ++mantissaDigits; }
+    }
+    if (mantissaDigits == 0) return false;
+    if (i < item.size()) {
+        const char c = item[i];
+        const bool letter = c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == 'q' || c == 'Q';
+        if (!letter && c != '+' && c != '-') return false;
+        if (letter) ++i;
+        normal += 'e';
+        if (i < item.size() && (item[i] == '+' || item[i] == '-')) normal += item[i++];
+        if (i == item.size()) return false;
+        for (; i < item.size(); ++i) {
+            if (!isDigit(item[i])) return false;
+            normal += item[i];
+        }
+    }
+    errno = 0;
+    const float v = std::strtof(normal.c_str(), nullptr);
+    if (errno == ERANGE && std::isinf(v)) return false;
+    value = v;
+    return true;
+}
+
+bool readFreeInteger(std::string_view text, std::int32_t& value) {
+    std::string_view item;
+    return freeItem(text, item) && parseInteger(item, value);
+}
+
+bool readFreeReal(std::string_view text, float& value) {
+    std::string_view item;
+    return freeItem(text, item) && parseReal(item, value);
+}
+
+// ---- Value extraction ----------------------------------------------------------------------
+
+std::string EXTRACTSTRING(std::string_view line, std::string_view lowerLine,
+                          std::string_view name, int column) {
+    line = trimRight(line);
+    const std::string key = LOWERCASE(trimRight(name));
+    if (!key.empty()) {
+        const std::size_t p = trimRight(lowerLine).find(key);
+        if (p != std::string_view::npos) {
+            const std::size_t from = std::min(p + key.size(), line.size());
+            const std::string_view work = line.substr(from, kLineWork);
+            const std::size_t e = work.find('=');
+            // Without any "=" after it the name is not a key here: the column decides.
+            if (e != std::string_view::npos) {
+                const std::size_t c = work.find(',', e + 1);
+                const std::string_view value =
+                    work.substr(e + 1, c == std::string_view::npos ? c : c - e - 1);
+                return leftAdjusted(REMOVEQUOTES(value));
+            }
+        }
+    }
+    if (column <= 0) return {};
+    return leftAdjusted(REMOVEQUOTES(SUBSTRING(line, ",", column)));
+}
+
+std::int32_t EXTRACTINTEGER(std::string_view line, std::string_view lowerLine,
+                            std::string_view name, int column, std::int32_t defaultValue) {
+    const std::string s = EXTRACTSTRING(line, lowerLine, name, column);
+    if (isBlank(s)) return defaultValue;
+    std::int32_t value = 0;
+    if (!readFreeInteger(s, value)) conversionFailure(s, name, column, "an integer");
+    return value;
+}
+
+float EXTRACTREAL(std::string_view line, std::string_view lowerLine, std::string_view name,
+                  int column, float defaultValue) {
+    const std::string s = EXTRACTSTRING(line, lowerLine, name, column);
+    if (isBlank(s)) return defaultValue;
+    float value = 0.0f;
+    if (!readFreeReal(s, value)) conversionFailure(s, name, column, "a real");
+    return value;
+}
+
+// ---- Number to text --------------------------------------------------------------------------
+
+std::string AINTEGERPREC0(std::int32_t value, int digits) {
+    return AINTEGER8PREC0(value, digits);
+}
+
+std::string AINTEGER8PREC0(std::int64_t value, int digits) {
+    const int minDigits = value >= 0 ? std::clamp(digits, 1, kNumberField) : 1;
+    return leftAdjusted(formatInteger(value, kNumberField, minDigits));
+}
+
+std::string AREALD(float value, int decimals) {
+    return leftAdjusted(formatFixed(value, kNumberField, decimals));
+}
+
+std::string AREAL8(double value) {
+    const double magnitude = std::fabs(value);
+    int decimals = 0;
+    static const double kLimits[] = {1.0, 10.0, 1.0e2, 1.0e3, 1.0e4, 1.0e5,
+                                     1.0e6, 1.0e7, 1.0e8, 1.0e9};
+    for (int i = 0; i < 10; ++i) {
+        if (magnitude < kLimits[i]) {
+            decimals = 10 - i;
+            break;
+        }
+    }
+    std::string text = formatFixed(value, kNumberField, decimals);
+    while (!text.empty() && text.back() == '0') text.pop_back();
+    return leftAdjusted(text);
+}
+
+}  // namespace kelvara
