@@ -1,0 +1,445 @@
+#include "fileio/units.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "fileio/console.h"
+#include "util/path.h"
+#include "util/text.h"
+
+namespace kelvara {
+namespace {
+
+constexpr std::size_t kNameLength = 1000;      // the name buffer
+constexpr std::size_t kReplyLength = 80;       // a name typed at the prompt
+constexpr std::size_t kStreamBuffer = 1 << 18; // stdio buffer of each open unit
+
+enum class Direction { Input, Output, Both, Unknown };
+
+Direction directionOf(std::string_view kind) {
+    if (kind == "BI" || kind == "UI" || kind == "I ") return Direction::Input;
+    if (kind == "BO" || kind == "UO" || kind == "O " || kind == "F " || kind == "A ")
+        return Direction::Output;
+    if (kind == "IO") return Direction::Both;
+    return Direction::Unknown;
+}
+
+// Outputs that replace a file are written to a hidden file beside it and moved into place when
+// the unit is closed, so that a run that fails never leaves a partial file behind.
+bool writesBeside(std::string_view kind) {
+    return kind == "BO" || kind == "UO" || kind == "O " || kind == "F ";
+}
+
+struct FileIdentity {
+    bool valid = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+FileIdentity identityOf(const std::string& path) {
+    struct stat st {};
+    FileIdentity id;
+    if (::stat(path.c_str(), &st) == 0) {
+        id.valid = true;
+        id.device = st.st_dev;
+        id.inode = st.st_ino;
+    }
+    return id;
+}
+
+struct Unit {
+    bool inUse = false;
+    std::FILE* file = nullptr;
+    std::string name;
+    std::string kind;
+    std::string besidePath;  // hidden file the output is written to until it is closed
+    FileIdentity identity;
+    std::unique_ptr<char[]> buffer;
+};
+
+std::array<Unit, kUnitCount> gUnits;
+
+// Hidden files as plain C strings, so that a signal handler can remove them safely.
+std::array<std::array<char, 4200>, kUnitCount> gBesideNames{};
+
+const std::string kNoName;
+
+Unit* findUnit(int unit) {
+    int index = unit - kUnitBase - 1;
+    if (index < 0 || index >= kUnitCount) return nullptr;
+    return &gUnits[static_cast<std::size_t>(index)];
+}
+
+std::size_t indexOf(const Unit& u) { return static_cast<std::size_t>(&u - gUnits.data()); }
+
+std::string unitField(int unit) {  // the unit number right-aligned in four columns
+    char text[16];
+    std::snprintf(text, sizeof text, "%4d", unit);
+    return text;
+}
+
+void rememberBeside(Unit& u, const std::string& path) {
+    u.besidePath = path;
+    auto& slot = gBesideNames[indexOf(u)];
+    std::size_t n = path.size() < slot.size() - 1 ? path.size() : slot.size() - 1;
+    std::memcpy(slot.data(), path.data(), n);
+    slot[n] = '\0';
+}
+
+void forgetBeside(Unit& u) {
+    u.besidePath.clear();
+    gBesideNames[indexOf(u)][0] = '\0';
+}
+
+extern "C" void removeBesideFilesOnSignal(int signal) {
+    for (auto& slot : gBesideNames)
+        if (slot[0] != '\0') ::unlink(slot.data());
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void installSignalCleanup() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+        if (std::signal(s, removeBesideFilesOnSignal) == SIG_IGN) std::signal(s, SIG_IGN);
+    }
+}
+
+// Closes the file of a unit. An output written beside its real name is moved into place when
+// keep is true and removed otherwise. Returns false when the close or the move failed.
+bool closeFile(Unit& u, bool keep) {
+    if (u.file == nullptr) return true;
+    bool ok = std::fflush(u.file) == 0;
+    ok = std::fclose(u.file) == 0 && ok;
+    u.file = nullptr;
+    if (!u.besidePath.empty()) {
+        if (keep && ok) {
+            ok = std::rename(u.besidePath.c_str(), u.name.c_str()) == 0;
+            if (!ok) ::unlink(u.besidePath.c_str());
+        } else {
+            ::unlink(u.besidePath.c_str());
+        }
+        forgetBeside(u);
+    }
+    u.buffer.reset();
+    return ok;
+}
+
+void attachBuffer(Unit& u) {
+    u.buffer.reset(new char[kStreamBuffer]);
+    std::setvbuf(u.file, u.buffer.get(), _IOFBF, kStreamBuffer);
+}
+
+// Opens an output that replaces any file of its name: a hidden file in the same folder, given
+// the permissions a newly created file would have (or those of the file it will replace).
+std::FILE* openBeside(Unit& u, const std::string& name, const char* mode) {
+    struct stat st {};
+    bool exists = ::stat(name.c_str(), &st) == 0;
+    if (exists && (!S_ISREG(st.st_mode) || ::access(name.c_str(), W_OK) != 0)) {
+        errno = EACCES;
+        return nullptr;
+    }
+    std::string folder = FILEFOLDERPATH(name);
+    std::string pattern = folder + "." + FILENAME(name) + ".kelvara-XXXXXX";
+    if (pattern.size() + 1 > gBesideNames[0].size()) return nullptr;
+    std::vector<char> temp(pattern.begin(), pattern.end());
+    temp.push_back('\0');
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) return nullptr;
+    mode_t perms;
+    if (exists) {
+        perms = st.st_mode & 07777;
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        perms = 0666 & ~mask;
+    }
+    ::fchmod(fd, perms);
+    std::FILE* f = ::fdopen(fd, mode);
+    if (f == nullptr) {
+        ::close(fd);
+        ::unlink(temp.data());
+        return nullptr;
+    }
+    rememberBeside(u, temp.data());
+    return f;
+}
+
+bool tryOpenOutput(Unit& u, const std::string& name, std::string_view kind) {
+    const char* mode = (kind == "BO" || kind == "UO") ? "wb" : "w";
+    std::FILE* f = nullptr;
+    if (writesBeside(kind)) {
+        f = openBeside(u, name, mode);
+    } else {  // "A ": appended to in place, created when missing
+        f = std::fopen(name.c_str(), "a");
+    }
+    if (f == nullptr) return false;
+    u.file = f;
+    attachBuffer(u);
+    return true;
+}
+
+// The unit (other than self) that holds the file called name, by identity or by name.
+Unit* unitHolding(const std::string& name, const Unit& self) {
+    FileIdentity id = identityOf(name);
+    for (auto& other : gUnits) {
+        if (&other == &self || other.file == nullptr) continue;
+        if (id.valid && other.identity.valid && id.device == other.identity.device &&
+            id.inode == other.identity.inode)
+            return &other;
+        if (!other.besidePath.empty() && other.name == name) return &other;
+    }
+    return nullptr;
+}
+
+[[noreturn]] void stopWithError(const std::string& text) {
+    consoleLine();
+    consoleLine(text);
+    FATALSTOP();
+}
+
+// Asks for another name for a file that could not be opened. Returns the new name (the old one
+// when the reply is blank).
+std::string askForName(const std::string& name) {
+    consoleLine();
+    consoleWrite("Check file exists and press enter or enter another file name: ");
+    std::string reply;
+    if (!consoleReadLine(reply)) {
+        stopWithError("ERROR - No file name entered for \"" + name + "\"; input has ended.");
+    }
+    if (reply.size() > kReplyLength) reply.resize(kReplyLength);
+    if (trimRight(reply).empty()) {
+        consoleLine();
+        consoleLine("No file name entered.  Trying file again...");
+        return name;
+    }
+    return std::string(trimRight(TRIMF(reply)));
+}
+
+void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
+    Direction direction = directionOf(kind);
+    for (;;) {
+        if (trimRight(name).empty()) {
+            name = askForName(name);
+            continue;
+        }
+        const std::size_t length = name.size();  // before cleaning, as the question shows it
+        name = CLEANPATH(name);
+        consoleWrite("\nTrying to open file " + name + "...");
+
+        struct stat st {};
+        bool exists = ::stat(name.c_str(), &st) == 0;
+
+        if (kind != "I ") {
+            if (Unit* holder = unitHolding(name, u)) {
+                consoleLine();
+                std::string shown = name;
+                shown.resize(length, ' ');
+                consoleWrite(shown + " is already open, close it? ");
+                std::string answer;
+                if (!consoleReadLine(answer)) {
+                    stopWithError("ERROR - \"" + name + "\" is already open and no answer was given.");
+                }
+                if (!answer.empty() && (answer[0] == 'Y' || answer[0] == 'y')) {
+                    if (!closeFile(*holder, true)) {
+                        consoleLine("  Unable to close file.");
+                        endRun(1);
+                    }
+                    exists = ::stat(name.c_str(), &st) == 0;
+                } else {
+                    name = askForName(name);
+                    continue;
+                }
+            }
+        }
+
+        switch (direction) {
+        case Direction::Input: {
+            if (!exists) {
+                consoleLine();
+                consoleLine("CHECK - \"" + name + "\" cannot be found");
+                name = askForName(name);
+                continue;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                stopWithError("ERROR - \"" + name + "\" is a folder, not a file.");
+            }
+            std::FILE* f = std::fopen(name.c_str(), "rb");
+            if (f == nullptr) {
+                stopWithError("ERROR - Unable to open \"" + name + "\": " + std::strerror(errno));
+            }
+            u.file = f;
+            attachBuffer(u);
+            u.name = name;
+            u.kind = std::string(kind);
+            u.identity = identityOf(name);
+            consoleLine("OK.");
+            consoleLine("Opened File Unit:" + unitField(unit));
+            return;
+        }
+        case Direction::Output: {
+            for (;;) {
+                if (tryOpenOutput(u, name, kind)) {
+                    u.name = name;
+                    u.kind = std::string(kind);
+                    u.identity = identityOf(kind == "A " ? name : u.besidePath);
+                    consoleLine("OK.  File Unit:" + unitField(unit));
+                    return;
+                }
+                if (kind == "A ") {
+                    consoleLine("FAILED.  No File Unit allocated.");
+                    return;
+                }
+                consoleLine("Can't Open");
+                consoleLine();
+                consoleLine(" Can't open: " + name);
+                consoleLine();
+                consoleLine(" Another application or user maybe using it,");
+                consoleLine("    or the file's folder does not exist.");
+                consoleLine(" If so, close the file or create file path.");
+                consoleLine();
+                consoleLine("Press Enter to Continue");
+                std::string line;
+                bool answered = false;
+                while (consoleReadLine(line)) {
+                    if (line.empty()) {
+                        answered = true;
+                        break;
+                    }
+                    std::fflush(stdout);
+                    int ignored = std::system(line.c_str());
+                    (void)ignored;
+                    consoleLine("Press Enter to Continue");
+                }
+                if (!answered) {
+                    stopWithError("ERROR - Could not create output file \"" + name + "\".");
+                }
+            }
+        }
+        case Direction::Both: {
+            std::FILE* f = std::fopen(name.c_str(), exists ? "r+" : "w+");
+            if (f == nullptr) {
+                stopWithError("ERROR - Unable to open \"" + name + "\": " + std::strerror(errno));
+            }
+            u.file = f;
+            attachBuffer(u);
+            u.name = name;
+            u.kind = std::string(kind);
+            u.identity = identityOf(name);
+            return;
+        }
+        case Direction::Unknown: {
+            std::string shown = name.substr(0, 80);
+            shown.resize(80, ' ');
+            consoleLine("  Unrecognised file type " + std::string(kind) + " file " + shown);
+            return;
+        }
+        }
+    }
+}
+
+void finishPendingOutputsAtExit() {
+    for (auto& u : gUnits) closeFile(u, true);
+}
+
+}  // namespace
+
+void INITFILEUNITS() {
+    static bool registered = false;
+    if (!registered) {
+        registered = true;
+        std::atexit(finishPendingOutputsAtExit);
+    }
+    for (auto& u : gUnits) {
+        closeFile(u, false);
+        u = Unit{};
+    }
+    installSignalCleanup();
+}
+
+int OPENFILEUNIT(std::string_view kind, std::string_view name) {
+    std::string buffer = TRIMF(name);
+    if (buffer.size() > kNameLength) buffer.resize(kNameLength);
+    buffer = std::string(trimRight(buffer));
+    if (buffer.empty()) {
+        consoleLine();
+        consoleLine("Empty filename specified.  Bailing out.  Contact ZPN.");
+        waitForEnter("Press Enter to Close");
+        endRun(1);
+    }
+    for (int i = 0; i < kUnitCount; ++i) {
+        Unit& u = gUnits[static_cast<std::size_t>(i)];
+        if (u.inUse) continue;
+        int unit = kUnitBase + 1 + i;
+        std::string code(kind.substr(0, 2));
+        code.resize(2, ' ');
+        openFile(u, unit, buffer, code);
+        u.inUse = true;
+        return unit;
+    }
+    consoleLine("No free file numbers.");
+    endRun(1);
+}
+
+void CLOSEFILEUNIT(int unit) {
+    Unit* u = findUnit(unit);
+    if (u == nullptr) return;
+    if (u->inUse) {
+        bool ok = closeFile(*u, true);
+        if (!ok) {
+            consoleLine();
+            consoleLine("ERROR - Could not finish writing \"" + u->name + "\": " + std::strerror(errno));
+            u->inUse = false;
+            FATALSTOP();
+        }
+        consoleLine("...Closed File Unit:" + unitField(unit));
+    }
+    u->inUse = false;
+    u->name.clear();
+    u->identity = FileIdentity{};
+}
+
+std::FILE* unitStream(int unit) {
+    Unit* u = findUnit(unit);
+    return u == nullptr ? nullptr : u->file;
+}
+
+const std::string& unitName(int unit) {
+    Unit* u = findUnit(unit);
+    return (u == nullptr || u->file == nullptr) ? kNoName : u->name;
+}
+
+bool unitAtEnd(int unit) {
+    std::FILE* f = unitStream(unit);
+    if (f == nullptr) return true;
+    int c = std::getc(f);
+    if (c == EOF) return true;
+    std::ungetc(c, f);
+    return false;
+}
+
+void rewindUnit(int unit) {
+    if (std::FILE* f = unitStream(unit)) std::rewind(f);
+}
+
+void abandonAllUnits() {
+    for (auto& u : gUnits) closeFile(u, false);
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    FileIdentity x = identityOf(a), y = identityOf(b);
+    return x.valid && y.valid && x.device == y.device && x.inode == y.inode;
+}
+
+}  // namespace kelvara

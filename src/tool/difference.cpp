@@ -1,0 +1,12 @@
+#include "fileio/console.h"
+#include "tool/operations.h"
+
+namespace kelvara {
+
+void runDifference(RunState&) {
+    consoleLine();
+    consoleLine("ERROR - This operation is not available in this build.");
+    FATALSTOP();
+}
+
+}  // namespace kelvara

@@ -1,0 +1,244 @@
+#include "tool/driver.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <new>
+
+#include "fileio/console.h"
+#include "fileio/units.h"
+#include "tool/operations.h"
+#include "util/path.h"
+#include "util/text.h"
+
+namespace kelvara {
+namespace {
+
+
+// An input-check failure: the message, a pause, and the end of the run with nothing written.
+[[noreturn]] void stopAfterPause(const std::vector<std::string>& lines) {
+    for (const auto& line : lines) consoleLine(line);
+    pauseForUser();
+    endRun(1);
+}
+
+// The files the output must never replace: the inputs, and the companion water levels that the
+// difference reads beside them.
+void checkOutputIsNotAnInput(const RunState& run) {
+    const RunOptions& o = *run.options;
+    const std::string output = CLEANPATH(run.outputName());
+    std::vector<std::string> protectedNames;
+    for (int i = 1; i <= o.fileCount; ++i) {
+        protectedNames.push_back(unitName(run.inputUnits[static_cast<std::size_t>(i)]));
+        if (o.difference && !o.noWetDry && !o.maximum && !o.duration && !o.durationDifference)
+            protectedNames.push_back(CLEANPATH(FILENAMEPATHNO_(run.inputName(i)) + "_h.dat"));
+    }
+    for (const auto& name : protectedNames) {
+        if (name.empty()) continue;
+        if (name == output || sameFile(name, output)) {
+            consoleLine();
+            consoleLine("ERROR - The output file \"" + output + "\" would replace the input \"" +
+                        name + "\". Give the output another name.");
+            FATALSTOP();
+        }
+    }
+}
+
+// Bytes of the smallest step a dataset with these counts can hold (a step without flags).
+std::int64_t smallestStepBytes(const DatasetHeader& h) {
+    return 1 + 4 + std::int64_t{4} * h.nodeCount * (h.isVector ? 2 : 1);
+}
+
+// Counts that the file itself contradicts would make the storage absurdly large: a dataset
+// whose header announces a step must hold at least one step of its size.
+void checkCountsAgainstFile(const RunState& run, int i, const DatasetHeader& h) {
+    const std::string& name = run.inputName(i);
+    if (h.nodeCount < 0 || h.cellCount < 0) {
+        consoleLine();
+        consoleLine("ERROR - " + name + " gives a negative number of nodes or cells.");
+        FATALSTOP();
+    }
+    std::size_t index = static_cast<std::size_t>(i);
+    if (run.inputCards[index] == kCardStep &&
+        unitBytesLeft(run.inputUnits[index]) < smallestStepBytes(h)) {
+        consoleLine();
+        consoleLine("ERROR - " + name + " is too short for a time step of " +
+                    AINTEGER(h.nodeCount) + " nodes and " + AINTEGER(h.cellCount) +
+                    " cells: the file is truncated or its header is damaged.");
+        FATALSTOP();
+    }
+}
+
+void allocateStorage(RunState& run) {
+    const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
+    const std::size_t cells = static_cast<std::size_t>(run.cellCount());
+    const double needed = 36.0 * static_cast<double>(nodes) + 18.0 * static_cast<double>(cells);
+    const double physical = static_cast<double>(::sysconf(_SC_PHYS_PAGES)) *
+                            static_cast<double>(::sysconf(_SC_PAGESIZE));
+    try {
+        if (physical > 0 && needed > physical) throw std::bad_alloc();
+        for (auto& corner : run.cellNodes) corner.assign(cells, 0);
+        run.fileOfMaximum.assign(nodes, 0);
+        run.active.assign(cells, 1);  // cells count as active until a step supplies flags
+        run.outActive.assign(cells, 0);
+        run.values1.assign(nodes, 0.0f);
+        run.values2.assign(nodes, 0.0f);
+        run.result1.assign(nodes, 0.0f);
+        run.result2.assign(nodes, 0.0f);
+        for (auto& table : run.extra) table.assign(nodes, 0.0f);
+    } catch (const std::bad_alloc&) {
+        consoleLine();
+        consoleLine("ERROR - Could not allocate enough memory (RAM).");
+        FATALSTOP();
+    }
+}
+
+bool vectorOutput(const RunState& run) {
+    const RunOptions& o = *run.options;
+    return !(o.difference || o.flowAngle || o.duration || !run.primary.isVector);
+}
+
+void runOperation(RunState& run) {
+    const RunOptions& o = *run.options;
+    if (o.maximum) {
+        runMaximum(run);
+    } else if (o.duration) {
+        runDuration(run);
+    } else if (o.durationDifference) {
+        runDurationDifference(run);
+    } else if (o.difference) {
+        runDifference(run);
+    } else if (o.listTimes) {
+        runTimesListing(run);
+    } else {
+        runSinglePass(run);
+    }
+}
+
+std::string fileLine(int i, const std::string& name) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%3d", i);
+    return "   File" + std::string(number) + ": " + name;
+}
+
+}  // namespace
+
+bool RunState::readStep(int i) {
+    std::size_t index = static_cast<std::size_t>(i);
+    std::int32_t& card = inputCards[index];
+    if (card != kCardStep || unitAtEnd(inputUnits[index])) return false;
+    READ_DAT_STEP(inputUnits[index], primary.isVector, primary.nodeCount, primary.cellCount,
+                  active.data(), values1.data(), values2.data(), time, card);
+    return true;
+}
+
+bool BUILD_OUTPUT_NAME(RunOptions& o) {
+    std::string name = FILENAMEPATH(o.fileNames.size() > 1 ? o.fileNames[1] : std::string());
+    if (o.removeTime) {
+        name += "(r" + AREAL(o.time) + ")";
+    } else if (o.keepTime) {
+        name += "(k" + AREAL(o.time) + ")";
+    } else if (o.concatenate) {
+        name += "(con)";
+    } else if (o.maximum) {
+        name += "(maxmax)";
+    } else if (o.difference || o.durationDifference) {
+        if (o.fileCount == 3) {
+            name = FILENAMEPATH(o.fileNames[3]);
+            o.fileCount = 2;
+        } else {
+            name += " - " + FILENAME(o.fileNames[2]);
+        }
+    } else if (o.duration || o.flowAngle || o.trimValues) {
+        name += "(" + o.label + ")";
+    } else if (o.listTimes) {
+        name = "times.txt";
+    } else {
+        o.showUsage = true;
+        return false;
+    }
+    if (!o.listTimes) name += ".dat";
+    o.fileNames[0] = name;
+    return true;
+}
+
+int RUN_DRIVER(RunOptions& options) {
+    RunState run;
+    run.options = &options;
+    const int count = options.fileCount;
+    run.inputUnits.assign(static_cast<std::size_t>(count) + 1, 0);
+    run.inputCards.assign(static_cast<std::size_t>(count) + 1, 0);
+
+    consoleLine();
+    consoleLine("KORVEN .dat Files:");
+    for (int i = 1; i <= count; ++i) consoleLine(fileLine(i, run.inputName(i)));
+
+    for (int i = 1; i <= count; ++i)
+        run.inputUnits[static_cast<std::size_t>(i)] = OPENFILEUNIT("BI", run.inputName(i));
+    for (int i = 1; i <= count; ++i) {
+        if (unitStream(run.inputUnits[static_cast<std::size_t>(i)]) == nullptr) {
+            consoleLine();
+            consoleLine("ERROR - " + run.inputName(i) +
+                        " was closed while another input was opened; name each input once.");
+            FATALSTOP();
+        }
+    }
+    checkOutputIsNotAnInput(run);
+
+    consoleLine();
+    if (options.listTimes) {
+        consoleLine("Output Times File: " + run.outputName());
+        run.outputUnit = OPENFILEUNIT("O ", run.outputName());
+    } else {
+        consoleLine("Output .dat File: " + run.outputName());
+        run.outputUnit = OPENFILEUNIT("BO", run.outputName());
+    }
+
+    READ_DAT_HEADER(run.inputUnits[1], run.primary, run.inputCards[1], run.inputName(1));
+    checkCountsAgainstFile(run, 1, run.primary);
+    if (options.flowAngle && !run.primary.isVector) {
+        stopAfterPause({"", "ERROR - .dat file must be a vector file for -va option"});
+    }
+    if (count > 1) {
+        consoleLine();
+        consoleLine("Checking that .dat files have same number nodes and cells...");
+        for (int i = 2; i <= count; ++i) {
+            std::size_t index = static_cast<std::size_t>(i);
+            run.second = run.primary;
+            READ_DAT_HEADER(run.inputUnits[index], run.second, run.inputCards[index],
+                            run.inputName(i));
+            if (run.second.nodeCount != run.primary.nodeCount ||
+                run.second.cellCount != run.primary.cellCount) {
+                stopAfterPause({"ERROR - Number nodes and/or cells in " + run.inputName(i) +
+                                " not the same as in primary .dat file."});
+            }
+            if (run.second.isVector != run.primary.isVector) {
+                stopAfterPause({"ERROR - " + run.inputName(i) +
+                                " is not the same vector or scalar format as in primary .dat file."});
+            }
+            checkCountsAgainstFile(run, i, run.second);
+        }
+    }
+
+    consoleLine();
+    consoleLine("Allocating RAM for a mesh of " + AINTEGER(run.nodeCount()) + " nodes and " +
+                AINTEGER(run.cellCount()) + " cells...");
+    allocateStorage(run);
+
+    if (!options.listTimes)
+        WRITE_DAT_HEADER(run.outputUnit, run.nodeCount(), run.cellCount(), vectorOutput(run),
+                         run.outputName());
+
+    runOperation(run);
+
+    if (!options.listTimes) WRITE_DAT_END(run.outputUnit);
+    for (int i = 1; i <= count; ++i) CLOSEFILEUNIT(run.inputUnits[static_cast<std::size_t>(i)]);
+    CLOSEFILEUNIT(run.outputUnit);
+    consoleLine();
+    consoleLine("Finished.");
+    if (!options.batch) pauseForUser();
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace kelvara

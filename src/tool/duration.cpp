@@ -1,0 +1,131 @@
+// The duration (-dur<cutoff>): for each node the hours its value stays at or above the cutoff,
+// the value taken to vary linearly between consecutive steps.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "fileio/console.h"
+#include "formats/dataset.h"
+#include "tool/operations.h"
+
+namespace kelvara {
+namespace {
+
+constexpr float kDurationTime = 111111.0f;
+constexpr float kSpecialTimeLimit = 99998.0f;
+
+// Times of summary steps (maxima, file numbers) lie at or beyond the limit; a time that is not a
+// number cannot be measured from either.
+bool isOrdinaryTime(float t) { return std::fabs(t) < kSpecialTimeLimit; }
+
+// Fixed point, 2 decimals, right-aligned in 5 characters; asterisks when it does not fit.
+std::string fixed5(float value) {
+    char text[64];
+    int length = std::snprintf(text, sizeof text, "%5.2f", static_cast<double>(value));
+    if (length != 5 || !std::isfinite(value)) return "*****";
+    return text;
+}
+
+// The node values of the step just read: scalars as they are, vectors as magnitudes (in
+// values1, which the next read replaces anyway).
+const float* stepValues(RunState& run) {
+    if (!run.primary.isVector) return run.values1.data();
+    const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
+    float* x = run.values1.data();
+    const float* y = run.values2.data();
+    for (std::size_t k = 0; k < nodes; ++k) x[k] = VECTOR_MAGNITUDE(x[k], y[k]);
+    return x;
+}
+
+// Time at or above the cutoff c within an interval of length dt whose ends hold p and v.
+// A value that is not a number counts as below the cutoff; when the crossing cannot be placed
+// (an end not a number, or both ends infinite) the interval adds nothing.
+inline float durationIncrement(float dt, float p, float v, float c) {
+    const bool nowAbove = v >= c;
+    const bool wasAbove = p >= c;
+    float increment;
+    if (nowAbove && wasAbove) {
+        increment = dt;
+    } else if (nowAbove) {
+        increment = dt * (v - c) / (v - p);
+    } else if (wasAbove) {
+        increment = dt * (p - c) / (p - v);
+    } else {
+        return 0.0f;
+    }
+    return std::isnan(increment) ? 0.0f : increment;
+}
+
+// Adds one interval to every node and returns the sum of the increments.
+float addInterval(RunState& run, float dt, const float* v, float cutoff) {
+    const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
+    float* total = run.result1.data();
+    float* previous = run.result2.data();
+    float sum = 0.0f;
+    for (std::size_t k = 0; k < nodes; ++k) {
+        const float increment = durationIncrement(dt, previous[k], v[k], cutoff);
+        previous[k] = v[k];
+        total[k] += increment;
+        sum += increment;
+    }
+    return sum;
+}
+
+void mergeActivity(RunState& run) {
+    const std::size_t cells = static_cast<std::size_t>(run.cellCount());
+    const std::int8_t* active = run.active.data();
+    std::int8_t* out = run.outActive.data();
+    for (std::size_t c = 0; c < cells; ++c) out[c] = std::max(out[c], active[c]);
+}
+
+}  // namespace
+
+void runDuration(RunState& run) {
+    const RunOptions& o = *run.options;
+    const std::int32_t nodes = run.nodeCount();
+    std::fill(run.result1.begin(), run.result1.end(), 0.0f);
+    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});
+
+    // The first step primes the previous time and values; it adds no duration. A first step
+    // at a special time could never be measured from, so the first ordinary step primes instead.
+    if (!run.readStep(1)) {
+        consoleLine();
+        consoleLine("ERROR - " + run.inputName(1) + " holds no time step.");
+        FATALSTOP();
+    }
+    bool primed = false;
+    float previousTime = 0.0f;
+    auto prime = [&]() {
+        const float* v = stepValues(run);
+        std::copy(v, v + nodes, run.result2.begin());
+        previousTime = run.time;
+        primed = true;
+    };
+    if (isOrdinaryTime(run.time)) prime();
+
+    consoleLine();
+    consoleLine("Processing file: " + run.inputName(1));
+
+    while (run.readStep(1)) {
+        const float t = run.time;
+        if (!isOrdinaryTime(t)) continue;
+        if (!primed) {
+            prime();
+            continue;
+        }
+        const float dt = t - previousTime;
+        const float sum = addInterval(run, dt, stepValues(run), o.cutoff);
+        const float average = nodes > 0 ? sum / static_cast<float>(nodes) : 0.0f;
+        consoleLine("...Duration Increment =" + fixed5(dt) + "   Average duration of all nodes =" +
+                    fixed5(average) + "h");
+        mergeActivity(run);
+        previousTime = t;
+    }
+
+    WRITE_DAT_STEP(run.outputUnit, false, kDurationTime, nodes, run.cellCount(),
+                   run.outActive.data(), run.result1.data(), run.result2.data());
+}
+
+}  // namespace kelvara

@@ -1,0 +1,159 @@
+// The maximum (-max): for each node the highest value over every step of every input, and the
+// number of the input that reached it. Water levels count only at corners of wet cells.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "fileio/console.h"
+#include "fileio/units.h"
+#include "formats/dataset.h"
+#include "formats/datatype.h"
+#include "formats/mesh.h"
+#include "tool/operations.h"
+#include "util/path.h"
+
+namespace kelvara {
+namespace {
+
+constexpr float kMaximumTime = 111111.0f;
+constexpr float kFileNumberTime = 222222.0f;
+constexpr float kStageMaximumTime = 99999.1f;
+
+// Steps that hold no values of the simulation: the tool's own file numbers and the stage
+// maximum some models append.
+bool isSummaryStep(float t) {
+    return std::fabs(t - kStageMaximumTime) <= 0.01f || std::fabs(t - kFileNumberTime) <= 0.01f;
+}
+
+// Corners and elevations of the mesh that belongs to the first input.
+void readMesh(RunState& run) {
+    consoleLine("...need to read .2dm file for _h data type");
+    run.meshUnit = OPENFILEUNIT("I ", FILENAMEPATHNO_(run.inputName(1)) + ".2dm");
+    READ_2DM_ELEVATIONS(run.meshUnit, run.extra[0].data(), run.nodeCount(),
+                        run.cellNodes[0].data(), run.cellNodes[1].data(), run.cellNodes[2].data(),
+                        run.cellNodes[3].data(), run.cellCount());
+    CLOSEFILEUNIT(run.meshUnit);
+    run.meshUnit = 0;
+}
+
+// Comparisons are strict, so equal values keep the earlier file; a value that is not a number
+// never compares greater and so never becomes a maximum.
+void updateWetCorners(RunState& run, std::int32_t file) {
+    const std::size_t cells = static_cast<std::size_t>(run.cellCount());
+    const auto nodes = static_cast<std::uint32_t>(run.nodeCount());
+    const std::int8_t* active = run.active.data();
+    const float* v = run.values1.data();
+    float* maximum = run.result1.data();
+    std::int32_t* fileOf = run.fileOfMaximum.data();
+    const std::int32_t* corners[4] = {run.cellNodes[0].data(), run.cellNodes[1].data(),
+                                      run.cellNodes[2].data(), run.cellNodes[3].data()};
+    for (std::size_t c = 0; c < cells; ++c) {
+        if (active[c] != 1) continue;
+        for (const std::int32_t* corner : corners) {
+            // Node numbers run from 1; 0 (no fourth corner, or a cell the mesh does not
+            // describe) and anything beyond the mesh are never followed.
+            const std::uint32_t k = static_cast<std::uint32_t>(corner[c]) - 1u;
+            if (k >= nodes) continue;
+            const float value = v[k];
+            if (value > maximum[k]) {
+                maximum[k] = value;
+                fileOf[k] = file;
+            }
+        }
+    }
+}
+
+void updateScalars(RunState& run, std::int32_t file) {
+    const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
+    const float* v = run.values1.data();
+    float* maximum = run.result1.data();
+    std::int32_t* fileOf = run.fileOfMaximum.data();
+    for (std::size_t k = 0; k < nodes; ++k) {
+        const bool greater = v[k] > maximum[k];
+        maximum[k] = greater ? v[k] : maximum[k];
+        fileOf[k] = greater ? file : fileOf[k];
+    }
+}
+
+// magnitude holds the magnitude of the vector kept so far, so that it is computed once per
+// change rather than once per step.
+void updateVectors(RunState& run, std::int32_t file, float* magnitude) {
+    const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
+    const float* x = run.values1.data();
+    const float* y = run.values2.data();
+    float* keptX = run.result1.data();
+    float* keptY = run.result2.data();
+    std::int32_t* fileOf = run.fileOfMaximum.data();
+    for (std::size_t k = 0; k < nodes; ++k) {
+        const float m = VECTOR_MAGNITUDE(x[k], y[k]);
+        if (m > magnitude[k]) {
+            magnitude[k] = m;
+            keptX[k] = x[k];
+            keptY[k] = y[k];
+            fileOf[k] = file;
+        }
+    }
+}
+
+// A cell active in any step used is active in the output.
+void mergeActivity(RunState& run) {
+    const std::size_t cells = static_cast<std::size_t>(run.cellCount());
+    const std::int8_t* active = run.active.data();
+    std::int8_t* out = run.outActive.data();
+    for (std::size_t c = 0; c < cells; ++c) out[c] = std::max(out[c], active[c]);
+}
+
+}  // namespace
+
+void runMaximum(RunState& run) {
+    const RunOptions& o = *run.options;
+    const bool isVector = run.primary.isVector;
+
+    std::fill(run.result1.begin(), run.result1.end(), 0.0f);
+    std::fill(run.result2.begin(), run.result2.end(), 0.0f);
+    std::fill(run.fileOfMaximum.begin(), run.fileOfMaximum.end(), 0);
+    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});
+
+    const bool waterLevel =
+        IDENTIFY_DATA_TYPE(run.inputName(1), "SMS data type identified as: ").isWaterLevel;
+    if (waterLevel) readMesh(run);
+
+    // The magnitude of the kept vector (VECTOR_MAGNITUDE of 0, 0 is 0).
+    float* keptMagnitude = nullptr;
+    if (isVector && !waterLevel) {
+        std::fill(run.extra[1].begin(), run.extra[1].end(), 0.0f);
+        keptMagnitude = run.extra[1].data();
+    }
+
+    for (int i = 1; i <= o.fileCount; ++i) {
+        consoleLine();
+        consoleLine("Processing file: " + run.inputName(i));
+        while (run.readStep(i)) {
+            const float t = run.time;
+            if (isSummaryStep(t)) continue;
+            if (o.atTime && !(std::fabs(o.time - t) < 0.001f)) continue;
+            if (waterLevel) {
+                updateWetCorners(run, i);
+            } else if (isVector) {
+                updateVectors(run, i, keptMagnitude);
+            } else {
+                updateScalars(run, i);
+            }
+            mergeActivity(run);
+        }
+    }
+
+    const std::int32_t nodes = run.nodeCount();
+    const std::int32_t cells = run.cellCount();
+    WRITE_DAT_STEP(run.outputUnit, isVector, kMaximumTime, nodes, cells, run.outActive.data(),
+                   run.result1.data(), run.result2.data());
+
+    // The file numbers as reals, through the step buffers that are no longer needed.
+    std::transform(run.fileOfMaximum.begin(), run.fileOfMaximum.end(), run.values1.begin(),
+                   [](std::int32_t f) { return static_cast<float>(f); });
+    std::fill(run.values2.begin(), run.values2.end(), 0.0f);
+    WRITE_DAT_STEP(run.outputUnit, isVector, kFileNumberTime, nodes, cells, run.outActive.data(),
+                   run.values1.data(), run.values2.data());
+}
+
+}  // namespace kelvara

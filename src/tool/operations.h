@@ -1,0 +1,17 @@
+// The operations. Each is entered with every input open and positioned after its header, the
+// output open and (but for the times listing) its header written; each returns to the driver,
+// which writes the end card and closes the files.
+#pragma once
+
+#include "tool/driver.h"
+
+namespace kelvara {
+
+void runSinglePass(RunState& run);          // -con, -k, -r, -trim, -va
+void runTimesListing(RunState& run);        // -times
+void runMaximum(RunState& run);             // -max
+void runDuration(RunState& run);            // -dur
+void runDifference(RunState& run);          // -dif
+void runDurationDifference(RunState& run);  // -ddur
+
+}  // namespace kelvara

@@ -1,0 +1,224 @@
+#include "tool/options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "util/text.h"
+
+namespace kelvara {
+namespace {
+
+enum class Flag {
+    Con, Max, Dif, Dur, Ddur, Trim, Batch, Keep, Remove, Times, AtTime, FlowAngle, NoWetDry
+};
+
+struct FlagWord {
+    const char* word;
+    Flag flag;
+};
+
+// Tried in this order; the first word that matches the characters after the dash wins, so
+// "times" comes before "t", "trim" before "t", and "dur" and "ddur" never collide.
+constexpr FlagWord kFlagWords[] = {
+    {"con", Flag::Con},     {"max", Flag::Max},       {"dif", Flag::Dif},
+    {"dur", Flag::Dur},     {"ddur", Flag::Ddur},     {"trim", Flag::Trim},
+    {"b", Flag::Batch},     {"k", Flag::Keep},        {"r", Flag::Remove},
+    {"times", Flag::Times}, {"t", Flag::AtTime},      {"va", Flag::FlowAngle},
+    {"nowetdry", Flag::NoWetDry},
+};
+
+bool matches(const std::string& argument, const std::string& word) {
+    // The n characters after the dash, n being the word's length, compared ignoring case.
+    std::string compared = argument.substr(1, word.size());
+    if (compared.size() < word.size()) return false;
+    return FLAGEXISTS(compared, word);
+}
+
+std::string labelOf(const std::string& argument) {
+    std::string label(trimRight(argument.substr(1)));
+    if (label.size() > kLabelLength) label.resize(kLabelLength);
+    return label;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+bool readFreeFormatReal(const std::string& text, float& value) {
+    std::size_t start = 0;
+    while (start < text.size() && text[start] == ' ') ++start;
+    std::size_t end = start;
+    while (end < text.size() && text[end] != ' ' && text[end] != ',' && text[end] != '/') ++end;
+    std::string item = text.substr(start, end - start);
+    if (item.empty()) return false;
+
+    // Sign, digits with an optional point, then an optional exponent (E or D).
+    std::size_t i = 0;
+    if (item[i] == '+' || item[i] == '-') ++i;
+    std::size_t digits = 0;
+    while (i < item.size() && isDigit(item[i])) ++i, ++digits;
+    if (i < item.size() && item[i] == '.') {
+        ++i;
+        while (i < item.size() && isDigit(item[i])) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < item.size() && (item[i] == 'e' || item[i] == 'E' || item[i] == 'd' || item[i] == 'D')) {
+        item[i] = 'e';
+        ++i;
+        if (i < item.size() && (item[i] == '+' || item[i] == '-')) ++i;
+        std::size_t expDigits = 0;
+        while (i < item.size() && isDigit(item[i])) ++i, ++expDigits;
+        if (expDigits == 0) return false;
+    }
+    if (i != item.size()) return false;
+
+    errno = 0;
+    float v = std::strtof(item.c_str(), nullptr);
+    if (!std::isfinite(v)) return false;
+    value = v;
+    return true;
+}
+
+bool hasOperation(const RunOptions& o) {
+    return o.removeTime || o.keepTime || o.concatenate || o.maximum || o.difference ||
+           o.durationDifference || o.duration || o.flowAngle || o.trimValues || o.listTimes;
+}
+
+bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o,
+                        CommandLineError& error) {
+    using Kind = CommandLineError::Kind;
+    auto fail = [&](Kind kind, std::vector<std::string> lines) {
+        error.kind = kind;
+        error.lines = std::move(lines);
+        return false;
+    };
+
+    if (!arguments.empty()) o.showUsage = false;
+
+    for (std::string argument : arguments) {
+        if (argument.size() > kArgumentLength) argument.resize(kArgumentLength);
+        if (argument.empty() || argument[0] != '-') {
+            if (o.fileCount >= kMaxInputs) {
+                return fail(Kind::TooManyFiles,
+                            {"", "ERROR - Too many .dat files specified: at most " +
+                                     AINTEGER(kMaxInputs) + " can be given."});
+            }
+            ++o.fileCount;
+            o.fileNames.emplace_back(trimRight(argument));
+            continue;
+        }
+
+        const FlagWord* found = nullptr;
+        for (const auto& f : kFlagWords) {
+            if (matches(argument, f.word)) {
+                found = &f;
+                break;
+            }
+        }
+        if (found == nullptr) {
+            return fail(Kind::IncorrectFlag,
+                        {"", "ERROR - Incorrect flag specified: \"" +
+                                 std::string(trimRight(argument)) + "\""});
+        }
+
+        // The flag is set first; then its number, read from the character after the word.
+        float* number = nullptr;
+        switch (found->flag) {
+        case Flag::Con: o.concatenate = true; break;
+        case Flag::Max: o.maximum = true; break;
+        case Flag::Dif: o.difference = true; break;
+        case Flag::Dur: o.duration = true; number = &o.cutoff; break;
+        case Flag::Ddur: o.durationDifference = true; number = &o.cutoff; break;
+        case Flag::Trim: o.trimValues = true; number = &o.cutoff; break;
+        case Flag::Batch: o.batch = true; break;
+        case Flag::Keep: o.keepTime = true; number = &o.time; break;
+        case Flag::Remove: o.removeTime = true; number = &o.time; break;
+        case Flag::Times: o.listTimes = true; break;
+        case Flag::AtTime: o.atTime = true; number = &o.time; break;
+        case Flag::FlowAngle: o.flowAngle = true; break;
+        case Flag::NoWetDry: o.noWetDry = true; break;
+        }
+        if (number != nullptr) {
+            std::size_t wordLength = std::string(found->word).size();
+            std::string rest = argument.size() > wordLength + 1 ? argument.substr(wordLength + 1) : "";
+            if (!readFreeFormatReal(rest, *number)) {
+                return fail(Kind::UnreadableNumber,
+                            {"ERROR - Reading time for keep or remove argument, or cutoff depth "
+                             "for duration"});
+            }
+        }
+        if (found->flag == Flag::Remove) o.removeAllMaxTimes = o.time > 99998.0f;
+        if (found->flag == Flag::Dur || found->flag == Flag::Trim ||
+            found->flag == Flag::FlowAngle) {
+            o.label = labelOf(argument);
+        }
+    }
+
+    // Validations that need no file.
+    if (o.removeTime || o.keepTime || o.listTimes || o.flowAngle || o.trimValues || o.duration) {
+        if (o.fileCount > 1) {
+            return fail(Kind::WrongFileCount,
+                        {"", "ERROR - Can only specify one .dat file for -dur, -trim, -va, "
+                             "-times, -k and -r options."});
+        }
+    } else if (o.difference || o.durationDifference) {
+        if (o.fileCount != 2 && o.fileCount != 3) {
+            return fail(Kind::WrongFileCount,
+                        {"", "ERROR - Must specify two .dat files for -dif or -ddur options."});
+        }
+    } else if (o.concatenate) {
+        if (o.fileCount < 2) {
+            return fail(Kind::WrongFileCount,
+                        {"", "ERROR - Must specify at least two .dat files for -con option."});
+        }
+    }
+    if (o.durationDifference && !o.atTime) {
+        return fail(Kind::NoEndTime,
+                    {"ERROR - Must specify an end time using -t option for duration differences"});
+    }
+    if (hasOperation(o) && o.fileCount == 0) {
+        return fail(Kind::NoFiles, {"", "ERROR - No .dat file specified."});
+    }
+    return true;
+}
+
+const std::vector<std::string>& usageText() {
+    static const std::vector<std::string> lines = {
+        "Performs various operations on KORVEN .dat files and outputs a new .dat file",
+        "",
+        "  Flags:",
+        "     \"-b\" batch mode, no Enter key required when finished",
+        "     \"-con\" concatenate .dat files into one",
+        "     \"-dif\" takes the difference between two .dat files.",
+        "          An optional third .dat file is used for the output filename.",
+        "        \"Specifying -nowetdry\" for -dif option does not carry out wet/dry test using _h.dat file",
+        "     \"-ddur<cutoff_value>\" determines the difference in inundation duration in hours up to the -t time",
+        "          The -t<time> flag must be used to set the time when the duration difference is calculated",
+        "          cutoff_value is used to remove points where the flood has not started to fall",
+        "            and to handle points that are stagnant at the -t time.",
+        "            The hydrograph must fall by the cutoff_value after the peak, and the level ",
+        "            used to determine the difference is the level at the -t time",
+        "            plus the cutoff_value.  Typically specify a value of, say 0.1m.",
+        "          An optional third .dat file is used for the output filename.",
+        "     \"-dur<cutoff_value>\" determines the duration in hours the cutoff value is exceeded",
+        "     \"-k<time>\" keeps only data for time <time>",
+        "     \"-max\" determines the maximum value in all the .dat files",
+        "     \"-r<time>\" removes data for time <time>",
+        "     \"-t<time>\" applies only to time <time> for the -dif and -max options.",
+        "          Also required for the -ddur option (see above). ",
+        "     \"-times\" displays and exports the times in the .dat file",
+        "     \"-trim<cutoff_value>\" trims any values to the cutoff value (useful for large velocities)",
+        "     \"-va\" outputs the flow angle in degrees (N=0, E=90, W=-90, S=180/-180)",
+        "",
+        "  File 1:  Primary .dat file.",
+        "  File 2 onwards (-con, -dif, -ddur, -k, -max, -r flags):  Secondary .dat file(s).",
+        "",
+        "Example:  kelvara.exe -k99999 run_h.dat",
+        "            will create a new.dat file with only the data for the 99999 time.",
+        "",
+    };
+    return lines;
+}
+
+}  // namespace kelvara

@@ -1,0 +1,67 @@
+// The command line: flags, the numbers that follow some of them, and the dataset names.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kelvara {
+
+constexpr int kMaxInputs = 100;         // inputs the name table holds
+constexpr std::size_t kArgumentLength = 1000;
+constexpr std::size_t kLabelLength = 100;
+
+struct RunOptions {
+    bool concatenate = false;
+    bool maximum = false;
+    bool difference = false;
+    bool duration = false;
+    bool durationDifference = false;
+    bool trimValues = false;
+    bool batch = false;
+    bool keepTime = false;
+    bool removeTime = false;
+    bool removeAllMaxTimes = false;
+    bool listTimes = false;
+    bool atTime = false;
+    bool flowAngle = false;
+    bool noWetDry = false;
+    float cutoff = 0.1f;  // shared by -dur, -ddur and -trim: the last one given wins
+    float time = 0.0f;    // shared by -k, -r and -t: the last one given wins
+    std::string label;    // text of the last -dur, -trim or -va flag, without its dash
+    // Entry 0 is the output name; entries 1 to fileCount are the inputs in command-line order.
+    std::vector<std::string> fileNames = std::vector<std::string>(1);
+    int fileCount = 0;
+    bool showUsage = true;
+};
+
+// What stopped the reading of the command line, with the console text that reports it.
+struct CommandLineError {
+    enum class Kind {
+        None,
+        IncorrectFlag,   // pause, end
+        UnreadableNumber,
+        WrongFileCount,  // validation of the number of names
+        NoEndTime,       // -ddur without -t: fatal stop
+        TooManyFiles,
+        NoFiles,
+    };
+    Kind kind = Kind::None;
+    std::vector<std::string> lines;  // console lines, in order ("" is an empty line)
+};
+
+// Reads a real number in free format from text: leading blanks skipped, the first item (ended
+// by a blank, a comma or the end) converted. Returns false when there is no readable number.
+bool readFreeFormatReal(const std::string& text, float& value);
+
+// Classifies the arguments (program name excluded) and makes the checks that need no file.
+// Returns false with error filled when the run must stop.
+bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& options,
+                        CommandLineError& error);
+
+// Whether any operation flag is set (-b and -nowetdry alone are no operation).
+bool hasOperation(const RunOptions& options);
+
+// The usage text, one entry per console line.
+const std::vector<std::string>& usageText();
+
+}  // namespace kelvara

@@ -1,0 +1,90 @@
+// The single pass over the inputs (-con, -k, -r, -trim, -va) and the times listing (-times).
+#include <cmath>
+#include <cstdio>
+
+#include "fileio/console.h"
+#include "fileio/units.h"
+#include "tool/operations.h"
+
+namespace kelvara {
+namespace {
+
+constexpr float kRadiansToDegrees = 180.0f / 3.14159265358979323846f;
+
+bool isStepWritten(const RunOptions& o, float t) {
+    if (o.trimValues || o.flowAngle) return true;
+    if (o.keepTime) {
+        if (t == o.time || o.concatenate) return true;
+    } else if (o.concatenate) {
+        return true;
+    }
+    if (!o.removeTime) return false;
+    if (t == o.time) return false;
+    if (o.removeAllMaxTimes && std::fabs(t) > 99998.0f) return false;
+    return true;
+}
+
+void trimStep(RunState& run, float cutoff) {
+    const std::size_t n = static_cast<std::size_t>(run.nodeCount());
+    float* x = run.values1.data();
+    float* y = run.values2.data();
+    if (run.primary.isVector) {
+        for (std::size_t i = 0; i < n; ++i) {
+            float m = VECTOR_MAGNITUDE(x[i], y[i]);
+            if (m >= cutoff) {
+                // Same direction, magnitude cutoff.
+                float scale = cutoff / m;
+                x[i] *= scale;
+                y[i] *= scale;
+            }
+        }
+    } else {
+        for (std::size_t i = 0; i < n; ++i)
+            if (x[i] >= cutoff) x[i] = cutoff;
+    }
+}
+
+void flowAngleStep(RunState& run) {
+    const std::size_t n = static_cast<std::size_t>(run.nodeCount());
+    float* x = run.values1.data();
+    const float* y = run.values2.data();
+    for (std::size_t i = 0; i < n; ++i) x[i] = std::atan2(x[i], y[i]) * kRadiansToDegrees;
+}
+
+}  // namespace
+
+void runSinglePass(RunState& run) {
+    const RunOptions& o = *run.options;
+    const bool vectorValues = run.primary.isVector && !o.flowAngle;
+    for (int i = 1; i <= o.fileCount; ++i) {
+        consoleLine();
+        consoleLine("Processing file: " + run.inputName(i));
+        while (run.readStep(i)) {
+            if (!isStepWritten(o, run.time)) continue;
+            if (o.trimValues) {
+                trimStep(run, o.cutoff);
+            } else if (o.flowAngle) {
+                flowAngleStep(run);
+            }
+            WRITE_DAT_STEP(run.outputUnit, vectorValues, run.time, run.nodeCount(),
+                           run.cellCount(), run.active.data(), run.values1.data(),
+                           run.values2.data());
+        }
+    }
+}
+
+void runTimesListing(RunState& run) {
+    consoleLine();
+    consoleLine("Reading times from file: " + run.inputName(1));
+    std::FILE* out = unitStream(run.outputUnit);
+    while (run.readStep(1)) {
+        char line[64];
+        int n = std::snprintf(line, sizeof line, "%15.3f", static_cast<double>(run.time));
+        if (n > 15 || !std::isfinite(run.time)) {
+            std::snprintf(line, sizeof line, "%s", "***************");
+        }
+        if (out != nullptr) std::fprintf(out, "%s\n", line);
+    }
+}
+
+}  // namespace kelvara

@@ -1,0 +1,241 @@
+// Command-line classification: flag words, their numbers, the label and the validations.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tool/driver.h"
+#include "tool/options.h"
+
+namespace kelvara {
+namespace {
+
+using Kind = CommandLineError::Kind;
+
+struct Parsed {
+    bool ok;
+    RunOptions options;
+    CommandLineError error;
+};
+
+Parsed parse(const std::vector<std::string>& args) {
+    Parsed p{};
+    p.ok = PARSE_COMMAND_LINE(args, p.options, p.error);
+    return p;
+}
+
+TEST(CommandLine, FlagWordsAreMatchedByPrefixInTableOrder) {
+    struct Case {
+        std::vector<std::string> args;
+        bool RunOptions::*flag;
+    };
+    const std::vector<Case> cases = {
+        {{"-con", "a.dat", "b.dat"}, &RunOptions::concatenate},
+        {{"-conx", "a.dat", "b.dat"}, &RunOptions::concatenate},
+        {{"-CON", "a.dat", "b.dat"}, &RunOptions::concatenate},
+        {{"-maxima", "a.dat"}, &RunOptions::maximum},
+        {{"-dif", "a.dat", "b.dat"}, &RunOptions::difference},
+        {{"-dur0.3", "a.dat"}, &RunOptions::duration},
+        {{"-ddur0.5", "-t3", "a.dat", "b.dat"}, &RunOptions::durationDifference},
+        {{"-trim2", "a.dat"}, &RunOptions::trimValues},
+        {{"-B", "-k1", "a.dat"}, &RunOptions::batch},
+        {{"-bogus", "-k1", "a.dat"}, &RunOptions::batch},
+        {{"-k99999", "a.dat"}, &RunOptions::keepTime},
+        {{"-r2", "a.dat"}, &RunOptions::removeTime},
+        {{"-times", "a.dat"}, &RunOptions::listTimes},
+        {{"-TIMES", "a.dat"}, &RunOptions::listTimes},
+        {{"-t5", "-max", "a.dat"}, &RunOptions::atTime},
+        {{"-va", "a.dat"}, &RunOptions::flowAngle},
+        {{"-nowetdry", "-dif", "a.dat", "b.dat"}, &RunOptions::noWetDry},
+    };
+    for (const auto& c : cases) {
+        Parsed p = parse(c.args);
+        ASSERT_TRUE(p.ok) << c.args[0];
+        EXPECT_TRUE(p.options.*c.flag) << c.args[0];
+        EXPECT_FALSE(p.options.showUsage);
+    }
+}
+
+TEST(CommandLine, NumbersAreReadInFreeFormatAndTheLastOneWins) {
+    struct Case {
+        std::vector<std::string> args;
+        float cutoff;
+        float time;
+        std::string label;
+    };
+    const std::vector<Case> cases = {
+        {{"-k99999", "a.dat"}, 0.1f, 99999.0f, ""},
+        {{"-k1e2", "a.dat"}, 0.1f, 100.0f, ""},
+        {{"-k 2.5", "a.dat"}, 0.1f, 2.5f, ""},
+        {{"-k2.5,7", "a.dat"}, 0.1f, 2.5f, ""},
+        {{"-k-.5", "a.dat"}, 0.1f, -0.5f, ""},
+        {{"-k3.", "a.dat"}, 0.1f, 3.0f, ""},
+        {{"-k1d1", "a.dat"}, 0.1f, 10.0f, ""},
+        {{"-trim2", "a.dat"}, 2.0f, 0.0f, "trim2"},
+        {{"-dur0.3", "a.dat"}, 0.3f, 0.0f, "dur0.3"},
+        {{"-dur0.3", "-ddur0.5", "-t1", "a.dat"}, 0.5f, 1.0f, "dur0.3"},
+        {{"-k5", "-t10", "-max", "a.dat"}, 0.1f, 10.0f, ""},
+        {{"-t10", "-k5", "a.dat"}, 0.1f, 5.0f, ""},
+        {{"-trim2", "-va", "a.dat"}, 2.0f, 0.0f, "va"},
+        {{"-VA  ", "a.dat"}, 0.1f, 0.0f, "VA"},
+    };
+    for (const auto& c : cases) {
+        Parsed p = parse(c.args);
+        ASSERT_TRUE(p.ok) << c.args[0];
+        EXPECT_EQ(p.options.cutoff, c.cutoff) << c.args[0];
+        EXPECT_EQ(p.options.time, c.time) << c.args[0];
+        EXPECT_EQ(p.options.label, c.label) << c.args[0];
+    }
+}
+
+TEST(CommandLine, RemovingATimeAbove99998RemovesEveryMaximumTime) {
+    EXPECT_TRUE(parse({"-r99999", "a.dat"}).options.removeAllMaxTimes);
+    EXPECT_FALSE(parse({"-r99998", "a.dat"}).options.removeAllMaxTimes);
+    EXPECT_FALSE(parse({"-r5", "a.dat"}).options.removeAllMaxTimes);
+}
+
+TEST(CommandLine, BadArgumentsStopWithTheirMessages) {
+    const std::string reading =
+        "ERROR - Reading time for keep or remove argument, or cutoff depth for duration";
+    struct Case {
+        std::vector<std::string> args;
+        Kind kind;
+        std::string lastLine;
+    };
+    const std::vector<Case> cases = {
+        {{"-d", "a.dat"}, Kind::IncorrectFlag, "ERROR - Incorrect flag specified: \"-d\""},
+        {{"-no", "a.dat"}, Kind::IncorrectFlag, "ERROR - Incorrect flag specified: \"-no\""},
+        {{"-", "a.dat"}, Kind::IncorrectFlag, "ERROR - Incorrect flag specified: \"-\""},
+        {{"-xyz  ", "a.dat"}, Kind::IncorrectFlag, "ERROR - Incorrect flag specified: \"-xyz\""},
+        {{"-k", "a.dat"}, Kind::UnreadableNumber, reading},
+        {{"-tim", "a.dat"}, Kind::UnreadableNumber, reading},
+        {{"-trim", "a.dat"}, Kind::UnreadableNumber, reading},
+        {{"-trimx", "a.dat"}, Kind::UnreadableNumber, reading},
+        {{"-k1e", "a.dat"}, Kind::UnreadableNumber, reading},
+        {{"-k1e99", "a.dat"}, Kind::UnreadableNumber, reading},
+        {{"-k.", "a.dat"}, Kind::UnreadableNumber, reading},
+        {{"-k--1", "a.dat"}, Kind::UnreadableNumber, reading},
+        {{"-dif", "a.dat"}, Kind::WrongFileCount,
+         "ERROR - Must specify two .dat files for -dif or -ddur options."},
+        {{"-dif", "a", "b", "c", "d"}, Kind::WrongFileCount,
+         "ERROR - Must specify two .dat files for -dif or -ddur options."},
+        {{"-con", "a.dat"}, Kind::WrongFileCount,
+         "ERROR - Must specify at least two .dat files for -con option."},
+        {{"-k1", "a.dat", "b.dat"}, Kind::WrongFileCount,
+         "ERROR - Can only specify one .dat file for -dur, -trim, -va, -times, -k and -r options."},
+        {{"-ddur0.1", "a.dat", "b.dat"}, Kind::NoEndTime,
+         "ERROR - Must specify an end time using -t option for duration differences"},
+        {{"-max"}, Kind::NoFiles, "ERROR - No .dat file specified."},
+        {{"-k1"}, Kind::NoFiles, "ERROR - No .dat file specified."},
+    };
+    for (const auto& c : cases) {
+        Parsed p = parse(c.args);
+        EXPECT_FALSE(p.ok) << c.args[0];
+        EXPECT_EQ(p.error.kind, c.kind) << c.args[0];
+        ASSERT_FALSE(p.error.lines.empty());
+        EXPECT_EQ(p.error.lines.back(), c.lastLine) << c.args[0];
+    }
+}
+
+TEST(CommandLine, TheFirstBadArgumentStopsTheReading) {
+    Parsed p = parse({"-q", "-k"});
+    EXPECT_EQ(p.error.kind, Kind::IncorrectFlag);
+    p = parse({"-k", "-q"});
+    EXPECT_EQ(p.error.kind, Kind::UnreadableNumber);
+}
+
+TEST(CommandLine, FileNamesAreKeptInOrderAndLimitedToAHundred) {
+    Parsed p = parse({"-con", "a.dat", " b.dat  ", "c.dat"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.options.fileCount, 3);
+    EXPECT_EQ(p.options.fileNames[1], "a.dat");
+    EXPECT_EQ(p.options.fileNames[2], " b.dat");
+    EXPECT_EQ(p.options.fileNames[3], "c.dat");
+
+    std::vector<std::string> many = {"-con"};
+    for (int i = 0; i < 100; ++i) many.push_back("f" + std::to_string(i) + ".dat");
+    EXPECT_TRUE(parse(many).ok);
+    many.push_back("one-too-many.dat");
+    p = parse(many);
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.error.kind, Kind::TooManyFiles);
+
+    std::string longName(1500, 'x');
+    p = parse({"-max", longName});
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.options.fileNames[1].size(), 1000u);
+}
+
+TEST(OutputName, IsBuiltFromTheFirstInputAndTheOperation) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string output;
+        int fileCount;
+    };
+    const std::vector<Case> cases = {
+        {{"-con", "C:\\run\\run_h.dat", "b.dat"}, "C:\\run\\run_h(con).dat", 2},
+        {{"-k99999", "dir/run_h.dat"}, "dir/run_h(k99999.).dat", 1},
+        {{"-r2.5", "run_h.dat"}, "run_h(r2.5).dat", 1},
+        {{"-max", "run_h.dat", "run2_h.dat"}, "run_h(maxmax).dat", 2},
+        {{"-dif", "C:\\run\\run_h.dat", "D:\\b\\run2_h.dat"}, "C:\\run\\run_h - run2_h.dat", 2},
+        {{"-dif", "a_d.dat", "b_d.dat", "out/res.xyz"}, "out/res.dat", 2},
+        {{"-ddur0.1", "-t5", "a_h.dat", "b_h.dat"}, "a_h - b_h.dat", 2},
+        {{"-dur0.3", "run_d.dat"}, "run_d(dur0.3).dat", 1},
+        {{"-trim2", "run_V.dat"}, "run_V(trim2).dat", 1},
+        {{"-va", "run_V.dat"}, "run_V(va).dat", 1},
+        {{"-times", "dir/run_h.dat"}, "times.txt", 1},
+        {{"-dif", "-con", "a.dat", "b.dat"}, "a(con).dat", 2},
+        {{"-k5", "-r6", "a.dat"}, "a(r6.).dat", 1},
+    };
+    for (const auto& c : cases) {
+        Parsed p = parse(c.args);
+        ASSERT_TRUE(p.ok) << c.args[0];
+        ASSERT_TRUE(BUILD_OUTPUT_NAME(p.options)) << c.args[0];
+        EXPECT_EQ(p.options.fileNames[0], c.output) << c.args[0];
+        EXPECT_EQ(p.options.fileCount, c.fileCount) << c.args[0];
+    }
+}
+
+TEST(OutputName, NoOperationAsksForTheUsageText) {
+    for (const auto& args : {std::vector<std::string>{"-b", "a.dat"},
+                             std::vector<std::string>{"-nowetdry", "a.dat"},
+                             std::vector<std::string>{"a.dat"}}) {
+        Parsed p = parse(args);
+        ASSERT_TRUE(p.ok);
+        EXPECT_FALSE(p.options.showUsage);
+        EXPECT_FALSE(BUILD_OUTPUT_NAME(p.options));
+        EXPECT_TRUE(p.options.showUsage);
+    }
+}
+
+TEST(FreeFormatReal, AcceptsFortranStyleItems) {
+    struct Case {
+        const char* text;
+        bool ok;
+        float value;
+    };
+    const Case cases[] = {
+        {"0.1", true, 0.1f},  {"  7", true, 7.0f},     {"1E2", true, 100.0f},
+        {"+3", true, 3.0f},   {"2.5e-1", true, 0.25f}, {"4,5", true, 4.0f},
+        {"6 x", true, 6.0f},  {"", false, 0},          {"   ", false, 0},
+        {"im", false, 0},     {"1.2.3", false, 0},     {"nan", false, 0},
+        {"1e", false, 0},     {"e5", false, 0},        {"3x", false, 0},
+    };
+    for (const auto& c : cases) {
+        float v = -1.0f;
+        EXPECT_EQ(readFreeFormatReal(c.text, v), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.text;
+        }
+    }
+}
+
+TEST(UsageText, HasThirtyTwoLines) {
+    const auto& lines = usageText();
+    ASSERT_EQ(lines.size(), 32u);
+    EXPECT_EQ(lines[12].back(), ' ');
+    EXPECT_EQ(lines[21].back(), ' ');
+    EXPECT_EQ(lines[29], "Example:  kelvara.exe -k99999 run_h.dat");
+}
+
+}  // namespace
+}  // namespace kelvara
