@@ -18,4 +18,9 @@ std::string CLEANPATH(std::string_view path);        // doubled separators reduc
 std::string REMOVEDOTDOT(std::string_view path);     // "\..\" and "\.\" resolved
 std::string ADDFOLDER(std::string_view folder, std::string_view name);
 
+// CLEANPATH without its 1000-character work field: leading blanks removed and doubled
+// separators reduced at any length. The C boundary writes this back into the caller's
+// argument, so that a long argument is never cut short.
+std::string cleanPathUncut(std::string_view path);
+
 }  // namespace kelvara
