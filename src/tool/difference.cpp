@@ -1,12 +1,289 @@
+// -dif: the first run minus the second, step by step, with the two runs' steps paired by time.
+// Unless -nowetdry is given, each node is first tested wet or dry in both runs (water level
+// above ground elevation + 0.001); a marker is written where only one run is wet and 0.0 where
+// neither is.
+//
+// Both inputs and the companion water levels of runs that are not water levels themselves are
+// streamed together, one step of each in the run's fixed tables:
+//   result1 / result2   each run's value at its current step (result1 becomes the output)
+//   outActive / active  flags of the first run's step / of the second run's and the companions'
+//   extra[0], extra[1]  water levels of runs 1 and 2 (a water-level run uses its own values)
+//   extra[2], extra[3]  ground elevations from runs 1 and 2's meshes
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
 #include "fileio/console.h"
+#include "fileio/units.h"
+#include "formats/datatype.h"
+#include "formats/mesh.h"
 #include "tool/operations.h"
+#include "util/path.h"
 
 namespace kelvara {
+namespace {
 
-void runDifference(RunState&) {
+constexpr float kTimeTolerance = 0.00005f;
+constexpr float kWetMargin = 0.001f;
+constexpr float kWetInSecondOnly = -99.0f;
+constexpr float kWetInFirstOnly = 99.0f;
+constexpr float kDryInBoth = 0.0f;
+constexpr float kNoLevel = -99999.0f;
+
+// A real right-aligned in a fixed field with the given decimals; asterisks when it does not fit.
+std::string fixedField(float value, int width, int decimals) {
+    char text[64];
+    if (std::isnan(value)) {
+        std::snprintf(text, sizeof text, "%*s", width, "NaN");
+    } else if (std::isinf(value)) {
+        std::snprintf(text, sizeof text, "%*s", width, value < 0.0f ? "-Infinity" : "Infinity");
+    } else {
+        std::snprintf(text, sizeof text, "%*.*f", width, decimals, static_cast<double>(value));
+    }
+    std::string result(text);
+    if (result.size() > static_cast<std::size_t>(width)) return std::string(width, '*');
+    return result;
+}
+
+std::string freeFormat(float value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6f", static_cast<double>(value));
+    return text;
+}
+
+// The water levels of a run that is not a water level itself: its stem_h.dat beside it.
+struct Companion {
+    bool used = false;
+    int unit = 0;
+    std::int32_t card = 0;
+    DatasetHeader header;
+    float time = 0.0f;
+};
+
+// One side of the comparison.
+struct Side {
+    int input = 0;                 // 1 or 2
+    float* value = nullptr;        // its value at its current step
+    std::int8_t* flags = nullptr;  // flag buffer its steps are read into
+    float* level = nullptr;        // water level (its own values when it is a water level)
+    const float* ground = nullptr;
+    float time = 0.0f;
+    bool held = false;             // ahead of the other side, waiting for it
+    Companion companion;
+};
+
+std::int32_t& cardOf(RunState& run, const Side& side) {
+    return run.inputCards[static_cast<std::size_t>(side.input)];
+}
+
+int unitOf(const RunState& run, const Side& side) {
+    return run.inputUnits[static_cast<std::size_t>(side.input)];
+}
+
+bool canAdvance(RunState& run, const Side& side) {
+    return cardOf(run, side) == kCardStep && !unitAtEnd(unitOf(run, side));
+}
+
+// Reads the side's next step; a vector step is kept as the magnitude of each node's vector.
+void readValues(RunState& run, Side& side) {
+    const std::int32_t nodes = run.nodeCount();
+    if (run.primary.isVector) {
+        READ_DAT_STEP(unitOf(run, side), true, nodes, run.cellCount(), side.flags,
+                      run.values1.data(), run.values2.data(), side.time, cardOf(run, side));
+        const float* x = run.values1.data();
+        const float* y = run.values2.data();
+        for (std::int32_t i = 0; i < nodes; ++i) side.value[i] = VECTOR_MAGNITUDE(x[i], y[i]);
+    } else {
+        READ_DAT_STEP(unitOf(run, side), false, nodes, run.cellCount(), side.flags, side.value,
+                      run.values2.data(), side.time, cardOf(run, side));
+    }
+}
+
+void readGround(RunState& run, const std::string& datasetName, float* ground, bool keepOpen) {
+    const int unit = OPENFILEUNIT("I ", FILENAMEPATHNO_(datasetName) + ".2dm");
+    READ_2DM_ELEVATIONS(unit, ground, run.nodeCount(), run.cellNodes[0].data(),
+                        run.cellNodes[1].data(), run.cellNodes[2].data(),
+                        run.cellNodes[3].data(), run.cellCount());
+    if (keepOpen) {
+        run.meshUnit = unit;
+    } else {
+        CLOSEFILEUNIT(unit);
+    }
+}
+
+void openCompanion(RunState& run, Side& side, const char* which) {
     consoleLine();
-    consoleLine("ERROR - This operation is not available in this build.");
-    FATALSTOP();
+    consoleLine(std::string("...need to also read ") + which + " _h.dat file");
+    Companion& c = side.companion;
+    const std::string name = FILENAMEPATHNO_(run.inputName(side.input)) + "_h.dat";
+    c.unit = OPENFILEUNIT("BI", name);
+    c.used = true;
+    READ_DAT_HEADER(c.unit, c.header, c.card, name);
+    // Its steps are read into the run's tables, which hold the first input's counts.
+    if (c.header.nodeCount != run.nodeCount() || c.header.cellCount != run.cellCount()) {
+        consoleLine();
+        consoleLine("ERROR - Number nodes and/or cells in " + unitName(c.unit) +
+                    " not the same as in primary .dat file.");
+        FATALSTOP();
+    }
+    // Before its first step a companion gives no level: its nodes count as dry.
+    std::fill(side.level, side.level + run.nodeCount(), kNoLevel);
+}
+
+// Brings a side's water level to the matched pair: its own values, or the companion's next
+// step (a companion without more steps keeps its last level).
+void advanceLevel(RunState& run, Side& side) {
+    Companion& c = side.companion;
+    if (!c.used) return;  // level is the side's own values
+    if (c.card != kCardStep || unitAtEnd(c.unit)) return;
+    READ_DAT_STEP(c.unit, c.header.isVector, c.header.nodeCount, c.header.cellCount,
+                  run.active.data(), side.level, run.values2.data(), c.time, c.card);
+}
+
+void plainDifference(RunState& run) {
+    float* first = run.result1.data();
+    const float* second = run.result2.data();
+    const std::int32_t nodes = run.nodeCount();
+    for (std::int32_t i = 0; i < nodes; ++i) first[i] = first[i] - second[i];
+    std::int8_t* out = run.outActive.data();
+    const std::int8_t* in = run.active.data();
+    const std::int32_t cells = run.cellCount();
+    for (std::int32_t i = 0; i < cells; ++i) out[i] = (out[i] == 1 && in[i] == 1) ? 1 : 0;
+}
+
+void wetDryDifference(RunState& run, const Side& a, const Side& b) {
+    float* first = a.value;
+    const float* second = b.value;
+    const float* level1 = a.level;  // may be first itself: read before first is written
+    const float* level2 = b.level;
+    const float* ground1 = a.ground;
+    const float* ground2 = b.ground;
+    const std::int32_t nodes = run.nodeCount();
+    for (std::int32_t i = 0; i < nodes; ++i) {
+        // Strict comparisons: equal values, or a value that is not a number, count as dry.
+        const bool wet1 = ground1[i] + kWetMargin < level1[i];
+        const bool wet2 = ground2[i] + kWetMargin < level2[i];
+        float v;
+        if (wet1 && wet2) {
+            v = first[i] - second[i];
+        } else if (wet2) {
+            v = kWetInSecondOnly;
+        } else if (wet1) {
+            v = kWetInFirstOnly;
+        } else {
+            v = kDryInBoth;
+        }
+        first[i] = v;
+    }
+    // active holds the flags last read into it: the second companion's step when there is one,
+    // else the first companion's, else the second run's.
+    std::int8_t* out = run.outActive.data();
+    const std::int8_t* in = run.active.data();
+    const std::int32_t cells = run.cellCount();
+    for (std::int32_t i = 0; i < cells; ++i) out[i] = (out[i] == 1 || in[i] == 1) ? 1 : 0;
+}
+
+}  // namespace
+
+void runDifference(RunState& run) {
+    const RunOptions& o = *run.options;
+
+    Side first;
+    first.input = 1;
+    first.value = run.result1.data();
+    first.flags = run.outActive.data();
+    first.level = run.extra[0].data();
+    first.ground = run.extra[2].data();
+    Side second;
+    second.input = 2;
+    second.value = run.result2.data();
+    second.flags = run.active.data();
+    second.level = run.extra[1].data();
+    second.ground = run.extra[3].data();
+
+    const DataTypeInfo firstType =
+        IDENTIFY_DATA_TYPE(run.inputName(1), "First .dat file type identified as: ");
+    const DataTypeInfo secondType =
+        IDENTIFY_DATA_TYPE(run.inputName(2), "Second .dat file type identified as: ");
+    if (firstType.rawSuffix != secondType.rawSuffix) {
+        consoleLine();
+        consoleLine("WARNING - The two .dat files are of different data types");
+    }
+
+    if (!o.noWetDry) {
+        consoleLine();
+        consoleLine("...need to also read .2dm files");
+        readGround(run, run.inputName(1), run.extra[2].data(), true);
+        readGround(run, run.inputName(2), run.extra[3].data(), false);
+        if (firstType.isWaterLevel) {
+            first.level = first.value;
+        } else {
+            openCompanion(run, first, "first");
+        }
+        if (secondType.isWaterLevel) {
+            second.level = second.value;
+        } else {
+            openCompanion(run, second, "second");
+        }
+    }
+
+    // Cells count as active until a step of the first run supplies flags.
+    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{1});
+
+    bool bothEnded = false;
+    while (!bothEnded) {
+        // A side that is not waiting must advance; when it cannot, no further pair can be made.
+        const bool firstCan = canAdvance(run, first);
+        const bool secondCan = canAdvance(run, second);
+        if ((!first.held && !firstCan) || (!second.held && !secondCan)) {
+            if (first.held || firstCan || second.held || secondCan)
+                consoleLine("WARNING - Premature end of one of the .dat files.");
+            break;
+        }
+        if (!first.held) readValues(run, first);
+        if (!second.held) readValues(run, second);
+        const bool cardsEnded =
+            cardOf(run, first) == kCardEnd && cardOf(run, second) == kCardEnd;
+
+        if (std::fabs(first.time - second.time) > kTimeTolerance) {
+            consoleLine("WARNING - Inconsistent times were found:" + fixedField(first.time, 10, 3) +
+                        fixedField(second.time, 10, 3));
+            consoleLine("          Trying to find next match.");
+            // The side that is ahead waits while the other advances.
+            first.held = first.time > second.time;
+            second.held = second.time > first.time;
+            bothEnded = cardsEnded;
+            continue;
+        }
+
+        const bool selected = !o.atTime || std::fabs(o.time - first.time) <= kTimeTolerance;
+        consoleLine(std::string(selected ? " Processing Time: " : " Skipping Time: ") +
+                    freeFormat(first.time));
+        first.held = false;
+        second.held = false;
+        bothEnded = cardsEnded;
+
+        if (o.noWetDry) {
+            if (selected) plainDifference(run);
+        } else {
+            // The companions advance one step per matched pair, processed or skipped.
+            advanceLevel(run, first);
+            advanceLevel(run, second);
+            if (selected) wetDryDifference(run, first, second);
+        }
+        if (selected) {
+            WRITE_DAT_STEP(run.outputUnit, false, first.time, run.nodeCount(), run.cellCount(),
+                           run.outActive.data(), run.result1.data(), run.values2.data());
+        }
+    }
+
+    if (first.companion.used) CLOSEFILEUNIT(first.companion.unit);
+    if (second.companion.used) CLOSEFILEUNIT(second.companion.unit);
+    if (run.meshUnit != 0) {
+        CLOSEFILEUNIT(run.meshUnit);
+        run.meshUnit = 0;
+    }
 }
 
 }  // namespace kelvara

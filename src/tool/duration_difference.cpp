@@ -1,12 +1,199 @@
+// -ddur<cutoff> -t<time>: the difference in inundation duration between two runs. Three passes
+// over each run:
+//   1. each run's peak up to the -t time, and per node the lower of the two peaks;
+//   2. per node the reference level: the highest value at the -t time of a run whose flood has
+//      fallen by more than the cutoff below that lower peak;
+//   3. per run the time each node stays at or above reference level + cutoff.
+// The output is one step at 111111.0: run 1's duration minus run 2's (0.0 where no reference
+// level was found).
+//
+// Tables: extra[0] run 1's peak, then the reference level; extra[1] run 2's peak, then the lower
+// peak, then run 1's durations; result1 the durations of the run being measured (finally the
+// output); result2 each node's value at the previous step used.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
 #include "fileio/console.h"
+#include "fileio/units.h"
 #include "tool/operations.h"
 
 namespace kelvara {
+namespace {
 
-void runDurationDifference(RunState&) {
+constexpr float kNotSet = -99999.0f;
+constexpr float kSetThreshold = -99998.0f;
+constexpr float kTimeLimit = 99998.0f;
+constexpr float kTimeTolerance = 0.001f;
+constexpr float kOutputTime = 111111.0f;
+
+// A real right-aligned in a fixed field with the given decimals; asterisks when it does not fit.
+std::string fixedField(float value, int width, int decimals) {
+    char text[64];
+    if (std::isnan(value)) {
+        std::snprintf(text, sizeof text, "%*s", width, "NaN");
+    } else if (std::isinf(value)) {
+        std::snprintf(text, sizeof text, "%*s", width, value < 0.0f ? "-Infinity" : "Infinity");
+    } else {
+        std::snprintf(text, sizeof text, "%*.*f", width, decimals, static_cast<double>(value));
+    }
+    std::string result(text);
+    if (result.size() > static_cast<std::size_t>(width)) return std::string(width, '*');
+    return result;
+}
+
+// An ordinary output time: not one of the special times that summarise a run.
+bool isOrdinaryTime(float t) { return std::fabs(t) < kTimeLimit; }
+
+// Rewinds input i and reads its header again (into the primary header, which input 2 shares).
+void restartInput(RunState& run, int i) {
+    const std::size_t index = static_cast<std::size_t>(i);
+    const DatasetHeader before = run.primary;
+    rewindUnit(run.inputUnits[index]);
+    run.inputCards[index] = 0;
+    READ_DAT_HEADER(run.inputUnits[index], run.primary, run.inputCards[index], run.inputName(i));
+    // The tables were sized from the first reading: a file that changed since is not read on.
+    if (run.primary.nodeCount != before.nodeCount || run.primary.cellCount != before.cellCount) {
+        consoleLine();
+        consoleLine("ERROR - " + run.inputName(i) + " changed while it was being read.");
+        FATALSTOP();
+    }
+}
+
+void findPeaks(RunState& run, int i, float* peak) {
+    const float endTime = run.options->time;
+    const std::int32_t nodes = run.nodeCount();
     consoleLine();
-    consoleLine("ERROR - This operation is not available in this build.");
-    FATALSTOP();
+    consoleLine("Processing file: " + run.inputName(i));
+    while (run.readStep(i)) {
+        if (run.primary.isVector) {
+            consoleLine();
+            consoleLine("ERROR - Vector data set can not be used for the -ddur option");
+            FATALSTOP();
+        }
+        if (!(run.time <= endTime && isOrdinaryTime(run.time))) continue;
+        const float* v = run.values1.data();
+        for (std::int32_t n = 0; n < nodes; ++n)
+            if (v[n] > peak[n]) peak[n] = v[n];
+    }
+}
+
+void findLevels(RunState& run, int i, const float* lowerPeak, float* level) {
+    const RunOptions& o = *run.options;
+    const std::int32_t nodes = run.nodeCount();
+    const std::int32_t cells = run.cellCount();
+    restartInput(run, i);
+    consoleLine();
+    consoleLine("Processing file: " + run.inputName(i));
+    while (run.readStep(i)) {
+        if (!(std::fabs(run.time - o.time) < kTimeTolerance)) continue;
+        const float* v = run.values1.data();
+        for (std::int32_t n = 0; n < nodes; ++n) {
+            // The flood has fallen by more than the cutoff below the lower of the two peaks.
+            if (lowerPeak[n] - v[n] > o.cutoff && v[n] > level[n]) level[n] = v[n];
+        }
+        // A cell is active in the output only when it is active at the time in both runs.
+        std::int8_t* out = run.outActive.data();
+        const std::int8_t* in = run.active.data();
+        if (i == 1) {
+            std::copy(in, in + cells, out);
+        } else {
+            for (std::int32_t c = 0; c < cells; ++c) out[c] = std::min(out[c], in[c]);
+        }
+    }
+}
+
+// Part of an interval in which the straight line from p to v lies at or above limit.
+float durationIncrement(float dt, float p, float v, float limit) {
+    const bool previousAbove = p >= limit;
+    const bool currentAbove = v >= limit;
+    if (previousAbove && currentAbove) return dt;
+    if (currentAbove) return dt * (v - limit) / (v - p);
+    if (previousAbove) return dt * (p - limit) / (p - v);
+    return 0.0f;
+}
+
+// Fills result1 with the time each node of input i stays at or above its level + cutoff.
+void measureDurations(RunState& run, int i, const float* level) {
+    const std::size_t index = static_cast<std::size_t>(i);
+    const float cutoff = run.options->cutoff;
+    const std::int32_t nodes = run.nodeCount();
+    float* duration = run.result1.data();
+    float* previous = run.result2.data();
+    std::fill(run.result1.begin(), run.result1.end(), 0.0f);
+
+    restartInput(run, i);
+    consoleLine();
+    consoleLine("Calculating durations from file: " + run.inputName(i));
+    std::int32_t& card = run.inputCards[index];
+    if (card != kCardStep || unitAtEnd(run.inputUnits[index])) {
+        consoleLine("ERROR - No data in .dat file");
+        FATALSTOP();
+    }
+    float previousTime = 0.0f;
+    READ_DAT_STEP(run.inputUnits[index], run.primary.isVector, nodes, run.cellCount(),
+                  run.active.data(), previous, run.values2.data(), previousTime, card);
+
+    while (run.readStep(i)) {
+        if (!(isOrdinaryTime(run.time) && isOrdinaryTime(previousTime))) continue;
+        const float dt = run.time - previousTime;
+        float sum = 0.0f;
+        const float* v = run.values1.data();
+        for (std::int32_t n = 0; n < nodes; ++n) {
+            if (!(level[n] > kSetThreshold)) continue;
+            const float increment = durationIncrement(dt, previous[n], v[n], level[n] + cutoff);
+            duration[n] += increment;
+            sum += increment;
+            previous[n] = v[n];
+        }
+        // The average is over all nodes, not only the measured ones.
+        consoleLine("...Duration Increment =" + fixedField(dt, 5, 2) +
+                    "   Average duration of all nodes =" +
+                    fixedField(sum / static_cast<float>(nodes), 5, 2) + "h");
+        previousTime = run.time;
+    }
+}
+
+}  // namespace
+
+void runDurationDifference(RunState& run) {
+    const RunOptions& o = *run.options;
+    const std::int32_t nodes = run.nodeCount();
+    float* peak1 = run.extra[0].data();
+    float* peak2 = run.extra[1].data();
+
+    consoleLine();
+    consoleLine("Determining peak value of two simulations up until time: " +
+                fixedField(o.time, 10, 2));
+    std::fill(run.extra[0].begin(), run.extra[0].end(), kNotSet);
+    std::fill(run.extra[1].begin(), run.extra[1].end(), kNotSet);
+    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});
+    findPeaks(run, 1, peak1);
+    findPeaks(run, 2, peak2);
+    float* lowerPeak = peak2;  // run 1's peak when the two are equal
+    for (std::int32_t n = 0; n < nodes; ++n) lowerPeak[n] = peak2[n] < peak1[n] ? peak2[n] : peak1[n];
+
+    consoleLine();
+    consoleLine("Determining higher value of two simulations at time: " +
+                fixedField(o.time, 10, 2));
+    float* level = run.extra[0].data();
+    std::fill(run.extra[0].begin(), run.extra[0].end(), kNotSet);
+    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});
+    findLevels(run, 1, lowerPeak, level);
+    findLevels(run, 2, lowerPeak, level);
+
+    float* firstDuration = run.extra[1].data();  // the lower peaks are no longer needed
+    measureDurations(run, 1, level);
+    std::copy(run.result1.begin(), run.result1.end(), firstDuration);
+    measureDurations(run, 2, level);
+
+    consoleLine("Calculating difference in duration...");
+    float* duration = run.result1.data();
+    for (std::int32_t n = 0; n < nodes; ++n)
+        duration[n] = level[n] > kSetThreshold ? firstDuration[n] - duration[n] : 0.0f;
+    WRITE_DAT_STEP(run.outputUnit, false, kOutputTime, nodes, run.cellCount(),
+                   run.outActive.data(), duration, run.values2.data());
 }
 
 }  // namespace kelvara
