@@ -40,6 +40,40 @@ bool isBlank(std::string_view text) {
     FATALSTOP();
 }
 
+// A finite value in fixed point with the given decimals, rounded half away from zero on its
+// exact binary value (the library printer would round exact ties to even). The point is always
+// shown.
+std::string roundedFixed(double value, int decimals) {
+    // Every double has a finite decimal expansion of at most 1074 fraction digits: printed with
+    // more, the text is exact and nothing has been rounded yet.
+    const int precision = std::max(1100, decimals + 1);
+    const int n = std::snprintf(nullptr, 0, "%.*f", precision, value);
+    std::string exact(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(exact.data(), exact.size(), "%.*f", precision, value);
+    exact.resize(static_cast<std::size_t>(n));
+
+    std::string sign;
+    if (exact[0] == '-') {
+        sign = "-";
+        exact.erase(0, 1);
+    }
+    const std::size_t point = exact.find('.');
+    const auto kept = static_cast<std::size_t>(decimals);
+    std::string digits = exact.substr(0, point) + exact.substr(point + 1, kept);
+    std::size_t integerDigits = point;
+    if (exact[point + 1 + kept] >= '5') {
+        std::size_t i = digits.size();
+        while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+        if (i == 0) {
+            digits.insert(0, 1, '1');
+            ++integerDigits;
+        } else {
+            ++digits[i - 1];
+        }
+    }
+    return sign + digits.substr(0, integerDigits) + "." + digits.substr(integerDigits);
+}
+
 }  // namespace
 
 // ---- Shared number formatting ------------------------------------------------------------
@@ -66,10 +100,7 @@ std::string formatFixed(double value, int width, int decimals) {
     decimals = std::max(decimals, 0);
     // The point and the decimals alone must fit.
     if (decimals >= width) return std::string(static_cast<std::size_t>(width), '*');
-    const int n = std::snprintf(nullptr, 0, "%.*f", decimals, value);
-    std::string text(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(text.data(), text.size(), "%.*f", decimals, value);
-    text.resize(static_cast<std::size_t>(n));
+    std::string text = roundedFixed(value, decimals);
     // The zero before the point is optional: it goes when only it keeps the value from fitting.
     if (text.size() > static_cast<std::size_t>(width)) {
         if (text.compare(0, 2, "0.") == 0) {

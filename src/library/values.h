@@ -14,8 +14,8 @@ namespace kelvara {
 // (zero-padded after any sign); the field is filled with asterisks when the number does not fit.
 std::string formatInteger(std::int64_t value, int width, int minDigits = 1);
 // A real in fixed-point form with the given decimals, right-aligned in a field of the given
-// width: a leading zero before the point when there is room, a minus sign for negative values,
-// asterisks filling the field when the value does not fit. NaN and infinities print as "NaN",
+// width, rounded half away from zero: a leading zero before the point when there is room, a
+// minus sign for negative values, asterisks filling the field when the value does not fit. NaN and infinities print as "NaN",
 // "Infinity"/"Inf" (with a sign when negative), right-aligned.
 std::string formatFixed(double value, int width, int decimals);
 
