@@ -27,9 +27,9 @@ const TriangleCase kTriangles[] = {
     {"centroid", {0, 1, 0}, {0, 0, 1}, {0, 0, 3}, 1.0 / 3, 1.0 / 3, true, 1},
     {"linear values", {0, 4, 1}, {0, 1, 3}, {0, 4, 1}, 2, 1.5, true, 2},  // z = x
     // V1 and V2 on one vertical: at V3 both lines are vertical.
-    {"at V3, vertical edge", {0, 0, 1}, {0, 1, 0}, {10, 20, 40}, 1, 0, false, kNoValue},
+    {"at V3, vertical edge", {0, 0, 1}, {0, 1, 0}, {10, 20, 40}, 1, 0, false, kNoInterpolatedValue},
     // The line through V3 and the point is parallel to V1-V2.
-    {"parallel to the edge", {0, 1, 0}, {0, 0, 1}, {10, 20, 40}, 2, 1, false, kNoValue},
+    {"parallel to the edge", {0, 1, 0}, {0, 0, 1}, {10, 20, 40}, 2, 1, false, kNoInterpolatedValue},
     // V1 = V2: the edge value is the mean of Z1 and Z2.
     {"V1 equals V2", {1, 1, 0}, {0, 0, 1}, {10, 20, 40}, 0.5, 0.5, true, 27.5f},
     // Collinear vertices with the point on V3: halfway between the edge value and Z3.
@@ -96,7 +96,7 @@ TEST(InterpolationElement, TrianglesAndQuadrilaterals) {
         {"quad, linear values", sqX, sqY, linearZ, 4, 0.25, 0.5, true, 12.5f},
         // Inside (0,0),(1,1),(0,1) the value is x = 0.25; inside (0,0),(1,0),(0,1) it is 0.
         {"quad, mean of the splits", sqX, sqY, peakZ, 4, 0.25, 0.5, true, 0.125f},
-        {"quad outside", sqX, sqY, linearZ, 4, 2, 0.5, false, kNoValue},
+        {"quad outside", sqX, sqY, linearZ, 4, 2, 0.5, false, kNoInterpolatedValue},
         {"two vertices", sqX, sqY, linearZ, 2, 0.25, 0.5, false, 123},
         {"five vertices", sqX, sqY, linearZ, 5, 0.25, 0.5, false, 123},
         {"no vertices", sqX, sqY, linearZ, 0, 0.25, 0.5, false, 123},

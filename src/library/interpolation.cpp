@@ -30,7 +30,7 @@ bool INTERPOLATE_TRIANGLE(float xp, float yp, const float* x, const float* y, co
                           float& result) {
     float xi = 0.0f, yi = 0.0f;
     if (!INTERSECTION_POINT(x[0], y[0], x[1], y[1], x[2], y[2], xp, yp, xi, yi)) {
-        result = kNoValue;
+        result = kNoInterpolatedValue;
         return false;
     }
     result = alongLines(z, DISTANCE(x[0], y[0], xi, yi), DISTANCE(x[0], y[0], x[1], y[1]),
@@ -42,7 +42,7 @@ bool INTERPOLATE_TRIANGLE_8(double xp, double yp, const double* x, const double*
                             const float* z, float& result) {
     double xi = 0.0, yi = 0.0;
     if (!INTERSECTION_POINT_8(x[0], y[0], x[1], y[1], x[2], y[2], xp, yp, xi, yi)) {
-        result = kNoValue;
+        result = kNoInterpolatedValue;
         return false;
     }
     result = alongLines(z, DISTANCE_8(x[0], y[0], xi, yi), DISTANCE_8(x[0], y[0], x[1], y[1]),
@@ -79,7 +79,7 @@ bool INTERPOLATE_ELEMENT_8(double xp, double yp, const double* x, const double* 
         result = total / static_cast<float>(count);
         return true;
     }
-    result = kNoValue;
+    result = kNoInterpolatedValue;
     return false;
 }
 

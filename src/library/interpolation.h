@@ -8,11 +8,11 @@
 namespace kelvara {
 
 // Written to a result when an interpolation has nothing to give.
-constexpr float kNoValue = -99999.0f;
+constexpr float kNoInterpolatedValue = -99999.0f;
 
 // Value at point p inside the triangle x[3], y[3] with vertex values z[3]: along the line from
 // vertex 3 through p to where it meets the line through vertices 1 and 2. False, with
-// kNoValue in result, when those lines do not meet. Points outside the triangle are not
+// kNoInterpolatedValue in result, when those lines do not meet. Points outside the triangle are not
 // extrapolated linearly; test insideness first where it matters.
 bool INTERPOLATE_TRIANGLE(float xp, float yp, const float* x, const float* y, const float* z,
                           float& result);
@@ -24,7 +24,7 @@ bool INTERPOLATE_TRIANGLE_8(double xp, double yp, const double* x, const double*
 // a quadrilateral given in boundary order. xmin is the element's smallest x (the insideness
 // probe starts 10 units to its left). A triangle: false, result untouched, when p is outside.
 // A quadrilateral: the mean of the interpolations of the triangles (of three of its vertices)
-// that hold p, or false and kNoValue when none does. Other vertex counts: false, result
+// that hold p, or false and kNoInterpolatedValue when none does. Other vertex counts: false, result
 // untouched.
 bool INTERPOLATE_ELEMENT_8(double xp, double yp, const double* x, const double* y,
                            const float* z, std::int32_t vertexCount, double xmin,
