@@ -41,7 +41,6 @@ protected:
         int unit = kelvara::OPENFILEUNIT("O ", dir_.file(name));
         testing::internal::GetCapturedStdout();
         opened_.push_back(unit);
-        names_.push_back(name);
         return unit;
     }
     // Closes every unit opened here and returns the text of the named file.
@@ -67,7 +66,6 @@ protected:
 
     TempDir dir_;
     std::vector<int> opened_;
-    std::vector<std::string> names_;
 };
 
 TEST_F(MessageLog, ClassifiesCountsAndNumbersByTheFirstWord) {
@@ -132,28 +130,6 @@ TEST_F(MessageLog, LogLineConsoleAndRecordAfterAMessage) {
     EXPECT_EQ(r.x, -99999.0);
     EXPECT_EQ(r.y, -99999.0);
     EXPECT_EQ(r.oneLine, 0);
-}
-
-TEST_F(MessageLog, NumberFieldsOfTheLogLine) {
-    struct Case {
-        const char* line1;
-        const char* start;  // the log line up to the location
-    };
-    const Case cases[] = {
-        {"WARNING 7", " 0007, 2,"},
-        {"WARNING-12", "-0012, 2,"},
-        {"CHECK123456", "*****, 3,"},
-        {"UNSTABLE", " 0000, 4,"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line1);
-        SetUp();
-        const std::string name = "n" + std::to_string(&c - cases) + ".csv";
-        messageRecord().logUnit = openOutput(name);
-        setLines({c.line1});
-        kelvara::DMESSAGE(-2);
-        EXPECT_EQ(contents(name).substr(0, 9), c.start);
-    }
 }
 
 TEST_F(MessageLog, DestinationsFollowTheEmptyLineCount) {
