@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -25,49 +26,90 @@ constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 
 bool isSeparator(char c) { return c == ' ' || c == ',' || c == '\t' || c == '\r'; }
 
+// A decimal number without exponent of at most 38 characters ("-12.5", "7", ".5"): the common
+// form of mesh numbers, always within the range of a 4-byte real.
+bool isPlainDecimal(std::string_view token) {
+    if (token.empty() || token.size() > 38) return false;
+    std::size_t i = (token[0] == '+' || token[0] == '-') ? 1 : 0;
+    bool digits = false, point = false;
+    for (; i < token.size(); ++i) {
+        const char c = token[i];
+        if (c >= '0' && c <= '9') {
+            digits = true;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    return digits;
+}
+
+// Any real of the free format: also exponents written with D or Q or without a letter ("1.5-3"),
+// a leading plus sign, and values so small that they read as zero.
+bool parseReal(std::string_view token, float& value) {
+    if (token.empty()) return false;
+    if (isPlainDecimal(token)) {
+        if (token.front() == '+') token.remove_prefix(1);
+        return std::from_chars(token.data(), token.data() + token.size(), value).ec == std::errc();
+    }
+    char text[2 * kLineLength + 2];
+    std::size_t n = 0;
+    std::size_t i = token.front() == '+' ? 1 : 0;
+    for (; i < token.size(); ++i) {
+        char c = token[i];
+        if (c == 'd' || c == 'D' || c == 'q' || c == 'Q') {
+            c = 'e';
+        } else if ((c == '+' || c == '-') && n > 0 &&
+                   (std::isdigit(static_cast<unsigned char>(text[n - 1])) || text[n - 1] == '.')) {
+            text[n++] = 'e';
+        }
+        text[n++] = c;
+    }
+    text[n] = '\0';
+    if (n == 0) return false;
+    auto [ptr, ec] = std::from_chars(text, text + n, value);
+    if (ptr != text + n) return false;
+    if (ec == std::errc::result_out_of_range) {
+        // Underflow reads as (nearly) zero; overflow is not a number this reader accepts.
+        value = std::strtof(text, nullptr);
+        return std::isfinite(value);
+    }
+    return ec == std::errc();
+}
+
 // Free-format numbers of one line: blanks and commas separate them.
 class FreeFormat {
 public:
     explicit FreeFormat(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
 
     bool readInt(std::int32_t& value) {
-        std::string_view token = next();
-        if (!token.empty() && token.front() == '+') token.remove_prefix(1);
-        if (token.empty()) return false;
-        const char* last = token.data() + token.size();
-        auto [ptr, ec] = std::from_chars(token.data(), last, value);
-        return ec == std::errc() && ptr == last;
+        const std::string_view token = next();
+        const char* p = token.data();
+        const char* end = p + token.size();
+        const bool negative = p < end && *p == '-';
+        if (p < end && (*p == '+' || *p == '-')) ++p;
+        if (p == end) return false;
+        std::int64_t v = 0;
+        for (; p < end; ++p) {
+            const unsigned digit = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
+            if (digit > 9) return false;
+            v = v * 10 + digit;
+            if (v > std::int64_t{1} << 31) return false;
+        }
+        if (negative) v = -v;
+        if (v > std::numeric_limits<std::int32_t>::max()) return false;
+        value = static_cast<std::int32_t>(v);
+        return true;
     }
 
-    bool readReal(float& value) {
-        std::string_view token = next();
-        if (token.empty()) return false;
-        // A NUL-terminated copy in which the exponent letters D and Q and an exponent written
-        // without a letter ("1.5-3") take the form the standard parser knows.
-        char text[2 * kLineLength + 2];
-        std::size_t n = 0;
-        std::size_t i = token.front() == '+' ? 1 : 0;
-        for (; i < token.size(); ++i) {
-            char c = token[i];
-            if (c == 'd' || c == 'D' || c == 'q' || c == 'Q') {
-                c = 'e';
-            } else if ((c == '+' || c == '-') && n > 0 &&
-                       (std::isdigit(static_cast<unsigned char>(text[n - 1])) ||
-                        text[n - 1] == '.')) {
-                text[n++] = 'e';
-            }
-            text[n++] = c;
-        }
-        text[n] = '\0';
-        if (n == 0) return false;
-        auto [ptr, ec] = std::from_chars(text, text + n, value);
-        if (ptr != text + n) return false;
-        if (ec == std::errc::result_out_of_range) {
-            // Underflow reads as (nearly) zero; overflow is not a number this reader accepts.
-            value = std::strtof(text, nullptr);
-            return std::isfinite(value);
-        }
-        return ec == std::errc();
+    bool readReal(float& value) { return parseReal(next(), value); }
+
+    // A real that must be there and be a number but whose value is not kept.
+    bool skipReal() {
+        const std::string_view token = next();
+        float ignored;
+        return isPlainDecimal(token) || parseReal(token, ignored);
     }
 
 private:
@@ -118,8 +160,8 @@ private:
     void nodeLine(std::string_view text) {
         FreeFormat numbers(text.substr(2));
         std::int32_t node = 0;
-        float x = 0.0f, y = 0.0f, z = 0.0f;
-        if (!numbers.readInt(node) || !numbers.readReal(x) || !numbers.readReal(y) ||
+        float z = 0.0f;
+        if (!numbers.readInt(node) || !numbers.skipReal() || !numbers.skipReal() ||
             !numbers.readReal(z)) {
             lineError(text);
         }
