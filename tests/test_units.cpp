@@ -65,12 +65,16 @@ TEST_F(Units, AnOutputReachesItsNameWhenClosed) {
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"out.dat"});
 }
 
-TEST_F(Units, AnAbandonedOutputLeavesNothingBehind) {
+TEST_F(Units, AnAbandonedRunOutputLeavesNothingBehindButLogsAreKept) {
     std::string out = dir.file("out.dat");
     int unit = OPENFILEUNIT("BO", out);
+    markRunOutput(unit);
     std::fputs("partial", unitStream(unit));
+    int log = OPENFILEUNIT("O ", dir.file("log.txt"));
+    std::fputs("ERROR - kept\n", unitStream(log));
     abandonAllUnits();
-    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{});
+    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"log.txt"});
+    EXPECT_EQ(test::readFile(dir.file("log.txt")), "ERROR - kept\n");
 }
 
 TEST_F(Units, AppendingWritesInPlace) {
@@ -108,7 +112,7 @@ TEST_F(Units, FatalStopClosesEverythingAndEndsWithStatusOne) {
     std::string out = dir.file("out.dat");
     EXPECT_EXIT(
         {
-            OPENFILEUNIT("BO", out);
+            markRunOutput(OPENFILEUNIT("BO", out));
             FATALSTOP();
         },
         ::testing::ExitedWithCode(1), "");

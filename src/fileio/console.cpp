@@ -62,7 +62,11 @@ void FATALSTOP() {
 void endRun(int status) {
     abandonAllUnits();
     std::fflush(stdout);
+#ifdef KELVARA_FUZZING
+    throw RunEnded{status};
+#else
     std::exit(status);
+#endif
 }
 
 }  // namespace kelvara

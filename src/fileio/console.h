@@ -24,12 +24,21 @@ void pauseForUser();
 
 // An empty line, then waitForEnter("Press Enter to Continue").
 void PAUSECONSOLE();
-// Closes every unit in use, discarding outputs not yet finished, then an empty line,
+// Closes every unit in use (removing the run's unfinished result), then an empty line,
 // "Press Enter to Close", and ends the process with status 1.
 [[noreturn]] void FATALSTOP();
 
 // Ends the process with the given status after discarding every output not yet finished.
 // The one way out of the process on every path that does not finish normally.
 [[noreturn]] void endRun(int status);
+
+#ifdef KELVARA_FUZZING
+// Fuzz builds only (fuzz/CMakeLists.txt defines KELVARA_FUZZING): endRun throws this instead of
+// ending the process, so that a fuzz target takes an error stop as an ordinary outcome and goes
+// on with its next input.
+struct RunEnded {
+    int status;
+};
+#endif
 
 }  // namespace kelvara

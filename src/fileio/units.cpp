@@ -63,6 +63,7 @@ struct Unit {
     std::string kind;
     std::string besidePath;  // hidden file the output is written to until it is closed
     FileIdentity identity;
+    bool discardOnFailure = false;  // the run's own result: removed when the run fails
     std::unique_ptr<char[]> buffer;
 };
 
@@ -133,6 +134,7 @@ bool closeFile(Unit& u, bool keep) {
         forgetBeside(u);
     }
     u.buffer.reset();
+    u.discardOnFailure = false;
     return ok;
 }
 
@@ -433,8 +435,12 @@ void rewindUnit(int unit) {
     if (std::FILE* f = unitStream(unit)) std::rewind(f);
 }
 
+void markRunOutput(int unit) {
+    if (Unit* u = findUnit(unit)) u->discardOnFailure = true;
+}
+
 void abandonAllUnits() {
-    for (auto& u : gUnits) closeFile(u, false);
+    for (auto& u : gUnits) closeFile(u, !u.discardOnFailure);
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

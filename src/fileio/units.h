@@ -30,9 +30,13 @@ bool unitAtEnd(int unit);
 // Rewinds an open unit to its start.
 void rewindUnit(int unit);
 
-// Used by the fatal stop and endRun: closes every open file; outputs not yet finished are
-// removed, so that a failed run leaves no partial file behind and an earlier file of the same
+// Marks an output unit as the run's result: should the run fail, it is removed instead of being
+// moved into place, so that no partial result is left behind and an earlier file of the same
 // name stays as it was.
+void markRunOutput(int unit);
+
+// Used by the fatal stop and endRun: closes every open file. Outputs marked as the run's result
+// are removed; other outputs (logs and message files of programs using the library) are kept.
 void abandonAllUnits();
 
 // Whether path names the same existing file as another (by device and inode).

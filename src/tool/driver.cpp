@@ -193,6 +193,7 @@ int RUN_DRIVER(RunOptions& options) {
         consoleLine("Output .dat File: " + run.outputName());
         run.outputUnit = OPENFILEUNIT("BO", run.outputName());
     }
+    markRunOutput(run.outputUnit);
 
     READ_DAT_HEADER(run.inputUnits[1], run.primary, run.inputCards[1], run.inputName(1));
     checkCountsAgainstFile(run, 1, run.primary);
