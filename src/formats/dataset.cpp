@@ -14,6 +14,8 @@
 #include "util/path.h"
 #include "util/text.h"
 
+static_assert(sizeof(off_t) >= 8, "datasets over 4 GiB need 64-bit file offsets");
+
 namespace kelvara {
 namespace {
 
