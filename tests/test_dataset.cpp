@@ -283,6 +283,8 @@ TEST_F(DatasetFormat, TruncatedOrInconsistentFilesEndTheRun) {
          "Negative number of cells in the header of .*bad_h\\.dat"},
         {"flag size 2", DatBuilder().i32(3000).card(120, 2).bytes(),
          "Unsupported flag size 2 in .*bad_h\\.dat"},
+        {"8-byte reals", DatBuilder().i32(3000).card(110, 8).bytes(),
+         "Unsupported real size 8 in .*bad_h\\.dat"},
         {"time cut", header + DatBuilder().card(200).i8(1).raw(std::string(2, '\0')).bytes(),
          "Unexpected end of file in .*bad_h\\.dat while reading a time step"},
         {"flags cut", oneStep.substr(0, 92 + 4 + 5 + 1),

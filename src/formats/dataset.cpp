@@ -253,11 +253,20 @@ void READ_DAT_HEADER(int unit, DatasetHeader& header, std::int32_t& card,
         card = loadInt(item);
         switch (card) {
             case kCardObjectType:
-            case kCardFloatSize:
             case kCardObjectId:
             case kCardSflt:
                 if (!readBytes(stream, item, 4, name)) truncated();
                 break;
+            case kCardFloatSize: {
+                // Values are read as 4-byte reals; 8-byte ones would be read as garbage.
+                if (!readBytes(stream, item, 4, name)) truncated();
+                std::int32_t size = loadInt(item);
+                if (size != 4) {
+                    fail("ERROR - Unsupported real size " + AINTEGER(size) + " in " + name +
+                         " (4 expected).");
+                }
+                break;
+            }
             case kCardFlagSize: {
                 if (!readBytes(stream, item, 4, name)) truncated();
                 std::int32_t size = loadInt(item);
