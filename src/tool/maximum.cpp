@@ -36,30 +36,49 @@ void readMesh(RunState& run) {
     run.meshUnit = 0;
 }
 
+// Node numbers run from 1. A corner that names no node of the dataset (0 for the missing fourth
+// corner of a triangle or for a cell the mesh does not describe, or anything beyond the mesh)
+// is set to 0 here, once: the steps then mark it in a sink entry that no node reads.
+void dropCornersOutsideTheMesh(RunState& run) {
+    const auto nodes = static_cast<std::uint32_t>(run.nodeCount());
+    for (auto& corner : run.cellNodes) {
+        for (std::int32_t& n : corner) {
+            if (static_cast<std::uint32_t>(n) - 1u >= nodes) n = 0;
+        }
+    }
+}
+
+// Marks in wet (one byte per node, entry n for node n, entry 0 a sink for dropped corners) every
+// corner of a cell whose flag is 1 in the step just read.
+void markWetNodes(const RunState& run, unsigned char* wet) {
+    const std::size_t cells = static_cast<std::size_t>(run.cellCount());
+    const std::int8_t* active = run.active.data();
+    const std::int32_t* first = run.cellNodes[0].data();
+    const std::int32_t* second = run.cellNodes[1].data();
+    const std::int32_t* third = run.cellNodes[2].data();
+    const std::int32_t* fourth = run.cellNodes[3].data();
+    std::fill(wet, wet + run.nodeCount() + 1, static_cast<unsigned char>(0));
+    for (std::size_t c = 0; c < cells; ++c) {
+        if (active[c] != 1) continue;
+        wet[first[c]] = 1;
+        wet[second[c]] = 1;
+        wet[third[c]] = 1;
+        wet[fourth[c]] = 1;
+    }
+}
+
 // Comparisons are strict, so equal values keep the earlier file; a value that is not a number
 // never compares greater and so never becomes a maximum.
-void updateWetCorners(RunState& run, std::int32_t file) {
-    const std::size_t cells = static_cast<std::size_t>(run.cellCount());
-    const auto nodes = static_cast<std::uint32_t>(run.nodeCount());
-    const std::int8_t* active = run.active.data();
+void updateWetNodes(RunState& run, std::int32_t file, const unsigned char* wet) {
+    const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
+    const unsigned char* wetNode = wet + 1;
     const float* v = run.values1.data();
     float* maximum = run.result1.data();
     std::int32_t* fileOf = run.fileOfMaximum.data();
-    const std::int32_t* corners[4] = {run.cellNodes[0].data(), run.cellNodes[1].data(),
-                                      run.cellNodes[2].data(), run.cellNodes[3].data()};
-    for (std::size_t c = 0; c < cells; ++c) {
-        if (active[c] != 1) continue;
-        for (const std::int32_t* corner : corners) {
-            // Node numbers run from 1; 0 (no fourth corner, or a cell the mesh does not
-            // describe) and anything beyond the mesh are never followed.
-            const std::uint32_t k = static_cast<std::uint32_t>(corner[c]) - 1u;
-            if (k >= nodes) continue;
-            const float value = v[k];
-            if (value > maximum[k]) {
-                maximum[k] = value;
-                fileOf[k] = file;
-            }
-        }
+    for (std::size_t k = 0; k < nodes; ++k) {
+        const bool greater = (wetNode[k] != 0) & (v[k] > maximum[k]);
+        maximum[k] = greater ? v[k] : maximum[k];
+        fileOf[k] = greater ? file : fileOf[k];
     }
 }
 
@@ -116,8 +135,17 @@ void runMaximum(RunState& run) {
 
     const bool waterLevel =
         IDENTIFY_DATA_TYPE(run.inputName(1), "SMS data type identified as: ").isWaterLevel;
-    if (waterLevel) readMesh(run);
+    if (waterLevel) {
+        readMesh(run);
+        dropCornersOutsideTheMesh(run);
+    }
 
+    // Water levels: which nodes touch a wet cell in the step, one byte per node and one for
+    // node 0, in the storage of a per-node table this operation has no other use for.
+    unsigned char* wet = nullptr;
+    if (waterLevel && run.nodeCount() > 0) {
+        wet = reinterpret_cast<unsigned char*>(run.extra[1].data());
+    }
     // The magnitude of the kept vector (VECTOR_MAGNITUDE of 0, 0 is 0).
     float* keptMagnitude = nullptr;
     if (isVector && !waterLevel) {
@@ -133,7 +161,10 @@ void runMaximum(RunState& run) {
             if (isSummaryStep(t)) continue;
             if (o.atTime && !(std::fabs(o.time - t) < 0.001f)) continue;
             if (waterLevel) {
-                updateWetCorners(run, i);
+                if (wet != nullptr) {
+                    markWetNodes(run, wet);
+                    updateWetNodes(run, i, wet);
+                }
             } else if (isVector) {
                 updateVectors(run, i, keptMagnitude);
             } else {
