@@ -43,5 +43,5 @@ od -An -v -t f4 --endian=little -j $((92 + 9 + cells)) -N $((4 * nodes)) "$resul
        END { printf "  highest water level: %.3f m\n", top }'
 od -An -v -t f4 --endian=little -j $((92 + step + 9 + cells)) -N $((4 * nodes)) "$result" |
   awk '{ for (i = 1; i <= NF; i++) n[$i + 0]++ }
-       END { printf "  nodes whose maximum came from base: %d, from design: %d, never wet: %d\n",
+       END { printf "  nodes whose maximum came from base: %d, from design: %d, never in a wet cell: %d\n",
                     n[1], n[2], n[0] }'
