@@ -19,8 +19,8 @@ constexpr float kMaximumTime = 111111.0f;
 constexpr float kFileNumberTime = 222222.0f;
 constexpr float kStageMaximumTime = 99999.1f;
 
-// Steps that hold no values of the simulation: the tool's own file numbers and the stage
-// maximum some models append.
+// Steps that are not value steps: those at 99999.1 and the input numbers this operation writes
+// at 222222, so that its own output can be fed back in.
 bool isSummaryStep(float t) {
     return std::fabs(t - kStageMaximumTime) <= 0.01f || std::fabs(t - kFileNumberTime) <= 0.01f;
 }
