@@ -140,20 +140,5 @@ TEST(Maximum, WaterLevelsAnnounceTheirTypeAndReadTheMesh) {
         << r.output;
 }
 
-TEST(Maximum, ItsOwnOutputFedBackGivesTheSameMaxima) {
-    TempDir dir;
-    Input input{"a_d.dat", {{0.0f, {1, 0}, {1.0f, 6.0f}, {}}, {1.0f, {0, 0}, {3.0f, 2.0f}, {}}}};
-    dir.write("a_d.dat", datBytes(input, false));
-    ASSERT_EQ(runTool({"-max", "-b", "a_d.dat"}, "", dir.path()).status, 0);
-    ToolResult r = runTool({"-max", "-b", "a_d(maxmax).dat"}, "", dir.path());
-    ASSERT_EQ(r.status, 0) << r.output;
-    WrittenDat again = parseWrittenDat(readFile(dir.file("a_d(maxmax)(maxmax).dat")));
-    ASSERT_EQ(again.error, "");
-    ASSERT_EQ(again.steps.size(), 2u);
-    EXPECT_EQ(again.steps[0].values1, (std::vector<float>{3.0f, 6.0f}));
-    EXPECT_EQ(again.steps[1].values1, (std::vector<float>{1.0f, 1.0f}));
-    EXPECT_EQ(again.steps[0].active, (std::vector<std::int8_t>{1, 0}));
-}
-
 }  // namespace
 }  // namespace kelvara::test
