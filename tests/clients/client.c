@@ -383,7 +383,8 @@ static void messageLog(const char *folder) {
               offsetof(kelvara_dmessages, labelWidth) == 4024 &&
               offsetof(kelvara_dmessages, extra) == 4072 &&
               offsetof(kelvara_dmessages, logUnit) == 7072 &&
-              offsetof(kelvara_dmessages, x) == 7076 && offsetof(kelvara_dmessages, oneLine) == 7092,
+              offsetof(kelvara_dmessages, x) == 7076 &&
+              offsetof(kelvara_dmessages, oneLine) == 7092,
           "DMESSAGES layout");
 
     snprintf(path, sizeof path, "%s/kelvara_client_c.log", folder);
@@ -415,7 +416,8 @@ static void messageLog(const char *folder) {
         if (fgets(line, sizeof line, log) == NULL) line[0] = '\0';
         line[strcspn(line, "\r\n")] = '\0';
         check(strcmp(line, expected) == 0, "log line");
-        if (strcmp(line, expected) != 0) printf("  got      [%s]\n  expected [%s]\n", line, expected);
+        if (strcmp(line, expected) != 0)
+            printf("  got      [%s]\n  expected [%s]\n", line, expected);
         fclose(log);
         remove(path);
     }
