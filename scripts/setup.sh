@@ -3,6 +3,7 @@ need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v make >/dev/null 2>&1 || need+=(make)
+command -v gfortran >/dev/null 2>&1 || need+=(gfortran)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 if ((${#need[@]})); then
   echo "Installing: ${need[*]}"
