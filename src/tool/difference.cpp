@@ -5,13 +5,16 @@
 //
 // Both inputs and the companion water levels of runs that are not water levels themselves are
 // streamed together, one step of each in the run's fixed tables:
-//   result1 / result2   each run's value at its current step (result1 becomes the output)
+//   result1 / result2   each run's value at its current step
+//   values1             the output values (and the components of a vector step just read)
 //   outActive / active  flags of the first run's step / of the second run's and the companions'
 //   extra[0], extra[1]  water levels of runs 1 and 2 (a water-level run uses its own values)
 //   extra[2], extra[3]  ground elevations from runs 1 and 2's meshes
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "fileio/console.h"
@@ -141,47 +144,59 @@ void advanceLevel(RunState& run, Side& side) {
                   run.active.data(), side.level, run.values2.data(), c.time, c.card);
 }
 
+// a when c holds, else b, by masking the bits: wet and dry nodes are interleaved unpredictably,
+// and a select that the compiler turns into a branch costs a misprediction at every other node.
+inline float pick(bool c, float a, float b) {
+    std::uint32_t bitsA;
+    std::uint32_t bitsB;
+    std::memcpy(&bitsA, &a, sizeof a);
+    std::memcpy(&bitsB, &b, sizeof b);
+    const std::uint32_t mask = 0u - static_cast<std::uint32_t>(c);
+    const std::uint32_t bits = (bitsA & mask) | (bitsB & ~mask);
+    float result;
+    std::memcpy(&result, &bits, sizeof result);
+    return result;
+}
+
+// Both step loops write the output values into values1, which no input is read into at a match
+// (scalar steps go straight into result1 and result2; vector components are no longer needed).
 void plainDifference(RunState& run) {
-    float* first = run.result1.data();
+    const float* first = run.result1.data();
     const float* second = run.result2.data();
+    float* __restrict out = run.values1.data();
     const std::int32_t nodes = run.nodeCount();
-    for (std::int32_t i = 0; i < nodes; ++i) first[i] = first[i] - second[i];
-    std::int8_t* out = run.outActive.data();
+    for (std::int32_t i = 0; i < nodes; ++i) out[i] = first[i] - second[i];
+    std::int8_t* __restrict flags = run.outActive.data();
     const std::int8_t* in = run.active.data();
     const std::int32_t cells = run.cellCount();
-    for (std::int32_t i = 0; i < cells; ++i) out[i] = (out[i] == 1 && in[i] == 1) ? 1 : 0;
+    for (std::int32_t i = 0; i < cells; ++i)
+        flags[i] = static_cast<std::int8_t>((flags[i] == 1) & (in[i] == 1));
 }
 
 void wetDryDifference(RunState& run, const Side& a, const Side& b) {
-    float* first = a.value;
+    const float* first = a.value;
     const float* second = b.value;
-    const float* level1 = a.level;  // may be first itself: read before first is written
+    const float* level1 = a.level;  // the side's own values when it is a water level
     const float* level2 = b.level;
     const float* ground1 = a.ground;
     const float* ground2 = b.ground;
+    float* __restrict out = run.values1.data();
     const std::int32_t nodes = run.nodeCount();
     for (std::int32_t i = 0; i < nodes; ++i) {
         // Strict comparisons: equal values, or a value that is not a number, count as dry.
         const bool wet1 = ground1[i] + kWetMargin < level1[i];
         const bool wet2 = ground2[i] + kWetMargin < level2[i];
-        float v;
-        if (wet1 && wet2) {
-            v = first[i] - second[i];
-        } else if (wet2) {
-            v = kWetInSecondOnly;
-        } else if (wet1) {
-            v = kWetInFirstOnly;
-        } else {
-            v = kDryInBoth;
-        }
-        first[i] = v;
+        const float ifWet1 = pick(wet2, first[i] - second[i], kWetInFirstOnly);
+        const float ifDry1 = pick(wet2, kWetInSecondOnly, kDryInBoth);
+        out[i] = pick(wet1, ifWet1, ifDry1);
     }
     // active holds the flags last read into it: the second companion's step when there is one,
     // else the first companion's, else the second run's.
-    std::int8_t* out = run.outActive.data();
+    std::int8_t* __restrict flags = run.outActive.data();
     const std::int8_t* in = run.active.data();
     const std::int32_t cells = run.cellCount();
-    for (std::int32_t i = 0; i < cells; ++i) out[i] = (out[i] == 1 || in[i] == 1) ? 1 : 0;
+    for (std::int32_t i = 0; i < cells; ++i)
+        flags[i] = static_cast<std::int8_t>((flags[i] == 1) | (in[i] == 1));
 }
 
 }  // namespace
@@ -274,7 +289,7 @@ void runDifference(RunState& run) {
         }
         if (selected) {
             WRITE_DAT_STEP(run.outputUnit, false, first.time, run.nodeCount(), run.cellCount(),
-                           run.outActive.data(), run.result1.data(), run.values2.data());
+                           run.outActive.data(), run.values1.data(), run.values2.data());
         }
     }
 

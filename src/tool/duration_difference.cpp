@@ -12,7 +12,9 @@
 // output); result2 each node's value at the previous step used.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "fileio/console.h"
@@ -104,14 +106,28 @@ void findLevels(RunState& run, int i, const float* lowerPeak, float* level) {
     }
 }
 
-// Part of an interval in which the straight line from p to v lies at or above limit.
-float durationIncrement(float dt, float p, float v, float limit) {
+// a when c holds, else b, by masking the bits, so that the node loop below has no branches.
+inline float pick(bool c, float a, float b) {
+    std::uint32_t bitsA;
+    std::uint32_t bitsB;
+    std::memcpy(&bitsA, &a, sizeof a);
+    std::memcpy(&bitsB, &b, sizeof b);
+    const std::uint32_t mask = 0u - static_cast<std::uint32_t>(c);
+    const std::uint32_t bits = (bitsA & mask) | (bitsB & ~mask);
+    float result;
+    std::memcpy(&result, &bits, sizeof result);
+    return result;
+}
+
+// Part of an interval of length dt in which the straight line from p to v lies at or above
+// limit. Both crossing fractions are computed and the one that applies is picked; a value that
+// is not a number compares as below the limit.
+inline float durationIncrement(float dt, float p, float v, float limit) {
     const bool previousAbove = p >= limit;
     const bool currentAbove = v >= limit;
-    if (previousAbove && currentAbove) return dt;
-    if (currentAbove) return dt * (v - limit) / (v - p);
-    if (previousAbove) return dt * (p - limit) / (p - v);
-    return 0.0f;
+    const float rising = dt * (v - limit) / (v - p);
+    const float falling = dt * (p - limit) / (p - v);
+    return pick(previousAbove, pick(currentAbove, dt, falling), pick(currentAbove, rising, 0.0f));
 }
 
 // Fills result1 with the time each node of input i stays at or above its level + cutoff.
@@ -141,8 +157,11 @@ void measureDurations(RunState& run, int i, const float* level) {
         float sum = 0.0f;
         const float* v = run.values1.data();
         for (std::int32_t n = 0; n < nodes; ++n) {
-            if (!(level[n] > kSetThreshold)) continue;
-            const float increment = durationIncrement(dt, previous[n], v[n], level[n] + cutoff);
+            // A node without a level gains 0.0, which leaves its duration and the sum as they
+            // are; its previous value is never used.
+            const bool measured = level[n] > kSetThreshold;
+            const float increment =
+                pick(measured, durationIncrement(dt, previous[n], v[n], level[n] + cutoff), 0.0f);
             duration[n] += increment;
             sum += increment;
             previous[n] = v[n];
