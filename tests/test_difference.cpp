@@ -249,6 +249,24 @@ TEST(Difference, CompanionProblemsEndTheRunWithAnErrorNamingTheFile) {
     }
 }
 
+TEST(Difference, RunsOfOneStemShareTheirCompanionInsteadOfOpeningItTwice) {
+    TempDir dir;
+    dir.write("run_d.dat", datBytes({{1.0f, {1, 1}, kA, {}}, {2.0f, {1, 1}, kB, {}}}, 4, 2, false));
+    dir.write("run_x.dat", datBytes({{1.0f, {1, 1}, kB, {}}, {2.0f, {1, 1}, kA, {}}}, 4, 2, false));
+    dir.write("run_h.dat", datBytes({{1.0f, {1, 1}, kLevels1, {}}, {2.0f, {1, 1}, kLevels2, {}}},
+                                    4, 2, false));
+    dir.write("run.2dm", kMesh);
+    ToolResult r = runTool({"-b", "-dif", "run_d.dat", "run_x.dat", "out.dat"}, "", dir.path());
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find("already open"), std::string::npos) << r.output;
+    WrittenDat out = parseWrittenDat(readFile(dir.file("out.dat")));
+    ASSERT_EQ(out.error, "");
+    ASSERT_EQ(out.steps.size(), 2u);
+    // Both runs wet or dry together, each pair with the levels of its own step.
+    EXPECT_EQ(out.steps[0].values1, (std::vector<float>{1.5f, -4.0f, 0.0f, 0.0f}));
+    EXPECT_EQ(out.steps[1].values1, (std::vector<float>{-1.5f, 0.0f, -1.5f, 0.0f}));
+}
+
 TEST(Difference, MissingMeshFollowsTheOpenProtocol) {
     TempDir dir;
     dir.write("a_h.dat", datBytes({{1.0f, {1, 1}, kLevels1, {}}}, 4, 2, false));

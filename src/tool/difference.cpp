@@ -115,11 +115,21 @@ void readGround(RunState& run, const std::string& datasetName, float* ground, bo
     }
 }
 
-void openCompanion(RunState& run, Side& side, const char* which) {
+void openCompanion(RunState& run, Side& side, const Side& other, const char* which) {
     consoleLine();
     consoleLine(std::string("...need to also read ") + which + " _h.dat file");
     Companion& c = side.companion;
     const std::string name = FILENAMEPATHNO_(run.inputName(side.input)) + "_h.dat";
+    // Levels already being read from the same file are shared: opening it a second time would
+    // ask to close the unit that reads it.
+    if (other.level == other.value && sameFile(name, unitName(unitOf(run, other)))) {
+        side.level = other.value;
+        return;
+    }
+    if (other.companion.used && sameFile(name, unitName(other.companion.unit))) {
+        side.level = other.level;
+        return;
+    }
     c.unit = OPENFILEUNIT("BI", name);
     c.used = true;
     READ_DAT_HEADER(c.unit, c.header, c.card, name);
@@ -231,16 +241,10 @@ void runDifference(RunState& run) {
         consoleLine("...need to also read .2dm files");
         readGround(run, run.inputName(1), run.extra[2].data(), true);
         readGround(run, run.inputName(2), run.extra[3].data(), false);
-        if (firstType.isWaterLevel) {
-            first.level = first.value;
-        } else {
-            openCompanion(run, first, "first");
-        }
-        if (secondType.isWaterLevel) {
-            second.level = second.value;
-        } else {
-            openCompanion(run, second, "second");
-        }
+        if (firstType.isWaterLevel) first.level = first.value;
+        if (secondType.isWaterLevel) second.level = second.value;
+        if (!firstType.isWaterLevel) openCompanion(run, first, second, "first");
+        if (!secondType.isWaterLevel) openCompanion(run, second, first, "second");
     }
 
     // Cells count as active until a step of the first run supplies flags.
