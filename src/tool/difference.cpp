@@ -22,6 +22,7 @@
 #include "formats/datatype.h"
 #include "formats/mesh.h"
 #include "tool/operations.h"
+#include "util/numbers.h"
 #include "util/path.h"
 
 namespace kelvara {
@@ -33,21 +34,6 @@ constexpr float kWetInSecondOnly = -99.0f;
 constexpr float kWetInFirstOnly = 99.0f;
 constexpr float kDryInBoth = 0.0f;
 constexpr float kNoLevel = -99999.0f;
-
-// A real right-aligned in a fixed field with the given decimals; asterisks when it does not fit.
-std::string fixedField(float value, int width, int decimals) {
-    char text[64];
-    if (std::isnan(value)) {
-        std::snprintf(text, sizeof text, "%*s", width, "NaN");
-    } else if (std::isinf(value)) {
-        std::snprintf(text, sizeof text, "%*s", width, value < 0.0f ? "-Infinity" : "Infinity");
-    } else {
-        std::snprintf(text, sizeof text, "%*.*f", width, decimals, static_cast<double>(value));
-    }
-    std::string result(text);
-    if (result.size() > static_cast<std::size_t>(width)) return std::string(width, '*');
-    return result;
-}
 
 std::string freeFormat(float value) {
     char text[64];
@@ -266,8 +252,8 @@ void runDifference(RunState& run) {
             cardOf(run, first) == kCardEnd && cardOf(run, second) == kCardEnd;
 
         if (std::fabs(first.time - second.time) > kTimeTolerance) {
-            consoleLine("WARNING - Inconsistent times were found:" + fixedField(first.time, 10, 3) +
-                        fixedField(second.time, 10, 3));
+            consoleLine("WARNING - Inconsistent times were found:" + formatFixed(first.time, 10, 3) +
+                        formatFixed(second.time, 10, 3));
             consoleLine("          Trying to find next match.");
             // The side that is ahead waits while the other advances.
             first.held = first.time > second.time;

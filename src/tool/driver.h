@@ -43,6 +43,13 @@ struct RunState {
     // Reads the next step of input i into active, values1, values2 and time, if it has one.
     // Returns false when the input has no more steps.
     bool readStep(int i);
+
+    // A cell active in the step just read becomes active in outActive.
+    void mergeActiveIntoOutActive() {
+        const std::size_t cells = static_cast<std::size_t>(cellCount());
+        for (std::size_t c = 0; c < cells; ++c)
+            if (active[c] > outActive[c]) outActive[c] = active[c];
+    }
 };
 
 // Builds the output name (entry 0 of fileNames). Returns false when no operation was given.

@@ -9,6 +9,7 @@
 #include "fileio/console.h"
 #include "formats/dataset.h"
 #include "tool/operations.h"
+#include "util/numbers.h"
 
 namespace kelvara {
 namespace {
@@ -19,14 +20,6 @@ constexpr float kSpecialTimeLimit = 99998.0f;
 // Times of summary steps (maxima, file numbers) lie at or beyond the limit; a time that is not a
 // number cannot be measured from either.
 bool isOrdinaryTime(float t) { return std::fabs(t) < kSpecialTimeLimit; }
-
-// Fixed point, 2 decimals, right-aligned in 5 characters; asterisks when it does not fit.
-std::string fixed5(float value) {
-    char text[64];
-    int length = std::snprintf(text, sizeof text, "%5.2f", static_cast<double>(value));
-    if (length != 5 || !std::isfinite(value)) return "*****";
-    return text;
-}
 
 // The node values of the step just read: scalars as they are, vectors as magnitudes (in
 // values1, which the next read replaces anyway).
@@ -73,13 +66,6 @@ float addInterval(RunState& run, float dt, const float* v, float cutoff) {
     return sum;
 }
 
-void mergeActivity(RunState& run) {
-    const std::size_t cells = static_cast<std::size_t>(run.cellCount());
-    const std::int8_t* active = run.active.data();
-    std::int8_t* out = run.outActive.data();
-    for (std::size_t c = 0; c < cells; ++c) out[c] = std::max(out[c], active[c]);
-}
-
 }  // namespace
 
 void runDuration(RunState& run) {
@@ -118,9 +104,9 @@ void runDuration(RunState& run) {
         const float dt = t - previousTime;
         const float sum = addInterval(run, dt, stepValues(run), o.cutoff);
         const float average = nodes > 0 ? sum / static_cast<float>(nodes) : 0.0f;
-        consoleLine("...Duration Increment =" + fixed5(dt) + "   Average duration of all nodes =" +
-                    fixed5(average) + "h");
-        mergeActivity(run);
+        consoleLine("...Duration Increment =" + formatFixed(dt, 5, 2) + "   Average duration of all nodes =" +
+                    formatFixed(average, 5, 2) + "h");
+        run.mergeActiveIntoOutActive();
         previousTime = t;
     }
 

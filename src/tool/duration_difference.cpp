@@ -20,6 +20,7 @@
 #include "fileio/console.h"
 #include "fileio/units.h"
 #include "tool/operations.h"
+#include "util/numbers.h"
 
 namespace kelvara {
 namespace {
@@ -29,21 +30,6 @@ constexpr float kSetThreshold = -99998.0f;
 constexpr float kTimeLimit = 99998.0f;
 constexpr float kTimeTolerance = 0.001f;
 constexpr float kOutputTime = 111111.0f;
-
-// A real right-aligned in a fixed field with the given decimals; asterisks when it does not fit.
-std::string fixedField(float value, int width, int decimals) {
-    char text[64];
-    if (std::isnan(value)) {
-        std::snprintf(text, sizeof text, "%*s", width, "NaN");
-    } else if (std::isinf(value)) {
-        std::snprintf(text, sizeof text, "%*s", width, value < 0.0f ? "-Infinity" : "Infinity");
-    } else {
-        std::snprintf(text, sizeof text, "%*.*f", width, decimals, static_cast<double>(value));
-    }
-    std::string result(text);
-    if (result.size() > static_cast<std::size_t>(width)) return std::string(width, '*');
-    return result;
-}
 
 // An ordinary output time: not one of the special times that summarise a run.
 bool isOrdinaryTime(float t) { return std::fabs(t) < kTimeLimit; }
@@ -167,9 +153,9 @@ void measureDurations(RunState& run, int i, const float* level) {
             previous[n] = v[n];
         }
         // The average is over all nodes, not only the measured ones.
-        consoleLine("...Duration Increment =" + fixedField(dt, 5, 2) +
+        consoleLine("...Duration Increment =" + formatFixed(dt, 5, 2) +
                     "   Average duration of all nodes =" +
-                    fixedField(sum / static_cast<float>(nodes), 5, 2) + "h");
+                    formatFixed(sum / static_cast<float>(nodes), 5, 2) + "h");
         previousTime = run.time;
     }
 }
@@ -184,7 +170,7 @@ void runDurationDifference(RunState& run) {
 
     consoleLine();
     consoleLine("Determining peak value of two simulations up until time: " +
-                fixedField(o.time, 10, 2));
+                formatFixed(o.time, 10, 2));
     std::fill(run.extra[0].begin(), run.extra[0].end(), kNotSet);
     std::fill(run.extra[1].begin(), run.extra[1].end(), kNotSet);
     std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});
@@ -195,7 +181,7 @@ void runDurationDifference(RunState& run) {
 
     consoleLine();
     consoleLine("Determining higher value of two simulations at time: " +
-                fixedField(o.time, 10, 2));
+                formatFixed(o.time, 10, 2));
     float* level = run.extra[0].data();
     std::fill(run.extra[0].begin(), run.extra[0].end(), kNotSet);
     std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});

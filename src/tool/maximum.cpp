@@ -114,14 +114,6 @@ void updateVectors(RunState& run, std::int32_t file, float* magnitude) {
     }
 }
 
-// A cell active in any step used is active in the output.
-void mergeActivity(RunState& run) {
-    const std::size_t cells = static_cast<std::size_t>(run.cellCount());
-    const std::int8_t* active = run.active.data();
-    std::int8_t* out = run.outActive.data();
-    for (std::size_t c = 0; c < cells; ++c) out[c] = std::max(out[c], active[c]);
-}
-
 }  // namespace
 
 void runMaximum(RunState& run) {
@@ -170,7 +162,7 @@ void runMaximum(RunState& run) {
             } else {
                 updateScalars(run, i);
             }
-            mergeActivity(run);
+            run.mergeActiveIntoOutActive();
         }
     }
 

@@ -5,6 +5,7 @@
 #include "fileio/console.h"
 #include "fileio/units.h"
 #include "tool/operations.h"
+#include "util/numbers.h"
 
 namespace kelvara {
 namespace {
@@ -78,12 +79,7 @@ void runTimesListing(RunState& run) {
     consoleLine("Reading times from file: " + run.inputName(1));
     std::FILE* out = unitStream(run.outputUnit);
     while (run.readStep(1)) {
-        char line[64];
-        int n = std::snprintf(line, sizeof line, "%15.3f", static_cast<double>(run.time));
-        if (n > 15 || !std::isfinite(run.time)) {
-            std::snprintf(line, sizeof line, "%s", "***************");
-        }
-        if (out != nullptr) std::fprintf(out, "%s\n", line);
+        if (out != nullptr) std::fprintf(out, "%s\n", formatFixed(run.time, 15, 3).c_str());
     }
 }
 

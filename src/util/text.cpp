@@ -2,6 +2,8 @@
 // significant length of a text, and short number texts for messages and file names.
 #include "util/text.h"
 
+#include "util/numbers.h"
+
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -29,48 +31,6 @@ int decimalsFor(float value) {
     if (a < 100.0f) return 2;
     if (a < 1000.0f) return 1;
     return 0;
-}
-
-// Fixed-point text of a finite value with the given number of decimals, rounded half away from
-// zero on its exact binary value. The library printer rounds exact ties to even (2.5 -> "2"),
-// so the value is printed with every one of its decimal digits and rounded here instead.
-std::string fixedPoint(float value, int decimals) {
-    // A float has at most 149 binary fraction digits, hence at most 149 decimal ones, and at
-    // most 39 integer digits: 160 decimals make the text exact.
-    char exact[256];
-    std::snprintf(exact, sizeof exact, "%.160f", static_cast<double>(value));
-    std::string text(exact);
-
-    std::string sign;
-    if (!text.empty() && text[0] == '-') {
-        sign = "-";
-        text.erase(0, 1);
-    }
-    const std::size_t point = text.find('.');
-    std::string digits = text.substr(0, point);  // integer digits, at least "0"
-    const std::size_t intCount = digits.size();
-    digits += text.substr(point + 1, static_cast<std::size_t>(decimals));
-    const char next = text[point + 1 + static_cast<std::size_t>(decimals)];
-
-    // Half or more of the last place, measured on the exact value, rounds the magnitude up.
-    std::size_t carryLength = intCount;
-    if (next >= '5') {
-        std::size_t i = digits.size();
-        while (i > 0) {
-            --i;
-            if (digits[i] == '9') {
-                digits[i] = '0';
-            } else {
-                ++digits[i];
-                break;
-            }
-            if (i == 0) {
-                digits.insert(digits.begin(), '1');
-                ++carryLength;
-            }
-        }
-    }
-    return sign + digits.substr(0, carryLength) + "." + digits.substr(carryLength);
 }
 
 }  // namespace
@@ -115,15 +75,10 @@ int LENSL(std::string_view text) {
 std::string AINTEGER(std::int32_t value) { return std::to_string(value); }
 
 std::string AREAL(float value) {
-    // As a Fortran-style F20.0 edit shows them, right-aligned and then trimmed.
-    if (std::isnan(value)) return "NaN";
-    if (std::isinf(value)) return value < 0.0f ? "-Infinity" : "Infinity";
-
-    std::string text = fixedPoint(value, decimalsFor(value));
-    if (text.size() > kNumberField) return std::string(kNumberField, '*');
+    std::string text = formatFixed(value, static_cast<int>(kNumberField), decimalsFor(value));
     // Only zero characters go from the end, so the decimal point always stays.
     while (!text.empty() && text.back() == '0') text.pop_back();
-    return text;
+    return TRIMF(text);
 }
 
 }  // namespace kelvara
