@@ -1,8 +1,6 @@
 #include "fileio/units.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -10,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "fileio/console.h"
+#include "fileio/platform.h"
 #include "util/path.h"
 #include "util/text.h"
 
@@ -39,22 +37,9 @@ bool writesBeside(std::string_view kind) {
     return kind == "BO" || kind == "UO" || kind == "O " || kind == "F ";
 }
 
-struct FileIdentity {
-    bool valid = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-};
-
-FileIdentity identityOf(const std::string& path) {
-    struct stat st {};
-    FileIdentity id;
-    if (::stat(path.c_str(), &st) == 0) {
-        id.valid = true;
-        id.device = st.st_dev;
-        id.inode = st.st_ino;
-    }
-    return id;
-}
+using platform::FileIdentity;
+using platform::fileIdentity;
+using platform::sameIdentity;
 
 struct Unit {
     bool inUse = false;
@@ -103,7 +88,7 @@ void forgetBeside(Unit& u) {
 
 extern "C" void removeBesideFilesOnSignal(int signal) {
     for (auto& slot : gBesideNames)
-        if (slot[0] != '\0') ::unlink(slot.data());
+        if (slot[0] != '\0') platform::removeFile(slot.data());
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -112,9 +97,7 @@ void installSignalCleanup() {
     static bool installed = false;
     if (installed) return;
     installed = true;
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
-        if (std::signal(s, removeBesideFilesOnSignal) == SIG_IGN) std::signal(s, SIG_IGN);
-    }
+    platform::onInterruption(removeBesideFilesOnSignal);
 }
 
 // Closes the file of a unit. An output written beside its real name is moved into place when
@@ -126,10 +109,10 @@ bool closeFile(Unit& u, bool keep) {
     u.file = nullptr;
     if (!u.besidePath.empty()) {
         if (keep && ok) {
-            ok = std::rename(u.besidePath.c_str(), u.name.c_str()) == 0;
-            if (!ok) ::unlink(u.besidePath.c_str());
+            ok = platform::replaceFile(u.besidePath, u.name);
+            if (!ok) platform::removeFile(u.besidePath.c_str());
         } else {
-            ::unlink(u.besidePath.c_str());
+            platform::removeFile(u.besidePath.c_str());
         }
         forgetBeside(u);
     }
@@ -146,35 +129,20 @@ void attachBuffer(Unit& u) {
 // Opens an output that replaces any file of its name: a hidden file in the same folder, given
 // the permissions a newly created file would have (or those of the file it will replace).
 std::FILE* openBeside(Unit& u, const std::string& name, const char* mode) {
-    struct stat st {};
-    bool exists = ::stat(name.c_str(), &st) == 0;
-    if (exists && (!S_ISREG(st.st_mode) || ::access(name.c_str(), W_OK) != 0)) {
-        errno = EACCES;
-        return nullptr;
-    }
     std::string folder = FILEFOLDERPATH(name);
-    std::string pattern = folder + "." + FILENAME(name) + ".kelvara-XXXXXX";
-    if (pattern.size() + 1 > gBesideNames[0].size()) return nullptr;
-    std::vector<char> temp(pattern.begin(), pattern.end());
-    temp.push_back('\0');
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) return nullptr;
-    mode_t perms;
-    if (exists) {
-        perms = st.st_mode & 07777;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        perms = 0666 & ~mask;
+    std::string file = FILENAME(name);
+    if (folder.empty()) {  // a drive-relative name ("C:run.dat") keeps its drive in front
+        const std::size_t drive = platform::drivePrefixLength(file);
+        folder = file.substr(0, drive);
+        file.erase(0, drive);
     }
-    ::fchmod(fd, perms);
-    std::FILE* f = ::fdopen(fd, mode);
-    if (f == nullptr) {
-        ::close(fd);
-        ::unlink(temp.data());
-        return nullptr;
-    }
-    rememberBeside(u, temp.data());
+    std::string stem = folder + "." + file + ".kelvara-";
+    constexpr std::size_t kUniquePart = 6;  // characters the platform adds to the stem
+    if (stem.size() + kUniquePart + 1 > gBesideNames[0].size()) return nullptr;
+    std::string path;
+    std::FILE* f = platform::createBesideFile(name, stem, mode, path);
+    if (f == nullptr) return nullptr;
+    rememberBeside(u, path);
     return f;
 }
 
@@ -194,12 +162,10 @@ bool tryOpenOutput(Unit& u, const std::string& name, std::string_view kind) {
 
 // The unit (other than self) that holds the file called name, by identity or by name.
 Unit* unitHolding(const std::string& name, const Unit& self) {
-    FileIdentity id = identityOf(name);
+    FileIdentity id = fileIdentity(name);
     for (auto& other : gUnits) {
         if (&other == &self || other.file == nullptr) continue;
-        if (id.valid && other.identity.valid && id.device == other.identity.device &&
-            id.inode == other.identity.inode)
-            return &other;
+        if (sameIdentity(id, other.identity)) return &other;
         if (!other.besidePath.empty() && other.name == name) return &other;
     }
     return nullptr;
@@ -285,7 +251,7 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
             attachBuffer(u);
             u.name = name;
             u.kind = std::string(kind);
-            u.identity = identityOf(name);
+            u.identity = fileIdentity(name);
             consoleLine("OK.");
             consoleLine("Opened File Unit:" + unitField(unit));
             return;
@@ -295,7 +261,7 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
                 if (tryOpenOutput(u, name, kind)) {
                     u.name = name;
                     u.kind = std::string(kind);
-                    u.identity = identityOf(kind == "A " ? name : u.besidePath);
+                    u.identity = fileIdentity(kind == "A " ? name : u.besidePath);
                     consoleLine("OK.  File Unit:" + unitField(unit));
                     return;
                 }
@@ -338,7 +304,7 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
             attachBuffer(u);
             u.name = name;
             u.kind = std::string(kind);
-            u.identity = identityOf(name);
+            u.identity = fileIdentity(name);
             return;
         }
         case Direction::Unknown: {
@@ -444,8 +410,7 @@ void abandonAllUnits() {
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
-    FileIdentity x = identityOf(a), y = identityOf(b);
-    return x.valid && y.valid && x.device == y.device && x.inode == y.inode;
+    return sameIdentity(fileIdentity(a), fileIdentity(b));
 }
 
 }  // namespace kelvara

@@ -1,11 +1,10 @@
 #include "tool/driver.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <new>
 
 #include "fileio/console.h"
+#include "fileio/platform.h"
 #include "fileio/units.h"
 #include "tool/operations.h"
 #include "util/path.h"
@@ -73,8 +72,7 @@ void allocateStorage(RunState& run) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
     const std::size_t cells = static_cast<std::size_t>(run.cellCount());
     const double needed = 36.0 * static_cast<double>(nodes) + 18.0 * static_cast<double>(cells);
-    const double physical = static_cast<double>(::sysconf(_SC_PHYS_PAGES)) *
-                            static_cast<double>(::sysconf(_SC_PAGESIZE));
+    const double physical = platform::availableMemoryBytes();
     try {
         if (physical > 0 && needed > physical) throw std::bad_alloc();
         for (auto& corner : run.cellNodes) corner.assign(cells, 0);

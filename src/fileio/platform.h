@@ -1,0 +1,51 @@
+// What the file unit table and the run driver need from the operating system, one small routine
+// each, so that the differences between POSIX systems and Windows stay in platform.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace kelvara::platform {
+
+// Identity of an existing file or folder: two names with the same identity name the same file
+// (device and inode; on Windows volume serial number and file index).
+struct FileIdentity {
+    bool valid = false;
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+};
+FileIdentity fileIdentity(const std::string& path);
+inline bool sameIdentity(const FileIdentity& a, const FileIdentity& b) {
+    return a.valid && b.valid && a.device == b.device && a.index == b.index;
+}
+
+// Length of the drive that a drive-relative name such as "C:run.dat" starts with (2 there; 0
+// for every name on POSIX systems, where "C:" is an ordinary part of a file name).
+std::size_t drivePrefixLength(const std::string& path);
+
+// Creates a new file named stem followed by a unique suffix, for an output that will replace
+// target once it is complete; stem names a hidden file in target's folder. The new file gets the
+// permissions of target when target exists, those of any new file otherwise, and is opened with
+// the fopen mode ("w" or "wb"). Returns nullptr with errno set when target exists but is not a
+// writable regular file, or the file cannot be created. path receives the new file's name.
+std::FILE* createBesideFile(const std::string& target, const std::string& stem, const char* mode,
+                            std::string& path);
+
+// Moves a closed file onto name, replacing any file of that name. False with errno set when
+// it fails (the moved file is then still there).
+bool replaceFile(const std::string& from, const std::string& name);
+
+// Removes a file; safe to call from a signal handler.
+void removeFile(const char* path);
+
+// Calls handler when the process is interrupted or asked to end (Ctrl+C, a terminal hang-up,
+// Ctrl+Break), unless that signal is being ignored.
+void onInterruption(void (*handler)(int));
+
+// Memory the process can have at most, in bytes: physical memory, and on Windows also the
+// process's address space; 0 when unknown.
+double availableMemoryBytes();
+
+}  // namespace kelvara::platform
