@@ -19,7 +19,10 @@
 #include <stdint.h>
 
 #if defined(_WIN32) || defined(__CYGWIN__)
-#  if defined(KELVARA_BUILDING)
+#  if defined(KELVARA_BUILDING) && defined(KELVARA_MODULE_DEFINITION)
+     /* kelvara.dll: its module-definition file names every export, plain and decorated. */
+#    define KELVARA_API
+#  elif defined(KELVARA_BUILDING)
 #    define KELVARA_API __declspec(dllexport)
 #  else
 #    define KELVARA_API __declspec(dllimport)

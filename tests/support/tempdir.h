@@ -24,6 +24,9 @@ private:
 };
 
 std::string readFile(const std::string& path);
+// A text file as the tests compare it: readFile, except that on Windows, where text files end
+// their lines in CRLF, the CR is dropped.
+std::string readText(const std::string& path);
 bool fileExists(const std::string& path);
 // Names of the entries of a folder, sorted.
 std::vector<std::string> listFolder(const std::string& path);

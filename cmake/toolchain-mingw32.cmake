@@ -1,0 +1,4 @@
+# Cross-compiling kelvara for 32-bit Windows with MinGW-w64 (Debian: g++-mingw-w64-i686-posix).
+#   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake
+set(KELVARA_MINGW_TRIPLET i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

@@ -1,0 +1,86 @@
+# The export list against the public header, both ways: every routine that include/kelvara.h
+# declares with KELVARA_API is in cmake/exports.txt with its number of argument positions, every
+# exported data object is there as DATA, and the list names nothing the header does not declare
+# (apart from the tool's ENTRY).
+#   cmake -DHEADER=include/kelvara.h -DLIST=cmake/exports.txt -P check_exports.cmake
+cmake_minimum_required(VERSION 3.17)
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/KelvaraExports.cmake)
+
+file(READ "${HEADER}" text)
+# Characters that CMake's lists treat specially go first, then comments and preprocessor lines.
+string(REPLACE ";" " " text "${text}")
+string(REPLACE "[" " " text "${text}")
+string(REPLACE "]" " " text "${text}")
+string(ASCII 1 open)
+string(ASCII 2 close)
+string(REPLACE "/*" "${open}" text "${text}")
+string(REPLACE "*/" "${close}" text "${text}")
+string(REGEX REPLACE "${open}[^${close}]*${close}" " " text "${text}")
+string(REGEX REPLACE "//[^\n]*" " " text "${text}")
+string(REGEX REPLACE "(^|\n)[ \t]*#[^\n]*" "\n" text "${text}")
+
+set(ws "[ \t\r\n]")
+string(REGEX MATCHALL "KELVARA_API" api_marks "${text}")
+list(LENGTH api_marks api_count)
+
+set(header_routines)
+string(REGEX MATCHALL "KELVARA_CALL${ws}+[A-Za-z0-9_]+${ws}*\\([^)]*\\)" declarations "${text}")
+foreach(declaration IN LISTS declarations)
+  string(REGEX MATCH "KELVARA_CALL${ws}+([A-Za-z0-9_]+)${ws}*\\(([^)]*)\\)" _ "${declaration}")
+  set(name "${CMAKE_MATCH_1}")
+  string(STRIP "${CMAKE_MATCH_2}" parameters)
+  if(parameters STREQUAL "" OR parameters STREQUAL "void")
+    set(count 0)
+  else()
+    string(REGEX MATCHALL "," commas "${parameters}")
+    list(LENGTH commas count)
+    math(EXPR count "${count} + 1")
+  endif()
+  set(header_${name} ${count})
+  list(APPEND header_routines ${name})
+endforeach()
+
+set(header_data)
+string(REGEX MATCHALL "extern${ws}+KELVARA_API${ws}+[A-Za-z0-9_]+${ws}+[A-Za-z0-9_]+" data_decls "${text}")
+foreach(declaration IN LISTS data_decls)
+  string(REGEX MATCH "([A-Za-z0-9_]+)$" name "${declaration}")
+  set(header_${name} DATA)
+  list(APPEND header_data ${name})
+endforeach()
+
+set(problems)
+list(LENGTH header_routines routine_count)
+list(LENGTH header_data data_count)
+math(EXPR declared "${routine_count} + ${data_count}")
+if(NOT declared EQUAL api_count)
+  string(CONCAT problem "the header marks ${api_count} declarations KELVARA_API but only "
+         "${declared} read as routines (KELVARA_API ... KELVARA_CALL NAME(...)) or data "
+         "(extern KELVARA_API type NAME)")
+  list(APPEND problems "${problem}")
+endif()
+
+kelvara_read_exports("${LIST}" names positions)
+foreach(name position IN ZIP_LISTS names positions)
+  set(listed_${name} ${position})
+  if(position STREQUAL "ENTRY")
+    if(DEFINED header_${name})
+      list(APPEND problems "${name} is declared in the header but listed as ENTRY")
+    endif()
+  elseif(NOT DEFINED header_${name})
+    list(APPEND problems "${name} is listed but not declared in the header")
+  elseif(NOT header_${name} STREQUAL position)
+    list(APPEND problems "${name} is listed with ${position} but the header gives ${header_${name}}")
+  endif()
+endforeach()
+foreach(name IN LISTS header_routines header_data)
+  if(NOT DEFINED listed_${name})
+    list(APPEND problems "${name} (${header_${name}}) is declared in the header but not listed")
+  endif()
+endforeach()
+
+if(problems)
+  list(JOIN problems "\n  " report)
+  message(FATAL_ERROR "cmake/exports.txt does not match include/kelvara.h:\n  ${report}")
+endif()
+message(STATUS "cmake/exports.txt matches include/kelvara.h: ${routine_count} routines, "
+               "${data_count} data")
