@@ -15,7 +15,7 @@ namespace {
 using kelvara::messageRecord;
 using kelvara::recordText;
 using kelvara::setRecordText;
-using kelvara::test::readFile;
+using kelvara::test::readText;
 using kelvara::test::TempDir;
 
 std::string f163(double v) {  // a real in fixed point, 3 decimals, 16 characters
@@ -49,7 +49,7 @@ protected:
         for (int unit : opened_) kelvara::CLOSEFILEUNIT(unit);
         testing::internal::GetCapturedStdout();
         opened_.clear();
-        return readFile(dir_.file(name));
+        return readText(dir_.file(name));
     }
 
     void setLines(const std::vector<std::string>& lines) {
@@ -155,7 +155,7 @@ TEST_F(MessageLog, DestinationsFollowTheEmptyLineCount) {
         const int n = c.n;
         EXPECT_EQ(console([n] { kelvara::DMESSAGE(n); }), c.console);
         EXPECT_EQ(contents("msg" + tag + ".txt"), c.messageFile);
-        EXPECT_EQ(readFile(dir_.file("log" + tag + ".csv")).substr(0, 8), " 0001, 2");
+        EXPECT_EQ(readText(dir_.file("log" + tag + ".csv")).substr(0, 8), " 0001, 2");
     }
 }
 
@@ -208,14 +208,14 @@ TEST_F(MessageLog, LocatedCheckGoesToTheCheckPair) {
     setLines({"CHECK 7 look here"});
     EXPECT_EQ(console([] { kelvara::DMESSAGEXY(0, 100.0, 200.0); }), "XY: CHECK 7 look here\n");
     contents("log.csv");
-    EXPECT_EQ(readFile(dir_.file("chk.mif")),
+    EXPECT_EQ(readText(dir_.file("chk.mif")),
               "Text\n\"CHECK 7 look here\"\n    " + f163(102) + f163(199) + f163(112) +
                   f163(201) + "\n    Font (\"Arial\",257,0,255,16777215)\n"
                   "    Label Line Arrow " + f163(100) + f163(200) + "\n");
-    EXPECT_EQ(readFile(dir_.file("chk.mid")), "\"CHECK 7 look here\"\n");
-    EXPECT_EQ(readFile(dir_.file("msg.mif")), "");
-    EXPECT_EQ(readFile(dir_.file("msg.mid")), "");
-    EXPECT_EQ(readFile(dir_.file("log.csv")),
+    EXPECT_EQ(readText(dir_.file("chk.mid")), "\"CHECK 7 look here\"\n");
+    EXPECT_EQ(readText(dir_.file("msg.mif")), "");
+    EXPECT_EQ(readText(dir_.file("msg.mid")), "");
+    EXPECT_EQ(readText(dir_.file("log.csv")),
               " 0007, 3,         100.000,         200.000, \"CHECK 7 look here\", \"\", \"\", \"\"\n");
     EXPECT_EQ(r.checkCount, 1);
     EXPECT_EQ(r.xyCheckCount, 1);
@@ -233,11 +233,11 @@ TEST_F(MessageLog, LocatedLabelDoublesQuotesAndSplitsLines) {
               "\nXY: ERROR 3 say \"hi\"\nthird\n");
     contents("msg.mif");
     // Two label lines: the box is S/2 high.
-    EXPECT_EQ(readFile(dir_.file("msg.mif")),
+    EXPECT_EQ(readText(dir_.file("msg.mif")),
               "Text\n\"ERROR 3 say \"\"hi\"\"\\nthird\"\n    " + f163(3) + f163(-1.5) + f163(53) +
                   f163(2.5) + "\n    Font (\"Arial\",257,0,16711935,0)\n"
                   "    Label Line Arrow " + f163(-5) + f163(0.5) + "\n");
-    EXPECT_EQ(readFile(dir_.file("msg.mid")), "\"ERROR 3 say \"\"hi\"\"\"\n");
+    EXPECT_EQ(readText(dir_.file("msg.mid")), "\"ERROR 3 say \"\"hi\"\"\"\n");
 
     // One-line flag: two blanks between the label lines.
     SetUp();
@@ -272,7 +272,7 @@ TEST_F(MessageLog, LocatedFontsPairsAndCounts) {
         setLines({c.line1});
         console([] { kelvara::DMESSAGEXY(0, 1.0, 2.0); });
         const std::string used = contents((c.checkPair ? "c" : "m") + tag + ".mif");
-        const std::string other = readFile(dir_.file((c.checkPair ? "m" : "c") + tag + ".mif"));
+        const std::string other = readText(dir_.file((c.checkPair ? "m" : "c") + tag + ".mif"));
         EXPECT_NE(used.find(std::string("\n    ") + c.font + "\n"), std::string::npos) << used;
         EXPECT_EQ(other, "");
         EXPECT_EQ(r.xyErrorCount, c.xyErrors);

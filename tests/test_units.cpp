@@ -74,7 +74,7 @@ TEST_F(Units, AnAbandonedRunOutputLeavesNothingBehindButLogsAreKept) {
     std::fputs("ERROR - kept\n", unitStream(log));
     abandonAllUnits();
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"log.txt"});
-    EXPECT_EQ(test::readFile(dir.file("log.txt")), "ERROR - kept\n");
+    EXPECT_EQ(test::readText(dir.file("log.txt")), "ERROR - kept\n");
 }
 
 TEST_F(Units, AppendingWritesInPlace) {
@@ -82,7 +82,7 @@ TEST_F(Units, AppendingWritesInPlace) {
     int unit = OPENFILEUNIT("A ", log);
     std::fputs("two\n", unitStream(unit));
     CLOSEFILEUNIT(unit);
-    EXPECT_EQ(test::readFile(log), "one\ntwo\n");
+    EXPECT_EQ(test::readText(log), "one\ntwo\n");
 }
 
 TEST_F(Units, AnUnknownKindOpensNothingButTakesTheUnit) {

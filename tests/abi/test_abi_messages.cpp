@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -70,9 +72,17 @@ TEST(AbiMessages, RecordIsPackedAndZeroFilledAtLoad) {
 }
 
 TEST(AbiMessages, MessageToALogUnitOpenedByTheCaller) {
+#ifdef _WIN32
+    // No mkdtemp there: a new folder of a random name in the temporary folder.
+    const std::string folder = (std::filesystem::temp_directory_path() /
+                                ("kelvara_abi_msg_" + std::to_string(std::random_device{}())))
+                                   .string();
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+#else
     char folderTemplate[] = "/tmp/kelvara_abi_msg_XXXXXX";
     ASSERT_NE(::mkdtemp(folderTemplate), nullptr);
     const std::string folder = folderTemplate;
+#endif
     const std::string name = field(folder + "/messages.csv", 1000);
 
     int32_t unit = 0;
