@@ -1,0 +1,58 @@
+// The command line: the input is the list of arguments, separated by NUL bytes. Every command
+// line is classified and checked, and the output name built; a command line that names no file
+// also runs the tool's front end to its end (usage text, error stops).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace kelvara;
+    using namespace kelvara::fuzz;
+    scratchFolder();  // console discarded, standard input at its end
+    std::vector<std::string> args;
+    std::string_view rest(reinterpret_cast<const char*>(data), size);
+    while (!rest.empty() && args.size() < 300) {
+        std::size_t p = rest.find('\0');
+        args.emplace_back(rest.substr(0, p));
+        rest.remove_prefix(p == std::string_view::npos ? rest.size() : p + 1);
+    }
+
+    RunOptions options;
+    CommandLineError error;
+    const bool accepted = PARSE_COMMAND_LINE(args, options, error);
+    if (accepted == (error.kind != CommandLineError::Kind::None))
+        broken("result and error kind disagree");
+    if (options.fileCount < 0 || options.fileCount > kMaxInputs ||
+        options.fileNames.size() != static_cast<std::size_t>(options.fileCount) + 1)
+        broken("name table out of step with fileCount");
+    for (std::size_t i = 1; i < options.fileNames.size(); ++i)
+        if (options.fileNames[i].size() > kArgumentLength) broken("file name over 1000 characters");
+    if (options.label.size() > kLabelLength) broken("label over 100 characters");
+    if (accepted && !options.showUsage) {
+        const int count = options.fileCount;
+        if (BUILD_OUTPUT_NAME(options)) {
+            if (options.fileNames[0].empty()) broken("empty output name");
+            if (options.fileCount > count) broken("fileCount grew");
+        }
+    }
+
+    if (options.fileCount == 0) {
+        // No file is named, so the tool stops before it opens anything.
+        std::vector<std::string> store = {"kelvara"};
+        store.insert(store.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : store) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        try {
+            const int status = kelvara_run(static_cast<int>(store.size()), argv.data());
+            if (status != 0) broken("returned status " + std::to_string(status));
+        } catch (const RunEnded& end) {
+            if (end.status != 0 && end.status != 1)
+                broken("error stop with status " + std::to_string(end.status));
+        }
+    }
+    return 0;
+}

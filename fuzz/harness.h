@@ -1,0 +1,187 @@
+// What every fuzz target shares: a quiet console, a scratch folder, input split into parts, and
+// a run of the whole tool that checks what a run must never do.
+//
+// The targets are built with KELVARA_FUZZING (fuzz/CMakeLists.txt): the error stops of the
+// library then throw kelvara::RunEnded instead of ending the process, so that a clean
+// "ERROR - " stop is an ordinary outcome here and only crashes, sanitizer reports and broken
+// promises (checked below with abort) are findings.
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fileio/console.h"
+#include "fileio/units.h"
+#include "formats/dataset.h"
+#include "tool/driver.h"
+#include "tool/options.h"
+#include "tool/run.h"
+
+namespace kelvara::fuzz {
+
+// Separates the files packed into one fuzz input.
+constexpr std::string_view kPartSeparator = "|NEXT|";
+
+// A broken promise: reported to libFuzzer as a crash, with the reason.
+[[noreturn]] inline void broken(const std::string& what) {
+    std::fprintf(stderr, "kelvara fuzz: %s\n", what.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+inline void removeFolderContents(const std::string& folder) {
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(dir)) {
+            std::string name = e->d_name;
+            if (name != "." && name != "..") ::unlink((folder + "/" + name).c_str());
+        }
+        ::closedir(dir);
+    }
+}
+
+inline std::vector<std::string> folderContents(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(dir)) {
+            std::string name = e->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    return names;
+}
+
+// Once per process: console output discarded, standard input at its end (so that every prompt
+// meets the end of input), and a fresh scratch folder, removed at exit.
+inline const std::string& scratchFolder() {
+    static const std::string folder = [] {
+        if (std::freopen("/dev/null", "w", stdout) == nullptr) broken("no /dev/null");
+        if (std::freopen("/dev/null", "r", stdin) == nullptr) broken("no /dev/null");
+        struct stat st {};
+        std::string pattern = ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) &&
+                                      ::access("/dev/shm", W_OK) == 0
+                                  ? "/dev/shm/kelvara-fuzz-XXXXXX"
+                                  : "/tmp/kelvara-fuzz-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) broken("mkdtemp failed");
+        static std::string created = pattern;
+        std::atexit([] {
+            removeFolderContents(created);
+            ::rmdir(created.c_str());
+        });
+        return pattern;
+    }();
+    return folder;
+}
+
+inline std::string scratchFile(const std::string& name) { return scratchFolder() + "/" + name; }
+
+inline void writeFile(const std::string& path, std::string_view bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) broken("cannot write " + path);
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+        broken("cannot write " + path);
+    std::fclose(f);
+}
+
+inline std::string readWholeFile(const std::string& path) {
+    std::string bytes;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return bytes;
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+    std::fclose(f);
+    return bytes;
+}
+
+// The input cut at every separator, at most maxParts parts (the last takes the rest).
+inline std::vector<std::string> splitParts(std::string_view data, std::size_t maxParts) {
+    std::vector<std::string> parts;
+    while (parts.size() + 1 < maxParts) {
+        std::size_t p = data.find(kPartSeparator);
+        if (p == std::string_view::npos) break;
+        parts.emplace_back(data.substr(0, p));
+        data.remove_prefix(p + kPartSeparator.size());
+    }
+    parts.emplace_back(data);
+    return parts;
+}
+
+// Whether bytes are exactly what the dataset writer produces: the 92-byte header, whole steps
+// of the size its counts give, and the end card last.
+inline bool isWrittenDataset(const std::string& b) {
+    auto load = [&b](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < 4; ++i)
+            v |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
+        return static_cast<std::int32_t>(v);
+    };
+    if (b.size() < static_cast<std::size_t>(kWrittenHeaderBytes) + 4) return false;
+    const bool vector = load(28) == kCardBeginVector;
+    const std::int64_t nodes = load(36), cells = load(44);
+    if (nodes < 0 || cells < 0) return false;
+    const std::int64_t step = writtenStepBytes(vector, nodes, cells);
+    const std::int64_t body = static_cast<std::int64_t>(b.size()) - kWrittenHeaderBytes - 4;
+    if (body % step != 0) return false;
+    for (std::int64_t at = kWrittenHeaderBytes; at < kWrittenHeaderBytes + body; at += step)
+        if (load(static_cast<std::size_t>(at)) != kCardStep) return false;
+    return load(b.size() - 4) == kCardEnd;
+}
+
+// The output a command line names (its full path), as the driver builds it.
+inline std::string outputNameOf(const std::vector<std::string>& args) {
+    RunOptions options;
+    CommandLineError error;
+    if (!PARSE_COMMAND_LINE(args, options, error) || !BUILD_OUTPUT_NAME(options))
+        broken("the fuzz target gave a command line the tool rejects");
+    return options.fileNames[0];
+}
+
+// Runs the tool on files of the scratch folder (arguments without the program name, file names
+// in full) and checks the outcome: it finished, or stopped with status 1 leaving no output and
+// no hidden file behind; a finished run leaves a well-formed dataset.
+inline void runToolChecked(const std::vector<std::string>& args) {
+    const std::string output = outputNameOf(args);
+    std::vector<std::string> store;
+    store.push_back("kelvara");
+    store.insert(store.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : store) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const std::vector<std::string> before = folderContents(scratchFolder());
+    int status = 0;
+    try {
+        status = kelvara_run(static_cast<int>(store.size()), argv.data());
+    } catch (const RunEnded& end) {
+        status = end.status;
+    }
+    std::fflush(stdout);
+    abandonAllUnits();
+
+    struct stat st {};
+    const bool outputExists = ::stat(output.c_str(), &st) == 0;
+    if (status != 0 && status != 1) broken("exit status " + std::to_string(status));
+    if (status == 0 && !outputExists) broken("finished without its output " + output);
+    if (status == 1 && outputExists) broken("stopped on an error but left " + output);
+    if (status == 0 && !isWrittenDataset(readWholeFile(output)))
+        broken("finished with a malformed output " + output);
+    for (const auto& name : folderContents(scratchFolder())) {
+        if (scratchFile(name) == output) continue;
+        bool known = false;
+        for (const auto& b : before) known = known || b == name;
+        if (!known) broken("left an unexpected file " + name);
+    }
+    ::unlink(output.c_str());
+}
+
+}  // namespace kelvara::fuzz
