@@ -145,7 +145,8 @@ bool BUILD_OUTPUT_NAME(RunOptions& o) {
             name = FILENAMEPATH(o.fileNames[3]);
             o.fileCount = 2;
         } else {
-            name += " - " + FILENAME(o.fileNames[2]);
+            // -dur before -ddur or -dif runs on one input: the second name is then blank.
+            name += " - " + FILENAME(o.fileNames.size() > 2 ? o.fileNames[2] : std::string());
         }
     } else if (o.duration || o.flowAngle || o.trimValues) {
         name += "(" + o.label + ")";

@@ -173,6 +173,13 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
                         {"", "ERROR - Must specify at least two .dat files for -con option."});
         }
     }
+    // -dif and -ddur read a second input whenever they are the operation that runs (-max and
+    // -dur come first), also when a single-file flag let one name through above.
+    if ((o.difference || o.durationDifference) && !o.maximum && !o.duration &&
+        o.fileCount < 2) {
+        return fail(Kind::WrongFileCount,
+                    {"", "ERROR - Must specify two .dat files for -dif or -ddur options."});
+    }
     if (o.durationDifference && !o.atTime) {
         return fail(Kind::NoEndTime,
                     {"ERROR - Must specify an end time using -t option for duration differences"});
