@@ -225,6 +225,52 @@ void checkCounts(std::int32_t nodeCount, std::int32_t cellCount, const std::stri
     }
 }
 
+// Counts that no step of the file bears out are believed only up to this many (a mesh of more
+// than 16 million nodes or cells is not taken on the word of a header alone).
+constexpr std::int64_t kUnconfirmedCountLimit = std::int64_t{1} << 24;
+
+// The counts of a header decide how large the run's tables are, so the file must bear them
+// out: the step that follows the header must fit in what is left of the file, its flags
+// included when its status says it has them. Counts that no step confirms (the file has no
+// step, or its first step has no flags and so says nothing of the cells) are held to
+// kUnconfirmedCountLimit, the cells also to two per confirmed node, as in any flat mesh.
+void checkCountsAgainstFile(std::FILE* stream, const DatasetHeader& h, std::int32_t card,
+                            std::size_t flagSize, const std::string& name) {
+    bool nodesConfirmed = false;
+    bool cellsConfirmed = false;
+    const off_t here = card == kCardStep ? ftello(stream) : -1;
+    if (here >= 0) {
+        unsigned char status[4];
+        const std::size_t got = std::fread(status, 1, flagSize, stream);
+        fseeko(stream, 0, SEEK_END);
+        const off_t end = ftello(stream);
+        fseeko(stream, here, SEEK_SET);
+        if (got == flagSize && end >= here) {  // a missing status is the step reader's to report
+            const std::int32_t s =
+                flagSize == 1 ? static_cast<std::int8_t>(status[0]) : loadInt(status);
+            const std::int64_t nodes = h.nodeCount;
+            const std::int64_t flags = s == 1 ? std::int64_t{h.cellCount} * flagSize : 0;
+            const std::int64_t needed =
+                static_cast<std::int64_t>(flagSize) + 4 + flags + nodes * (h.isVector ? 8 : 4);
+            if (static_cast<std::int64_t>(end - here) < needed) {
+                fail("ERROR - " + name + " is too short for a time step of " +
+                     AINTEGER(h.nodeCount) + " nodes and " + AINTEGER(h.cellCount) +
+                     " cells: the file is truncated or its header is damaged.");
+            }
+            nodesConfirmed = true;
+            cellsConfirmed = s == 1;
+        }
+    }
+    const std::int64_t cellLimit =
+        std::max(kUnconfirmedCountLimit, nodesConfirmed ? 2 * std::int64_t{h.nodeCount} : 0);
+    if ((!nodesConfirmed && h.nodeCount > kUnconfirmedCountLimit) ||
+        (!cellsConfirmed && h.cellCount > cellLimit)) {
+        fail("ERROR - The header of " + name + " gives " + AINTEGER(h.nodeCount) +
+             " nodes and " + AINTEGER(h.cellCount) +
+             " cells, more than its time steps bear out: the header is damaged.");
+    }
+}
+
 }  // namespace
 
 void READ_DAT_HEADER(int unit, DatasetHeader& header, std::int32_t& card,
@@ -315,6 +361,7 @@ void READ_DAT_HEADER(int unit, DatasetHeader& header, std::int32_t& card,
              std::string(header.nodeCount < 0 ? "nodes" : "cells") + " in the header of " + name +
              ".");
     }
+    checkCountsAgainstFile(stream, header, card, flagSize, name);
     if (timeUnits != 0) {
         const char* unitText = timeUnitName(timeUnits);
         consoleLine();
