@@ -5,6 +5,7 @@
 
 #include "tool/driver.h"
 #include "tool/options.h"
+#include "util/numbers.h"
 
 namespace kelvara {
 namespace {
@@ -216,13 +217,13 @@ TEST(FreeFormatReal, AcceptsFortranStyleItems) {
     const Case cases[] = {
         {"0.1", true, 0.1f},  {"  7", true, 7.0f},     {"1E2", true, 100.0f},
         {"+3", true, 3.0f},   {"2.5e-1", true, 0.25f}, {"4,5", true, 4.0f},
-        {"6 x", true, 6.0f},  {"", false, 0},          {"   ", false, 0},
+        {"6 x", true, 6.0f},    {"1.5d1", true, 15.0f},  {"", false, 0},          {"   ", false, 0},
         {"im", false, 0},     {"1.2.3", false, 0},     {"nan", false, 0},
         {"1e", false, 0},     {"e5", false, 0},        {"3x", false, 0},
     };
     for (const auto& c : cases) {
         float v = -1.0f;
-        EXPECT_EQ(readFreeFormatReal(c.text, v), c.ok) << c.text;
+        EXPECT_EQ(readFreeReal(c.text, v), c.ok) << c.text;
         if (c.ok) {
             EXPECT_EQ(v, c.value) << c.text;
         }

@@ -1,9 +1,7 @@
 #include "tool/options.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace kelvara {
@@ -41,44 +39,7 @@ std::string labelOf(const std::string& argument) {
     return label;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 }  // namespace
-
-bool readFreeFormatReal(const std::string& text, float& value) {
-    std::size_t start = 0;
-    while (start < text.size() && text[start] == ' ') ++start;
-    std::size_t end = start;
-    while (end < text.size() && text[end] != ' ' && text[end] != ',' && text[end] != '/') ++end;
-    std::string item = text.substr(start, end - start);
-    if (item.empty()) return false;
-
-    // Sign, digits with an optional point, then an optional exponent (E or D).
-    std::size_t i = 0;
-    if (item[i] == '+' || item[i] == '-') ++i;
-    std::size_t digits = 0;
-    while (i < item.size() && isDigit(item[i])) ++i, ++digits;
-    if (i < item.size() && item[i] == '.') {
-        ++i;
-        while (i < item.size() && isDigit(item[i])) ++i, ++digits;
-    }
-    if (digits == 0) return false;
-    if (i < item.size() && (item[i] == 'e' || item[i] == 'E' || item[i] == 'd' || item[i] == 'D')) {
-        item[i] = 'e';
-        ++i;
-        if (i < item.size() && (item[i] == '+' || item[i] == '-')) ++i;
-        std::size_t expDigits = 0;
-        while (i < item.size() && isDigit(item[i])) ++i, ++expDigits;
-        if (expDigits == 0) return false;
-    }
-    if (i != item.size()) return false;
-
-    errno = 0;
-    float v = std::strtof(item.c_str(), nullptr);
-    if (!std::isfinite(v)) return false;
-    value = v;
-    return true;
-}
 
 bool hasOperation(const RunOptions& o) {
     return o.removeTime || o.keepTime || o.concatenate || o.maximum || o.difference ||
@@ -142,7 +103,7 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
         if (number != nullptr) {
             std::size_t wordLength = std::string(found->word).size();
             std::string rest = argument.size() > wordLength + 1 ? argument.substr(wordLength + 1) : "";
-            if (!readFreeFormatReal(rest, *number)) {
+            if (!readFreeReal(rest, *number)) {
                 return fail(Kind::UnreadableNumber,
                             {"ERROR - Reading time for keep or remove argument, or cutoff depth "
                              "for duration"});

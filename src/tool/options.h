@@ -49,10 +49,6 @@ struct CommandLineError {
     std::vector<std::string> lines;  // console lines, in order ("" is an empty line)
 };
 
-// Reads a real number in free format from text: leading blanks skipped, the first item (ended
-// by a blank, a comma or the end) converted. Returns false when there is no readable number.
-bool readFreeFormatReal(const std::string& text, float& value);
-
 // Classifies the arguments (program name excluded) and makes the checks that need no file.
 // Returns false with error filled when the run must stop.
 bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& options,
