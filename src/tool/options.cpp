@@ -1,6 +1,5 @@
 #include "tool/options.h"
 
-
 #include "util/numbers.h"
 #include "util/text.h"
 
