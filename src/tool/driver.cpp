@@ -75,15 +75,16 @@ void allocateStorage(RunState& run) {
     const double physical = platform::availableMemoryBytes();
     try {
         if (physical > 0 && needed > physical) throw std::bad_alloc();
-        for (auto& corner : run.cellNodes) corner.assign(cells, 0);
-        run.fileOfMaximum.assign(nodes, 0);
+        // Zeros, without touching the memory: see ZeroedAllocator.
+        for (auto& corner : run.cellNodes) corner.resize(cells);
+        run.fileOfMaximum.resize(nodes);
         run.active.assign(cells, 1);  // cells count as active until a step supplies flags
-        run.outActive.assign(cells, 0);
-        run.values1.assign(nodes, 0.0f);
-        run.values2.assign(nodes, 0.0f);
-        run.result1.assign(nodes, 0.0f);
-        run.result2.assign(nodes, 0.0f);
-        for (auto& table : run.extra) table.assign(nodes, 0.0f);
+        run.outActive.resize(cells);
+        run.values1.resize(nodes);
+        run.values2.resize(nodes);
+        run.result1.resize(nodes);
+        run.result2.resize(nodes);
+        for (auto& table : run.extra) table.resize(nodes);
     } catch (const std::bad_alloc&) {
         consoleLine();
         consoleLine("ERROR - Could not allocate enough memory (RAM).");

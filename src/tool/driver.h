@@ -3,14 +3,54 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "formats/dataset.h"
 #include "tool/options.h"
 
 namespace kelvara {
+
+// Allocator of the run's tables: zeroed memory from calloc, whose elements are not written again
+// when the table is sized. Large tables thus come as fresh zero pages from the system, which cost
+// nothing until an operation touches them; a table an operation never uses is never paid for.
+template <class T>
+struct ZeroedAllocator {
+    using value_type = T;
+    ZeroedAllocator() = default;
+    template <class U>
+    ZeroedAllocator(const ZeroedAllocator<U>&) noexcept {}
+
+    T* allocate(std::size_t n) {
+        void* p = std::calloc(n == 0 ? 1 : n, sizeof(T));
+        if (p == nullptr) throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+    // Sizing a table leaves its elements as calloc made them: zero.
+    template <class U>
+    void construct(U*) noexcept {
+        static_assert(std::is_trivially_default_constructible_v<U>, "tables hold plain numbers");
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+    template <class U>
+    bool operator==(const ZeroedAllocator<U>&) const noexcept { return true; }
+    template <class U>
+    bool operator!=(const ZeroedAllocator<U>&) const noexcept { return false; }
+};
+
+// A per-node or per-cell table of the run; resize() gives zeros.
+template <class T>
+using Table = std::vector<T, ZeroedAllocator<T>>;
 
 struct RunState {
     const RunOptions* options = nullptr;
@@ -26,13 +66,13 @@ struct RunState {
     int meshUnit = 0;
 
     // Storage allocated once from the primary header; indices from 0.
-    std::array<std::vector<std::int32_t>, 4> cellNodes;  // corners; the fourth 0 for triangles
-    std::vector<std::int32_t> fileOfMaximum;             // per node
-    std::vector<std::int8_t> active;                     // per cell: flags of the step just read
-    std::vector<std::int8_t> outActive;                  // per cell: flags written by some results
-    std::vector<float> values1, values2;                 // per node: the step just read
-    std::vector<float> result1, result2;                 // per node: accumulated results
-    std::array<std::vector<float>, 4> extra;             // per node: per-file values, elevations
+    std::array<Table<std::int32_t>, 4> cellNodes;  // corners; the fourth 0 for triangles
+    Table<std::int32_t> fileOfMaximum;             // per node
+    Table<std::int8_t> active;                     // per cell: flags of the step just read
+    Table<std::int8_t> outActive;                  // per cell: flags written by some results
+    Table<float> values1, values2;                 // per node: the step just read
+    Table<float> result1, result2;                 // per node: accumulated results
+    std::array<Table<float>, 4> extra;             // per node: per-file values, elevations
     float time = 0.0f;                                   // time of the step just read
 
     const std::string& inputName(int i) const { return options->fileNames[static_cast<std::size_t>(i)]; }
