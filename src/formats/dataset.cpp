@@ -229,11 +229,12 @@ void checkCounts(std::int32_t nodeCount, std::int32_t cellCount, const std::stri
 // than 16 million nodes or cells is not taken on the word of a header alone).
 constexpr std::int64_t kUnconfirmedCountLimit = std::int64_t{1} << 24;
 
-// The counts of a header decide how large the run's tables are, so the file must bear them
-// out: the step that follows the header must fit in what is left of the file, its flags
-// included when its status says it has them. Counts that no step confirms (the file has no
-// step, or its first step has no flags and so says nothing of the cells) are held to
-// kUnconfirmedCountLimit, the cells also to two per confirmed node, as in any flat mesh.
+// The counts of a header decide how large the run's tables are, so a header alone may not ask
+// for tables the file could never fill. Counts are confirmed by a first step that fits in the
+// rest of the file (the cells only when its status says it carries flags). Counts that are not
+// confirmed are held to kUnconfirmedCountLimit, the cells also to two per confirmed node, as in
+// any flat mesh. (A first step cut short with small counts is left to the step reader, which
+// reports it.)
 void checkCountsAgainstFile(std::FILE* stream, const DatasetHeader& h, std::int32_t card,
                             std::size_t flagSize, const std::string& name) {
     bool nodesConfirmed = false;
@@ -245,20 +246,15 @@ void checkCountsAgainstFile(std::FILE* stream, const DatasetHeader& h, std::int3
         fseeko(stream, 0, SEEK_END);
         const off_t end = ftello(stream);
         fseeko(stream, here, SEEK_SET);
-        if (got == flagSize && end >= here) {  // a missing status is the step reader's to report
+        if (got == flagSize && end >= here) {
             const std::int32_t s =
                 flagSize == 1 ? static_cast<std::int8_t>(status[0]) : loadInt(status);
             const std::int64_t nodes = h.nodeCount;
             const std::int64_t flags = s == 1 ? std::int64_t{h.cellCount} * flagSize : 0;
             const std::int64_t needed =
                 static_cast<std::int64_t>(flagSize) + 4 + flags + nodes * (h.isVector ? 8 : 4);
-            if (static_cast<std::int64_t>(end - here) < needed) {
-                fail("ERROR - " + name + " is too short for a time step of " +
-                     AINTEGER(h.nodeCount) + " nodes and " + AINTEGER(h.cellCount) +
-                     " cells: the file is truncated or its header is damaged.");
-            }
-            nodesConfirmed = true;
-            cellsConfirmed = s == 1;
+            nodesConfirmed = static_cast<std::int64_t>(end - here) >= needed;
+            cellsConfirmed = nodesConfirmed && s == 1;
         }
     }
     const std::int64_t cellLimit =
@@ -267,7 +263,7 @@ void checkCountsAgainstFile(std::FILE* stream, const DatasetHeader& h, std::int3
         (!cellsConfirmed && h.cellCount > cellLimit)) {
         fail("ERROR - The header of " + name + " gives " + AINTEGER(h.nodeCount) +
              " nodes and " + AINTEGER(h.cellCount) +
-             " cells, more than its time steps bear out: the header is damaged.");
+             " cells, more than the file bears out: it is truncated or its header is damaged.");
     }
 }
 
