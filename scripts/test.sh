@@ -16,3 +16,4 @@ ASAN_OPTIONS=abort_on_error=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:ab
 
 # A short run of every fuzz target (scripts/fuzz.sh alone runs them for longer).
 bash scripts/fuzz.sh 30
+bash scripts/windows.sh  # Windows builds tested under Wine ("skipped" where MinGW-w64 and Wine cannot be installed)

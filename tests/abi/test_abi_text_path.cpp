@@ -17,7 +17,7 @@ std::string field(const std::string& text, std::size_t length) {
     return f;
 }
 
-using PathFunction = void (*)(char*, int32_t, const char*, int32_t);
+using PathFunction = void(KELVARA_CALL*)(char*, int32_t, const char*, int32_t);
 
 // Calls a one-argument text function with a blank-padded argument and result field.
 std::string call(PathFunction function, const std::string& text, std::size_t textLength,
