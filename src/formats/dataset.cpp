@@ -371,9 +371,18 @@ void READ_DAT_HEADER(int unit, DatasetHeader& header, std::int32_t& card,
     }
 }
 
-void READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
-                   std::int8_t* active, float* values1, float* values2, float& time,
-                   std::int32_t& card) {
+namespace {
+
+// Moves past size bytes of an input, when the file surely holds them: a file too short is left
+// to the reader, which reports it.
+bool skipBytes(int unit, std::FILE* stream, std::int64_t size) {
+    if (unitBytesLeft(unit) < size) return false;
+    return fseeko(stream, static_cast<off_t>(size), SEEK_CUR) == 0;
+}
+
+bool readStep(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
+              std::int8_t* active, float* values1, float* values2, float& time,
+              std::int32_t& card, const std::function<bool(float)>* wanted) {
     std::FILE* stream = streamOf(unit);
     const std::string name = nameOf(unit);
     checkCounts(nodeCount, cellCount, name);
@@ -399,9 +408,14 @@ void READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t
                                 : readWideFlags(stream, active, cells, name);
         if (!ok) truncated();
     }
-    bool ok = isVector ? readPairs(stream, values1, values2, nodes, name)
-                       : readReals(stream, values1, nodes, name);
-    if (!ok) truncated();
+    const bool skipped =
+        wanted != nullptr && !(*wanted)(time) &&
+        skipBytes(unit, stream, static_cast<std::int64_t>(nodes) * (isVector ? 8 : 4));
+    if (!skipped) {
+        bool ok = isVector ? readPairs(stream, values1, values2, nodes, name)
+                           : readReals(stream, values1, nodes, name);
+        if (!ok) truncated();
+    }
 
     std::size_t got = std::fread(item, 1, 4, stream);
     if (got == 0) {
@@ -412,6 +426,22 @@ void READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t
     } else {
         card = loadInt(item);
     }
+    return !skipped;
+}
+
+}  // namespace
+
+void READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
+                   std::int8_t* active, float* values1, float* values2, float& time,
+                   std::int32_t& card) {
+    readStep(unit, isVector, nodeCount, cellCount, active, values1, values2, time, card, nullptr);
+}
+
+bool READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
+                   std::int8_t* active, float* values1, float* values2, float& time,
+                   std::int32_t& card, const std::function<bool(float)>& wanted) {
+    return readStep(unit, isVector, nodeCount, cellCount, active, values1, values2, time, card,
+                    &wanted);
 }
 
 void WRITE_DAT_HEADER(int unit, std::int32_t nodeCount, std::int32_t cellCount,

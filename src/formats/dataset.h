@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kelvara {
@@ -60,6 +61,14 @@ void READ_DAT_HEADER(int unit, DatasetHeader& header, std::int32_t& card,
 void READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
                    std::int8_t* active, float* values1, float* values2, float& time,
                    std::int32_t& card);
+
+// As READ_DAT_STEP, except that the node values are read only when wanted(time) holds. When it
+// does not, they are passed over (values1 and values2 keep what they held) and false is
+// returned; the console line, the flags, the card that follows and every error are as
+// READ_DAT_STEP gives them. A step is passed over in one seek instead of being read.
+bool READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
+                   std::int8_t* active, float* values1, float* values2, float& time,
+                   std::int32_t& card, const std::function<bool(float)>& wanted);
 
 // Writes the 92-byte header: 3000, cards 100, 110, 120 with their payloads, 130 (scalar) or 140
 // (vector), 170, 180 and 190 with the last 40 characters of the output's bare name.

@@ -131,6 +131,15 @@ bool RunState::readStep(int i) {
     return true;
 }
 
+bool RunState::readStep(int i, const std::function<bool(float)>& wanted) {
+    std::size_t index = static_cast<std::size_t>(i);
+    std::int32_t& card = inputCards[index];
+    if (card != kCardStep || unitAtEnd(inputUnits[index])) return false;
+    READ_DAT_STEP(inputUnits[index], primary.isVector, primary.nodeCount, primary.cellCount,
+                  active.data(), values1.data(), values2.data(), time, card, wanted);
+    return true;
+}
+
 bool BUILD_OUTPUT_NAME(RunOptions& o) {
     std::string name = FILENAMEPATH(o.fileNames.size() > 1 ? o.fileNames[1] : std::string());
     if (o.removeTime) {

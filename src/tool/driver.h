@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -83,6 +84,9 @@ struct RunState {
     // Reads the next step of input i into active, values1, values2 and time, if it has one.
     // Returns false when the input has no more steps.
     bool readStep(int i);
+    // The same, except that the values of a step for whose time wanted is false are passed over
+    // unread (its flags and time are read as ever): for steps the operation does not use.
+    bool readStep(int i, const std::function<bool(float)>& wanted);
 
     // A cell active in the step just read becomes active in outActive.
     void mergeActiveIntoOutActive() {

@@ -76,7 +76,8 @@ void runDuration(RunState& run) {
 
     // The first step primes the previous time and values; it adds no duration. A first step
     // at a special time could never be measured from, so the first ordinary step primes instead.
-    if (!run.readStep(1)) {
+    // Steps at special times are passed over without reading their values.
+    if (!run.readStep(1, isOrdinaryTime)) {
         consoleLine();
         consoleLine("ERROR - " + run.inputName(1) + " holds no time step.");
         FATALSTOP();
@@ -94,7 +95,7 @@ void runDuration(RunState& run) {
     consoleLine();
     consoleLine("Processing file: " + run.inputName(1));
 
-    while (run.readStep(1)) {
+    while (run.readStep(1, isOrdinaryTime)) {
         const float t = run.time;
         if (!isOrdinaryTime(t)) continue;
         if (!primed) {

@@ -148,10 +148,12 @@ void runMaximum(RunState& run) {
     for (int i = 1; i <= o.fileCount; ++i) {
         consoleLine();
         consoleLine("Processing file: " + run.inputName(i));
-        while (run.readStep(i)) {
-            const float t = run.time;
-            if (isSummaryStep(t)) continue;
-            if (o.atTime && !(std::fabs(o.time - t) < 0.001f)) continue;
+        // Steps that do not count are passed over without reading their values.
+        const auto counts = [&o](float t) {
+            return !isSummaryStep(t) && !(o.atTime && !(std::fabs(o.time - t) < 0.001f));
+        };
+        while (run.readStep(i, counts)) {
+            if (!counts(run.time)) continue;
             if (waterLevel) {
                 if (wet != nullptr) {
                     markWetNodes(run, wet);

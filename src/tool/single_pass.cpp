@@ -60,8 +60,10 @@ void runSinglePass(RunState& run) {
     for (int i = 1; i <= o.fileCount; ++i) {
         consoleLine();
         consoleLine("Processing file: " + run.inputName(i));
-        while (run.readStep(i)) {
-            if (!isStepWritten(o, run.time)) continue;
+        // Steps that are not written are passed over without reading their values.
+        const auto written = [&o](float t) { return isStepWritten(o, t); };
+        while (run.readStep(i, written)) {
+            if (!written(run.time)) continue;
             if (o.trimValues) {
                 trimStep(run, o.cutoff);
             } else if (o.flowAngle) {
@@ -78,7 +80,8 @@ void runTimesListing(RunState& run) {
     consoleLine();
     consoleLine("Reading times from file: " + run.inputName(1));
     std::FILE* out = unitStream(run.outputUnit);
-    while (run.readStep(1)) {
+    // Only the times are needed: every step's values are passed over.
+    while (run.readStep(1, [](float) { return false; })) {
         if (out != nullptr) std::fprintf(out, "%s\n", formatFixed(run.time, 15, 3).c_str());
     }
 }
