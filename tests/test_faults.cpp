@@ -121,9 +121,9 @@ struct CutCase {
     const char* label;
     Shape shape;
     std::vector<std::string> flags;
-    const char* cutName;     // the file that is cut short
-    const char* intactName;  // an intact input named before it, or nullptr
-    bool withMesh;           // the mesh of the water levels beside them
+    std::vector<const char*> inputs;  // named on the command line, in this order
+    const char* cutName;              // the file cut short: one of the inputs, or read beside them
+    std::vector<const char*> beside;  // other files in the folder: intact datasets and meshes
     // An error that a well-formed short file may also meet (it gives no nodes for the mesh).
     const char* shortFileError;
 };
@@ -136,10 +136,15 @@ TEST_P(CutInputs, EveryCutStopsCleanlyOrReadsAsAShortFile) {
     const CutCase& c = GetParam();
     const CutDataset d = cutDataset(c.shape);
     TempDir dir;
+    auto writeIntact = [&](const std::string& name) {
+        const bool mesh = name.size() > 4 && name.compare(name.size() - 4, 4, ".2dm") == 0;
+        return dir.write(name, mesh ? std::string(kMesh) : d.bytes);
+    };
+    for (const char* name : c.beside) writeIntact(name);
     std::vector<std::string> inputs;
-    if (c.intactName != nullptr) inputs.push_back(dir.write(c.intactName, cutDataset(c.shape).bytes));
-    if (c.withMesh) dir.write("run.2dm", kMesh);
-    inputs.push_back(dir.write(c.cutName, ""));
+    for (const char* name : c.inputs)
+        inputs.push_back(std::string(name) == c.cutName ? dir.write(name, "") : writeIntact(name));
+    dir.write(c.cutName, "");
 
     std::vector<std::string> args = {"-b"};
     args.insert(args.end(), c.flags.begin(), c.flags.end());
@@ -151,7 +156,8 @@ TEST_P(CutInputs, EveryCutStopsCleanlyOrReadsAsAShortFile) {
     const std::string output = options.fileNames[0];
     const std::vector<std::string> before = listFolder(dir.path());
 
-    for (std::size_t cut = 0; cut <= d.firstStepEnd; ++cut) {
+    // Every cut up to and including the card that opens the second step.
+    for (std::size_t cut = 0; cut <= d.firstStepEnd + 4; ++cut) {
         SCOPED_TRACE(std::string(c.label) + ", cut at byte " + std::to_string(cut));
         dir.write(c.cutName, d.bytes.substr(0, cut));
         const ToolResult r = runTool(args);
@@ -183,16 +189,20 @@ const char* const kMeshMismatch = "ERROR - .2dm file is incompatible with .dat f
 INSTANTIATE_TEST_SUITE_P(
     Faults, CutInputs,
     ::testing::Values(
-        CutCase{"scalar, trim", Shape::Scalar, {"-trim5"}, "run_d.dat", nullptr, false, nullptr},
-        CutCase{"vector, maximum", Shape::Vector, {"-max"}, "run_V.dat", nullptr, false, nullptr},
-        CutCase{"4-byte flags, duration", Shape::WideFlags, {"-dur0.5"}, "run_d.dat", nullptr,
-                false, nullptr},
+        CutCase{"scalar, trim", Shape::Scalar, {"-trim5"}, {"run_d.dat"}, "run_d.dat", {}, nullptr},
+        CutCase{"vector, maximum", Shape::Vector, {"-max"}, {"run_V.dat"}, "run_V.dat", {},
+                nullptr},
+        CutCase{"4-byte flags, duration", Shape::WideFlags, {"-dur0.5"}, {"run_d.dat"},
+                "run_d.dat", {}, nullptr},
         CutCase{"steps without flags, second of a concatenation", Shape::NoFlags, {"-con"},
-                "run_d.dat", "base_d.dat", false, nullptr},
-        CutCase{"water levels with their mesh, maximum", Shape::Scalar, {"-max"}, "run_h.dat",
-                nullptr, true, kMeshMismatch},
-        CutCase{"second run of a difference", Shape::Scalar, {"-dif", "-nowetdry"}, "run_d.dat",
-                "base_d.dat", false, nullptr}),
+                {"base_d.dat", "run_d.dat"}, "run_d.dat", {}, nullptr},
+        CutCase{"water levels with their mesh, maximum", Shape::Scalar, {"-max"}, {"run_h.dat"},
+                "run_h.dat", {"run.2dm"}, kMeshMismatch},
+        CutCase{"second run of a difference", Shape::Scalar, {"-dif", "-nowetdry"},
+                {"base_d.dat", "run_d.dat"}, "run_d.dat", {}, nullptr},
+        CutCase{"water levels beside the depths of a difference", Shape::Scalar, {"-dif"},
+                {"base_d.dat", "run_d.dat"}, "run_h.dat",
+                {"base_h.dat", "base.2dm", "run.2dm"}, nullptr}),
     [](const ::testing::TestParamInfo<CutCase>& info) {
         std::string name;
         for (const char* p = info.param.label; *p != '\0'; ++p)
