@@ -86,6 +86,10 @@ void WRITE_DAT_END(int unit);
 
 // Length of (x, y) in single precision; 0 when both components are within 1.0E-5 of zero.
 float VECTOR_MAGNITUDE(float x, float y);
+// VECTOR_MAGNITUDE of count vectors (x[i], y[i]) into magnitude[i], bit for bit as one call
+// for each would give, several at a time where the machine has vector square roots. magnitude
+// may be x or y.
+void VECTOR_MAGNITUDES(const float* x, const float* y, float* magnitude, std::size_t count);
 
 // Bytes between the current position of an input unit and its end: 0 when the unit is not open,
 // INT64_MAX when its stream cannot seek (nothing can then be checked in advance).

@@ -91,8 +91,10 @@ struct RunState {
     // A cell active in the step just read becomes active in outActive.
     void mergeActiveIntoOutActive() {
         const std::size_t cells = static_cast<std::size_t>(cellCount());
-        for (std::size_t c = 0; c < cells; ++c)
-            if (active[c] > outActive[c]) outActive[c] = active[c];
+        const std::int8_t* __restrict in = active.data();
+        std::int8_t* __restrict out = outActive.data();
+        // Every entry is stored, so that the loop runs on whole vectors of flags.
+        for (std::size_t c = 0; c < cells; ++c) out[c] = in[c] > out[c] ? in[c] : out[c];
     }
 };
 

@@ -9,6 +9,7 @@
 #include "fileio/console.h"
 #include "formats/dataset.h"
 #include "tool/operations.h"
+#include "tool/pick.h"
 #include "util/numbers.h"
 
 namespace kelvara {
@@ -28,40 +29,53 @@ const float* stepValues(RunState& run) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
     float* x = run.values1.data();
     const float* y = run.values2.data();
-    for (std::size_t k = 0; k < nodes; ++k) x[k] = VECTOR_MAGNITUDE(x[k], y[k]);
+    VECTOR_MAGNITUDES(x, y, x, nodes);
     return x;
 }
 
 // Time at or above the cutoff c within an interval of length dt whose ends hold p and v.
 // A value that is not a number counts as below the cutoff; when the crossing cannot be placed
-// (an end not a number, or both ends infinite) the interval adds nothing.
+// (an end not a number, or both ends infinite) the interval adds nothing. Both crossing
+// fractions are computed and the one that applies is chosen, so that a loop of these runs on
+// whole vectors of nodes.
 inline float durationIncrement(float dt, float p, float v, float c) {
     const bool nowAbove = v >= c;
     const bool wasAbove = p >= c;
-    float increment;
-    if (nowAbove && wasAbove) {
-        increment = dt;
-    } else if (nowAbove) {
-        increment = dt * (v - c) / (v - p);
-    } else if (wasAbove) {
-        increment = dt * (p - c) / (p - v);
-    } else {
-        return 0.0f;
-    }
-    return std::isnan(increment) ? 0.0f : increment;
+    const float rising = dt * (v - c) / (v - p);
+    const float falling = dt * (p - c) / (p - v);
+    const float crossed =
+        pick(nowAbove, pick(wasAbove, dt, rising), pick(wasAbove, falling, 0.0f));
+    return pick(crossed != crossed, 0.0f, crossed);  // not a number: nothing
 }
 
-// Adds one interval to every node and returns the sum of the increments.
+// Adds one interval to every node and returns the sum of the increments, added in node order.
+// The nodes go in blocks: the increments of a block are worked out together, then summed one by
+// one, and a block of zeros only (dry nodes) is not summed at all: adding zero leaves the sum as
+// it is, since a sum that starts at +0 never becomes -0.
 float addInterval(RunState& run, float dt, const float* v, float cutoff) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
-    float* total = run.result1.data();
-    float* previous = run.result2.data();
+    float* __restrict total = run.result1.data();
+    float* __restrict previous = run.result2.data();
+    const float* __restrict value = v;
+    constexpr std::size_t kBlock = 256;
+    float increment[kBlock];
     float sum = 0.0f;
-    for (std::size_t k = 0; k < nodes; ++k) {
-        const float increment = durationIncrement(dt, previous[k], v[k], cutoff);
-        previous[k] = v[k];
-        total[k] += increment;
-        sum += increment;
+    for (std::size_t start = 0; start < nodes; start += kBlock) {
+        const std::size_t n = std::min(kBlock, nodes - start);
+        float* __restrict t = total + start;
+        float* __restrict p = previous + start;
+        const float* __restrict now = value + start;
+        unsigned nonZero = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const float add = durationIncrement(dt, p[k], now[k], cutoff);
+            increment[k] = add;
+            p[k] = now[k];
+            t[k] += add;
+            nonZero |= add != 0.0f;
+        }
+        if (nonZero != 0) {
+            for (std::size_t k = 0; k < n; ++k) sum += increment[k];
+        }
     }
     return sum;
 }

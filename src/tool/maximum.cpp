@@ -10,6 +10,7 @@
 #include "formats/datatype.h"
 #include "formats/mesh.h"
 #include "tool/operations.h"
+#include "tool/pick.h"
 #include "util/path.h"
 
 namespace kelvara {
@@ -82,35 +83,51 @@ void updateWetNodes(RunState& run, std::int32_t file, const unsigned char* wet) 
     }
 }
 
-void updateScalars(RunState& run, std::int32_t file) {
-    const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
-    const float* v = run.values1.data();
-    float* maximum = run.result1.data();
-    std::int32_t* fileOf = run.fileOfMaximum.data();
-    for (std::size_t k = 0; k < nodes; ++k) {
+// Where v is greater, v and file are kept.
+void keepGreater(std::size_t n, std::int32_t file, const float* __restrict v,
+                 float* __restrict maximum, std::int32_t* __restrict fileOf) {
+    for (std::size_t k = 0; k < n; ++k) {
         const bool greater = v[k] > maximum[k];
-        maximum[k] = greater ? v[k] : maximum[k];
+        maximum[k] = pick(greater, v[k], maximum[k]);
+        fileOf[k] = greater ? file : fileOf[k];
+    }
+}
+
+void updateScalars(RunState& run, std::int32_t file) {
+    keepGreater(static_cast<std::size_t>(run.nodeCount()), file, run.values1.data(),
+                run.result1.data(), run.fileOfMaximum.data());
+}
+
+// Where the magnitude of the step's vector is greater than the one kept, the vector, its
+// magnitude and file are kept.
+void keepGreaterVectors(std::size_t n, std::int32_t file, const float* __restrict stepMagnitude,
+                        const float* __restrict x, const float* __restrict y,
+                        float* __restrict kept, float* __restrict keptX, float* __restrict keptY,
+                        std::int32_t* __restrict fileOf) {
+    for (std::size_t k = 0; k < n; ++k) {
+        const bool greater = stepMagnitude[k] > kept[k];
+        kept[k] = pick(greater, stepMagnitude[k], kept[k]);
+        keptX[k] = pick(greater, x[k], keptX[k]);
+        keptY[k] = pick(greater, y[k], keptY[k]);
         fileOf[k] = greater ? file : fileOf[k];
     }
 }
 
 // magnitude holds the magnitude of the vector kept so far, so that it is computed once per
-// change rather than once per step.
+// change rather than once per step. Block by block: the magnitudes of the step, then the nodes
+// where it is greater take its vector (the others are stored as they were).
 void updateVectors(RunState& run, std::int32_t file, float* magnitude) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
-    const float* x = run.values1.data();
-    const float* y = run.values2.data();
-    float* keptX = run.result1.data();
-    float* keptY = run.result2.data();
-    std::int32_t* fileOf = run.fileOfMaximum.data();
-    for (std::size_t k = 0; k < nodes; ++k) {
-        const float m = VECTOR_MAGNITUDE(x[k], y[k]);
-        if (m > magnitude[k]) {
-            magnitude[k] = m;
-            keptX[k] = x[k];
-            keptY[k] = y[k];
-            fileOf[k] = file;
-        }
+    constexpr std::size_t kBlock = 256;
+    float stepMagnitude[kBlock];
+    for (std::size_t start = 0; start < nodes; start += kBlock) {
+        const std::size_t n = std::min(kBlock, nodes - start);
+        const float* x = run.values1.data() + start;
+        const float* y = run.values2.data() + start;
+        VECTOR_MAGNITUDES(x, y, stepMagnitude, n);
+        keepGreaterVectors(n, file, stepMagnitude, x, y, magnitude + start,
+                           run.result1.data() + start, run.result2.data() + start,
+                           run.fileOfMaximum.data() + start);
     }
 }
 

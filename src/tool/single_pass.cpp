@@ -1,10 +1,12 @@
 // The single pass over the inputs (-con, -k, -r, -trim, -va) and the times listing (-times).
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "fileio/console.h"
 #include "fileio/units.h"
 #include "tool/operations.h"
+#include "tool/pick.h"
 #include "util/numbers.h"
 
 namespace kelvara {
@@ -30,18 +32,24 @@ void trimStep(RunState& run, float cutoff) {
     float* x = run.values1.data();
     float* y = run.values2.data();
     if (run.primary.isVector) {
-        for (std::size_t i = 0; i < n; ++i) {
-            float m = VECTOR_MAGNITUDE(x[i], y[i]);
-            if (m >= cutoff) {
-                // Same direction, magnitude cutoff.
-                float scale = cutoff / m;
-                x[i] *= scale;
-                y[i] *= scale;
+        // Block by block: the magnitudes, then every vector at or above the cutoff keeps its
+        // direction at magnitude cutoff (the others are stored as they were).
+        constexpr std::size_t kBlock = 256;
+        float magnitude[kBlock];
+        for (std::size_t start = 0; start < n; start += kBlock) {
+            const std::size_t count = std::min(kBlock, n - start);
+            float* __restrict bx = x + start;
+            float* __restrict by = y + start;
+            VECTOR_MAGNITUDES(bx, by, magnitude, count);
+            for (std::size_t i = 0; i < count; ++i) {
+                const bool over = magnitude[i] >= cutoff;
+                const float scale = cutoff / magnitude[i];
+                bx[i] = pick(over, bx[i] * scale, bx[i]);
+                by[i] = pick(over, by[i] * scale, by[i]);
             }
         }
     } else {
-        for (std::size_t i = 0; i < n; ++i)
-            if (x[i] >= cutoff) x[i] = cutoff;
+        for (std::size_t i = 0; i < n; ++i) x[i] = x[i] >= cutoff ? cutoff : x[i];
     }
 }
 
