@@ -246,6 +246,10 @@ void checkCountsAgainstFile(std::FILE* stream, const DatasetHeader& h, std::int3
     if (here >= 0) {
         unsigned char status[4];
         const std::size_t got = std::fread(status, 1, flagSize, stream);
+        // A card 200 with nothing after it opens a step that was cut off.
+        if (got == 0 && !std::ferror(stream)) {
+            fail("ERROR - Unexpected end of file in " + name + " while reading a time step.");
+        }
         fseeko(stream, 0, SEEK_END);
         const off_t end = ftello(stream);
         fseeko(stream, here, SEEK_SET);
@@ -428,6 +432,10 @@ bool readStep(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cell
         truncated();
     } else {
         card = loadInt(item);
+        // A card 200 with nothing after it opens a step that was cut off.
+        if (card == kCardStep && unitAtEnd(unit)) {
+            fail("ERROR - Unexpected end of file in " + name + " while reading a time step.");
+        }
     }
     return !skipped;
 }
