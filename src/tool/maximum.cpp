@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "fileio/console.h"
 #include "fileio/units.h"
@@ -65,6 +66,42 @@ void markWetNodes(const RunState& run, unsigned char* wet) {
         wet[second[c]] = 1;
         wet[third[c]] = 1;
         wet[fourth[c]] = 1;
+    }
+}
+
+// The same marks kept up to date from one step to the next: each node counts how many times it
+// is a corner of a cell counted as wet (wasWet, one byte per cell), and only the cells whose flag
+// changed since the step before are visited; in a flood most cells stay wet or dry from one
+// output time to the next. counts holds a 4-byte count per node from node 1 on, all three tables
+// start at zero.
+void updateWetMarks(const RunState& run, unsigned char* wet, unsigned char* counts,
+                    unsigned char* wasWet) {
+    const std::size_t cells = static_cast<std::size_t>(run.cellCount());
+    const std::int8_t* active = run.active.data();
+    const std::int32_t* corners[4] = {run.cellNodes[0].data(), run.cellNodes[1].data(),
+                                      run.cellNodes[2].data(), run.cellNodes[3].data()};
+    constexpr std::size_t kChunk = 64;
+    for (std::size_t start = 0; start < cells; start += kChunk) {
+        const std::size_t end = std::min(cells, start + kChunk);
+        unsigned changed = 0;
+        for (std::size_t c = start; c < end; ++c)
+            changed |= static_cast<unsigned>(active[c] == 1) ^ wasWet[c];
+        if (changed == 0) continue;
+        for (std::size_t c = start; c < end; ++c) {
+            const unsigned char now = active[c] == 1 ? 1 : 0;
+            if (now == wasWet[c]) continue;
+            wasWet[c] = now;
+            for (const std::int32_t* corner : corners) {
+                const std::int32_t node = corner[c];
+                if (node == 0) continue;  // a dropped corner
+                unsigned char* slot = counts + 4 * static_cast<std::size_t>(node - 1);
+                std::uint32_t count;
+                std::memcpy(&count, slot, sizeof count);
+                count = now == 1 ? count + 1 : count - 1;
+                std::memcpy(slot, &count, sizeof count);
+                wet[node] = count != 0 ? 1 : 0;
+            }
+        }
     }
 }
 
@@ -155,6 +192,18 @@ void runMaximum(RunState& run) {
     if (waterLevel && run.nodeCount() > 0) {
         wet = reinterpret_cast<unsigned char*>(run.extra[1].data());
     }
+    // The node counts and the cells' flags of updateWetMarks, in two more such tables when the
+    // flags fit (a mesh of at most four cells per node, as every real mesh).
+    unsigned char* wetCounts = nullptr;
+    unsigned char* cellWasWet = nullptr;
+    const std::size_t nodeTableBytes = run.extra[2].size() * sizeof(float);
+    if (wet != nullptr && static_cast<std::size_t>(run.cellCount()) <= nodeTableBytes) {
+        wetCounts = reinterpret_cast<unsigned char*>(run.extra[2].data());
+        cellWasWet = reinterpret_cast<unsigned char*>(run.extra[3].data());
+        std::fill(wet, wet + run.nodeCount() + 1, static_cast<unsigned char>(0));
+        std::fill(wetCounts, wetCounts + nodeTableBytes, static_cast<unsigned char>(0));
+        std::fill(cellWasWet, cellWasWet + run.cellCount(), static_cast<unsigned char>(0));
+    }
     // The magnitude of the kept vector (VECTOR_MAGNITUDE of 0, 0 is 0).
     float* keptMagnitude = nullptr;
     if (isVector && !waterLevel) {
@@ -172,7 +221,10 @@ void runMaximum(RunState& run) {
         while (run.readStep(i, counts)) {
             if (!counts(run.time)) continue;
             if (waterLevel) {
-                if (wet != nullptr) {
+                if (wetCounts != nullptr) {
+                    updateWetMarks(run, wet, wetCounts, cellWasWet);
+                    updateWetNodes(run, i, wet);
+                } else if (wet != nullptr) {
                     markWetNodes(run, wet);
                     updateWetNodes(run, i, wet);
                 }

@@ -1,0 +1,192 @@
+// The quick roads the operations take at real size give the same results as the plain ones:
+// magnitudes several at a time, steps passed over unread, and the wet nodes of -max kept up to
+// date from step to step.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fileio/units.h"
+#include "formats/dataset.h"
+#include "support/dat_builder.h"
+#include "support/tempdir.h"
+#include "support/tool_runner.h"
+
+namespace kelvara::test {
+namespace {
+
+std::uint32_t bitsOf(float f) {
+    std::uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+TEST(FastPaths, VectorMagnitudesAreThoseOfOneCallEach) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float tiny = std::numeric_limits<float>::denorm_min();
+    // Pairs on both sides of the 1.0E-5 threshold, signed zeros, denormals, overflow,
+    // infinities and values that are not numbers; odd counts reach the one-by-one tail.
+    const std::vector<float> x = {3.0f,  0.0f,    -0.0f, 1.0E-5f, 1.00001E-5f, -1.0E-5f, tiny,
+                                  3e38f, -3e38f,  inf,   nan,     0.5f,        -7.25f,   1e-20f,
+                                  2.0f,  1.0E-5f, nan,   -inf,    6.0f};
+    const std::vector<float> y = {4.0f,    -0.0f, 0.0f,  1.0E-5f, 0.0f, 2.0E-5f, tiny,
+                                  3e38f,   1.0f,  nan,   inf,     -0.5f, 1e-30f, 1e-20f,
+                                  -1.0E-6f, 1.1E-5f, 0.0f, 1.0f,  8.0f};
+    for (std::size_t count = 0; count <= x.size(); ++count) {
+        std::vector<float> out(count, -1.0f);
+        VECTOR_MAGNITUDES(x.data(), y.data(), out.data(), count);
+        std::vector<float> inPlace(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(count));
+        VECTOR_MAGNITUDES(inPlace.data(), y.data(), inPlace.data(), count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint32_t expected = bitsOf(VECTOR_MAGNITUDE(x[i], y[i]));
+            EXPECT_EQ(bitsOf(out[i]), expected) << x[i] << ", " << y[i];
+            EXPECT_EQ(bitsOf(inPlace[i]), expected) << x[i] << ", " << y[i];
+        }
+    }
+}
+
+TEST(FastPaths, PassedOverStepsKeepTheirFlagsTimeAndFollowingCard) {
+    TempDir dir;
+    const std::string path = dir.write(
+        "run_V.dat", DatBuilder()
+                         .header(2, 3, true, "skip")
+                         .step(1.0f, {1, 0, 1}, {1.0f, 2.0f}, {3.0f, 4.0f})
+                         .step(2.0f, {0, 1, 0}, {5.0f, 6.0f}, {7.0f, 8.0f})
+                         .stepWithoutFlags(3.0f, {9.0f, 10.0f}, {11.0f, 12.0f})
+                         .end()
+                         .bytes());
+    struct Expected {
+        bool wanted;
+        float time;
+        std::vector<std::int8_t> active;
+        std::vector<float> x, y;
+        std::int32_t card;
+    };
+    // The second step is passed over: the values stay those of the first, its flags are read
+    // all the same and stay for the third step, which has none of its own.
+    const std::vector<Expected> table = {
+        {true, 1.0f, {1, 0, 1}, {1.0f, 2.0f}, {3.0f, 4.0f}, kCardStep},
+        {false, 2.0f, {0, 1, 0}, {1.0f, 2.0f}, {3.0f, 4.0f}, kCardStep},
+        {true, 3.0f, {0, 1, 0}, {9.0f, 10.0f}, {11.0f, 12.0f}, kCardEnd},
+    };
+    testing::internal::CaptureStdout();
+    const int unit = OPENFILEUNIT("BI", path);
+    DatasetHeader header;
+    std::int32_t card = 0;
+    READ_DAT_HEADER(unit, header, card, path);
+    std::vector<std::int8_t> active(3, 1);
+    std::vector<float> x(2), y(2);
+    for (const Expected& e : table) {
+        float time = 0.0f;
+        const bool read = READ_DAT_STEP(unit, true, 2, 3, active.data(), x.data(), y.data(), time,
+                                        card, [&e](float) { return e.wanted; });
+        EXPECT_EQ(read, e.wanted);
+        EXPECT_EQ(time, e.time);
+        EXPECT_EQ(active, e.active);
+        EXPECT_EQ(x, e.x);
+        EXPECT_EQ(y, e.y);
+        EXPECT_EQ(card, e.card);
+    }
+    CLOSEFILEUNIT(unit);
+    const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_NE(console.find("Reading data for time 1.\nReading data for time 2.\n"
+                           "Reading data for time 3.\n"),
+              std::string::npos)
+        << console;
+}
+
+TEST(FastPaths, PassedOverStepCutShortIsReportedAsWhenRead) {
+    // The second step's values are cut off: passing it over must not hide that.
+    TempDir dir;
+    std::string bytes = DatBuilder()
+                            .header(3, 1, false, "cut")
+                            .step(0.0f, {1}, {1.0f, 2.0f, 3.0f})
+                            .step(99999.0f, {1}, {4.0f, 5.0f, 6.0f})
+                            .bytes();
+    bytes.resize(bytes.size() - 5);
+    dir.write("run_d.dat", bytes);
+    for (const char* flag : {"-k0", "-times", "-max", "-dur0.1"}) {
+        SCOPED_TRACE(flag);
+        ToolResult r = runTool({flag, "-b", "run_d.dat"}, "", dir.path());
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find("ERROR - Unexpected end of file in "), std::string::npos)
+            << r.output;
+    }
+}
+
+// -max of water levels against the plain definition: a node counts at a step when it is a
+// corner of a cell whose flag is 1 at that step. Random meshes and flags over many steps, so
+// that cells turn wet and dry again; one mesh has more cells than its nodes can hold flags for,
+// which takes the other road.
+TEST(FastPaths, WaterLevelMaximumFollowsCellsTurningWetAndDry) {
+    struct Case {
+        int nodes, cells, describedCells, steps;
+        unsigned seed;
+    };
+    const std::vector<Case> cases = {{40, 70, 66, 30, 1}, {25, 48, 48, 12, 2}, {3, 20, 20, 9, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.seed);
+        std::mt19937 random(c.seed);
+        auto pickNode = [&]() { return static_cast<int>(random() % c.nodes) + 1; };
+        std::string mesh = "MESH2D\n";
+        std::vector<std::vector<int>> corners(static_cast<std::size_t>(c.cells));
+        for (int cell = 1; cell <= c.describedCells; ++cell) {
+            const int count = random() % 4 == 0 ? 4 : 3;  // corners may repeat
+            std::vector<int>& k = corners[static_cast<std::size_t>(cell - 1)];
+            for (int i = 0; i < count; ++i) k.push_back(pickNode());
+            mesh += (count == 4 ? "E4Q " : "E3T ") + std::to_string(cell);
+            for (int n : k) mesh += " " + std::to_string(n);
+            mesh += " 1\n";
+        }
+        for (int n = 1; n <= c.nodes; ++n) mesh += "ND " + std::to_string(n) + " 0 0 0\n";
+
+        const std::int8_t flagChoices[] = {0, 1, 1, 2, -1};
+        std::vector<float> maximum(static_cast<std::size_t>(c.nodes), 0.0f);
+        std::vector<float> file(maximum.size(), 0.0f);
+        TempDir dir;
+        std::vector<std::string> args = {"-max", "-b"};
+        for (int input = 1; input <= 2; ++input) {
+            DatBuilder b;
+            b.header(c.nodes, c.cells, false, "levels");
+            std::vector<std::int8_t> active(static_cast<std::size_t>(c.cells), 0);
+            for (int s = 0; s < c.steps; ++s) {
+                // Most cells keep their flag from one step to the next.
+                for (auto& a : active)
+                    if (random() % 5 == 0) a = flagChoices[random() % 5];
+                std::vector<float> level(maximum.size());
+                for (auto& v : level) v = static_cast<float>(random() % 1000) / 100.0f - 2.0f;
+                b.step(static_cast<float>(s), active, level);
+                std::vector<bool> wet(maximum.size(), false);
+                for (std::size_t cell = 0; cell < active.size(); ++cell) {
+                    if (active[cell] != 1) continue;
+                    for (int n : corners[cell]) wet[static_cast<std::size_t>(n - 1)] = true;
+                }
+                for (std::size_t n = 0; n < maximum.size(); ++n) {
+                    if (wet[n] && level[n] > maximum[n]) {
+                        maximum[n] = level[n];
+                        file[n] = static_cast<float>(input);
+                    }
+                }
+            }
+            const std::string name = "run" + std::to_string(input) + "_h.dat";
+            dir.write(name, b.end().bytes());
+            args.push_back(name);
+        }
+        dir.write("run1.2dm", mesh);
+        ToolResult r = runTool(args, "", dir.path());
+        ASSERT_EQ(r.status, 0) << r.output;
+        WrittenDat out = parseWrittenDat(readFile(dir.file("run1_h(maxmax).dat")));
+        ASSERT_EQ(out.error, "");
+        ASSERT_EQ(out.steps.size(), 2u);
+        EXPECT_EQ(out.steps[0].values1, maximum);
+        EXPECT_EQ(out.steps[1].values1, file);
+    }
+}
+
+}  // namespace
+}  // namespace kelvara::test
