@@ -64,7 +64,7 @@ ReadBack readAll(const std::string& path, DatasetHeader start = {}) {
 // and standard input is empty so that the closing pause returns at once.
 void consoleToStderrWithoutInput() {
     dup2(2, 1);
-    int fd = open("/dev/null", O_RDONLY);
+    int fd = open(kelvara::test::kNullDevice, O_RDONLY);
     dup2(fd, 0);
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "library/geometry.h"
+#include "support/tempdir.h"
 
 namespace {
 
@@ -349,7 +350,7 @@ template <typename F>
 void consoleToStderr(F call) {
     std::fflush(stdout);
     dup2(2, 1);
-    if (!std::freopen("/dev/null", "r", stdin)) std::_Exit(99);
+    if (!std::freopen(kelvara::test::kNullDevice, "r", stdin)) std::_Exit(99);
     call();
 }
 

@@ -293,7 +293,7 @@ TEST_F(ReadLine, CutsARecordAtTheLineLength) {
 #define EXPECT_STOPS_WITH(statement, pattern)                                              \
     EXPECT_EXIT(                                                                           \
         {                                                                                  \
-            if (std::freopen("/dev/null", "r", stdin) == nullptr) std::abort();            \
+            if (std::freopen(kelvara::test::kNullDevice, "r", stdin) == nullptr) std::abort(); \
             ::dup2(2, 1);                                                                  \
             statement;                                                                     \
         },                                                                                 \

@@ -24,7 +24,7 @@ using Ints = std::vector<std::int32_t>;
 class EmptyStdin {
 public:
     EmptyStdin() : saved_(dup(0)) {
-        int fd = open("/dev/null", O_RDONLY);
+        int fd = open(kelvara::test::kNullDevice, O_RDONLY);
         dup2(fd, 0);
         close(fd);
         std::clearerr(stdin);

@@ -17,7 +17,7 @@ class Units : public ::testing::Test {
 protected:
     void SetUp() override {
         // No prompt may wait for a terminal: standard input is empty.
-        ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
+        ASSERT_NE(std::freopen(test::kNullDevice, "r", stdin), nullptr);
         INITFILEUNITS();
     }
     void TearDown() override { abandonAllUnits(); }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "library/values.h"
+#include "support/tempdir.h"
 #include "util/text.h"
 
 namespace {
@@ -174,7 +175,7 @@ TEST(ValueExtraction, NumbersAndDefaults) {
 #define EXPECT_STOPS_WITH(statement, pattern)                                              \
     EXPECT_EXIT(                                                                           \
         {                                                                                  \
-            if (std::freopen("/dev/null", "r", stdin) == nullptr) std::abort();            \
+            if (std::freopen(kelvara::test::kNullDevice, "r", stdin) == nullptr) std::abort(); \
             ::dup2(2, 1);                                                                  \
             statement;                                                                     \
         },                                                                                 \

@@ -13,6 +13,12 @@
 
 namespace {
 
+#ifdef _WIN32
+constexpr const char* kNullDevice = "NUL";
+#else
+constexpr const char* kNullDevice = "/dev/null";
+#endif
+
 TEST(AbiGeometry, ScalarsByAddress) {
     float x1 = 0, y1 = 0, x2 = 3, y2 = 4;
     EXPECT_EQ(DISTANCE(&x1, &y1, &x2, &y2), 5.0f);
@@ -136,7 +142,7 @@ TEST(AbiGeometryDeathTest, InsidePolygonEndsTheRunOnABadRingCount) {
         {
             std::fflush(stdout);
             dup2(2, 1);  // the console, where the death test can read it
-            if (!std::freopen("/dev/null", "r", stdin)) std::_Exit(99);
+            if (!std::freopen(kNullDevice, "r", stdin)) std::_Exit(99);
             INSIDE_POLYGON_8(&xp, &yp, x, y, &n, &xmin, ends, &rings);
         },
         ::testing::ExitedWithCode(1),

@@ -23,6 +23,13 @@ private:
     std::string path_;
 };
 
+// The system's null device, for a standard input that is at its end.
+#ifdef _WIN32
+inline constexpr const char* kNullDevice = "NUL";
+#else
+inline constexpr const char* kNullDevice = "/dev/null";
+#endif
+
 std::string readFile(const std::string& path);
 // A text file as the tests compare it: readFile, except that on Windows, where text files end
 // their lines in CRLF, the CR is dropped.
