@@ -82,7 +82,7 @@ void readValues(RunState& run, Side& side) {
                       run.values1.data(), run.values2.data(), side.time, cardOf(run, side));
         const float* x = run.values1.data();
         const float* y = run.values2.data();
-        for (std::int32_t i = 0; i < nodes; ++i) side.value[i] = VECTOR_MAGNITUDE(x[i], y[i]);
+        VECTOR_MAGNITUDES(x, y, side.value, static_cast<std::size_t>(nodes));
     } else {
         READ_DAT_STEP(unitOf(run, side), false, nodes, run.cellCount(), side.flags, side.value,
                       run.values2.data(), side.time, cardOf(run, side));

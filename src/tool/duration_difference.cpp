@@ -14,12 +14,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "fileio/console.h"
 #include "fileio/units.h"
 #include "tool/operations.h"
+#include "tool/pick.h"
 #include "util/numbers.h"
 
 namespace kelvara {
@@ -49,21 +49,29 @@ void restartInput(RunState& run, int i) {
     }
 }
 
+// Each entry of peak becomes the value where that is higher.
+void keepHigher(std::size_t n, const float* __restrict v, float* __restrict peak) {
+    for (std::size_t k = 0; k < n; ++k) peak[k] = pick(v[k] > peak[k], v[k], peak[k]);
+}
+
 void findPeaks(RunState& run, int i, float* peak) {
     const float endTime = run.options->time;
     const std::int32_t nodes = run.nodeCount();
     consoleLine();
     consoleLine("Processing file: " + run.inputName(i));
-    while (run.readStep(i)) {
+    // Steps after the -t time are passed over without reading their values (vectors are read,
+    // to be refused below).
+    const auto used = [&run, endTime](float t) {
+        return run.primary.isVector || (t <= endTime && isOrdinaryTime(t));
+    };
+    while (run.readStep(i, used)) {
         if (run.primary.isVector) {
             consoleLine();
             consoleLine("ERROR - Vector data set can not be used for the -ddur option");
             FATALSTOP();
         }
         if (!(run.time <= endTime && isOrdinaryTime(run.time))) continue;
-        const float* v = run.values1.data();
-        for (std::int32_t n = 0; n < nodes; ++n)
-            if (v[n] > peak[n]) peak[n] = v[n];
+        keepHigher(static_cast<std::size_t>(nodes), run.values1.data(), peak);
     }
 }
 
@@ -74,8 +82,10 @@ void findLevels(RunState& run, int i, const float* lowerPeak, float* level) {
     restartInput(run, i);
     consoleLine();
     consoleLine("Processing file: " + run.inputName(i));
-    while (run.readStep(i)) {
-        if (!(std::fabs(run.time - o.time) < kTimeTolerance)) continue;
+    // Only the step at the -t time is read; the others are passed over.
+    const auto atTime = [&o](float t) { return std::fabs(t - o.time) < kTimeTolerance; };
+    while (run.readStep(i, atTime)) {
+        if (!atTime(run.time)) continue;
         const float* v = run.values1.data();
         for (std::int32_t n = 0; n < nodes; ++n) {
             // The flood has fallen by more than the cutoff below the lower of the two peaks.
@@ -92,19 +102,6 @@ void findLevels(RunState& run, int i, const float* lowerPeak, float* level) {
     }
 }
 
-// a when c holds, else b, by masking the bits, so that the node loop below has no branches.
-inline float pick(bool c, float a, float b) {
-    std::uint32_t bitsA;
-    std::uint32_t bitsB;
-    std::memcpy(&bitsA, &a, sizeof a);
-    std::memcpy(&bitsB, &b, sizeof b);
-    const std::uint32_t mask = 0u - static_cast<std::uint32_t>(c);
-    const std::uint32_t bits = (bitsA & mask) | (bitsB & ~mask);
-    float result;
-    std::memcpy(&result, &bits, sizeof result);
-    return result;
-}
-
 // Part of an interval of length dt in which the straight line from p to v lies at or above
 // limit. Both crossing fractions are computed and the one that applies is picked; a value that
 // is not a number compares as below the limit.
@@ -114,6 +111,46 @@ inline float durationIncrement(float dt, float p, float v, float limit) {
     const float rising = dt * (v - limit) / (v - p);
     const float falling = dt * (p - limit) / (p - v);
     return pick(previousAbove, pick(currentAbove, dt, falling), pick(currentAbove, rising, 0.0f));
+}
+
+// One interval for a block of n nodes: each node's increment is added to its duration and kept
+// in increment, and its value becomes the previous one. A node without a level gains 0.0, which
+// leaves its duration as it is; its previous value is never used. Returns whether any increment
+// is other than zero.
+bool addIntervalBlock(std::size_t n, float dt, float cutoff, const float* __restrict level,
+                      const float* __restrict v, float* __restrict previous,
+                      float* __restrict duration, float* __restrict increment) {
+    unsigned nonZero = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const bool measured = level[k] > kSetThreshold;
+        const float add =
+            pick(measured, durationIncrement(dt, previous[k], v[k], level[k] + cutoff), 0.0f);
+        duration[k] += add;
+        increment[k] = add;
+        previous[k] = v[k];
+        nonZero |= add != 0.0f;
+    }
+    return nonZero != 0;
+}
+
+// Adds one interval to every node and returns the sum of the increments, added in node order.
+// The increments of a block of nodes are worked out together, then summed one by one; a block
+// of zeros only is not summed at all (adding zero leaves the sum as it is, since a sum that
+// starts at +0 never becomes -0).
+float addInterval(std::size_t nodes, float dt, float cutoff, const float* level, const float* v,
+                  float* previous, float* duration) {
+    constexpr std::size_t kBlock = 256;
+    float increment[kBlock];
+    float sum = 0.0f;
+    for (std::size_t start = 0; start < nodes; start += kBlock) {
+        const std::size_t n = std::min(kBlock, nodes - start);
+        if (!addIntervalBlock(n, dt, cutoff, level + start, v + start, previous + start,
+                              duration + start, increment)) {
+            continue;
+        }
+        for (std::size_t k = 0; k < n; ++k) sum += increment[k];
+    }
+    return sum;
 }
 
 // Fills result1 with the time each node of input i stays at or above its level + cutoff.
@@ -137,21 +174,15 @@ void measureDurations(RunState& run, int i, const float* level) {
     READ_DAT_STEP(run.inputUnits[index], run.primary.isVector, nodes, run.cellCount(),
                   run.active.data(), previous, run.values2.data(), previousTime, card);
 
-    while (run.readStep(i)) {
-        if (!(isOrdinaryTime(run.time) && isOrdinaryTime(previousTime))) continue;
+    // Steps that are not measured are passed over without reading their values.
+    const auto measured = [&previousTime](float t) {
+        return isOrdinaryTime(t) && isOrdinaryTime(previousTime);
+    };
+    while (run.readStep(i, measured)) {
+        if (!measured(run.time)) continue;
         const float dt = run.time - previousTime;
-        float sum = 0.0f;
-        const float* v = run.values1.data();
-        for (std::int32_t n = 0; n < nodes; ++n) {
-            // A node without a level gains 0.0, which leaves its duration and the sum as they
-            // are; its previous value is never used.
-            const bool measured = level[n] > kSetThreshold;
-            const float increment =
-                pick(measured, durationIncrement(dt, previous[n], v[n], level[n] + cutoff), 0.0f);
-            duration[n] += increment;
-            sum += increment;
-            previous[n] = v[n];
-        }
+        const float sum = addInterval(static_cast<std::size_t>(nodes), dt, cutoff, level,
+                                      run.values1.data(), previous, duration);
         // The average is over all nodes, not only the measured ones.
         consoleLine("...Duration Increment =" + formatFixed(dt, 5, 2) +
                     "   Average duration of all nodes =" +
