@@ -259,6 +259,8 @@ TEST(FuzzRegressions, CountsTheFileCannotHoldAreRefusedBeforeAnyAllocation) {
          DatBuilder().header(4, 1 << 30, false, "x").stepWithoutFlags(1, four).end().bytes(), 1},
         {"a step whose flags the file cannot hold",
          DatBuilder().header(4, (1 << 24) + 1, false, "x").step(1, {1}, four).end().bytes(), 1},
+        {"a step without flags, more than two cells per node",
+         DatBuilder().header(4, 9, false, "x").stepWithoutFlags(1, four).end().bytes(), 1},
         {"no step, a plausible mesh", DatBuilder().header(50000, 99000, false, "x").end().bytes(),
          0},
         {"a step without flags, two cells per node",

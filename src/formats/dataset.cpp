@@ -235,9 +235,9 @@ constexpr std::int64_t kUnconfirmedCountLimit = std::int64_t{1} << 24;
 // The counts of a header decide how large the run's tables are, so a header alone may not ask
 // for tables the file could never fill. Counts are confirmed by a first step that fits in the
 // rest of the file (the cells only when its status says it carries flags). Counts that are not
-// confirmed are held to kUnconfirmedCountLimit, the cells also to two per confirmed node, as in
-// any flat mesh. (A first step cut short with small counts is left to the step reader, which
-// reports it.)
+// confirmed are held to two cells per node, as in any flat mesh, and (unless a step confirms
+// the nodes) to kUnconfirmedCountLimit. A first step cut short with small counts is left to
+// the step reader, which reports it.
 void checkCountsAgainstFile(std::FILE* stream, const DatasetHeader& h, std::int32_t card,
                             std::size_t flagSize, const std::string& name) {
     bool nodesConfirmed = false;
@@ -264,8 +264,10 @@ void checkCountsAgainstFile(std::FILE* stream, const DatasetHeader& h, std::int3
             cellsConfirmed = nodesConfirmed && s == 1;
         }
     }
-    const std::int64_t cellLimit =
-        std::max(kUnconfirmedCountLimit, nodesConfirmed ? 2 * std::int64_t{h.nodeCount} : 0);
+    const std::int64_t cellsPerNodeLimit = 2 * std::int64_t{h.nodeCount};
+    const std::int64_t cellLimit = nodesConfirmed
+                                       ? cellsPerNodeLimit
+                                       : std::min(kUnconfirmedCountLimit, cellsPerNodeLimit);
     if ((!nodesConfirmed && h.nodeCount > kUnconfirmedCountLimit) ||
         (!cellsConfirmed && h.cellCount > cellLimit)) {
         fail("ERROR - The header of " + name + " gives " + AINTEGER(h.nodeCount) +
