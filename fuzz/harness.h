@@ -92,17 +92,6 @@ inline void writeFile(const std::string& path, std::string_view bytes) {
     std::fclose(f);
 }
 
-inline std::string readWholeFile(const std::string& path) {
-    std::string bytes;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return bytes;
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-    std::fclose(f);
-    return bytes;
-}
-
 // The input cut at every separator, at most maxParts parts (the last takes the rest).
 inline std::vector<std::string> splitParts(std::string_view data, std::size_t maxParts) {
     std::vector<std::string> parts;
@@ -116,25 +105,37 @@ inline std::vector<std::string> splitParts(std::string_view data, std::size_t ma
     return parts;
 }
 
-// Whether bytes are exactly what the dataset writer produces: the 92-byte header, whole steps
-// of the size its counts give, and the end card last.
-inline bool isWrittenDataset(const std::string& b) {
-    auto load = [&b](std::size_t at) {
+// Whether a file is exactly what the dataset writer produces: the 92-byte header, whole steps
+// of the size its counts give, each opened by card 200, and the end card last. Only the cards
+// are read, so that a large output costs little to check.
+inline bool isWrittenDataset(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    auto loadAt = [f](std::int64_t at, std::int32_t& value) {
+        unsigned char b[4];
+        if (fseeko(f, static_cast<off_t>(at), SEEK_SET) != 0 || std::fread(b, 1, 4, f) != 4)
+            return false;
         std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i)
-            v |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
-        return static_cast<std::int32_t>(v);
+        for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(b[i]) << (8 * i);
+        value = static_cast<std::int32_t>(v);
+        return true;
     };
-    if (b.size() < static_cast<std::size_t>(kWrittenHeaderBytes) + 4) return false;
-    const bool vector = load(28) == kCardBeginVector;
-    const std::int64_t nodes = load(36), cells = load(44);
-    if (nodes < 0 || cells < 0) return false;
-    const std::int64_t step = writtenStepBytes(vector, nodes, cells);
-    const std::int64_t body = static_cast<std::int64_t>(b.size()) - kWrittenHeaderBytes - 4;
-    if (body % step != 0) return false;
-    for (std::int64_t at = kWrittenHeaderBytes; at < kWrittenHeaderBytes + body; at += step)
-        if (load(static_cast<std::size_t>(at)) != kCardStep) return false;
-    return load(b.size() - 4) == kCardEnd;
+    bool ok = false;
+    std::int32_t begin = 0, nodes = 0, cells = 0, card = 0;
+    fseeko(f, 0, SEEK_END);
+    const std::int64_t size = ftello(f);
+    if (size >= kWrittenHeaderBytes + 4 && loadAt(28, begin) && loadAt(36, nodes) &&
+        loadAt(44, cells) && nodes >= 0 && cells >= 0) {
+        const std::int64_t step = writtenStepBytes(begin == kCardBeginVector, nodes, cells);
+        const std::int64_t body = size - kWrittenHeaderBytes - 4;
+        ok = body % step == 0;
+        for (std::int64_t at = kWrittenHeaderBytes; ok && at < kWrittenHeaderBytes + body;
+             at += step)
+            ok = loadAt(at, card) && card == kCardStep;
+        ok = ok && loadAt(size - 4, card) && card == kCardEnd;
+    }
+    std::fclose(f);
+    return ok;
 }
 
 // The output a command line names (its full path), as the driver builds it.
@@ -173,7 +174,7 @@ inline void runToolChecked(const std::vector<std::string>& args) {
     if (status != 0 && status != 1) broken("exit status " + std::to_string(status));
     if (status == 0 && !outputExists) broken("finished without its output " + output);
     if (status == 1 && outputExists) broken("stopped on an error but left " + output);
-    if (status == 0 && !isWrittenDataset(readWholeFile(output)))
+    if (status == 0 && !isWrittenDataset(output))
         broken("finished with a malformed output " + output);
     for (const auto& name : folderContents(scratchFolder())) {
         if (scratchFile(name) == output) continue;
