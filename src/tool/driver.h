@@ -66,7 +66,8 @@ struct RunState {
     int outputUnit = 0;
     int meshUnit = 0;
 
-    // Storage allocated once from the primary header; indices from 0.
+    // Storage allocated once from the primary header; indices from 0. Every entry starts at zero
+    // (active at 1), so that an operation need not clear a table before its first use.
     std::array<Table<std::int32_t>, 4> cellNodes;  // corners; the fourth 0 for triangles
     Table<std::int32_t> fileOfMaximum;             // per node
     Table<std::int8_t> active;                     // per cell: flags of the step just read

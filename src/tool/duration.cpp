@@ -85,8 +85,7 @@ float addInterval(RunState& run, float dt, const float* v, float cutoff) {
 void runDuration(RunState& run) {
     const RunOptions& o = *run.options;
     const std::int32_t nodes = run.nodeCount();
-    std::fill(run.result1.begin(), run.result1.end(), 0.0f);
-    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});
+    // The durations and the output's flags start at zero, as every table of the run does.
 
     // The first step primes the previous time and values; it adds no duration. A first step
     // at a special time could never be measured from, so the first ordinary step primes instead.

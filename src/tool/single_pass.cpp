@@ -1,7 +1,9 @@
 // The single pass over the inputs (-con, -k, -r, -trim, -va) and the times listing (-times).
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "fileio/console.h"
 #include "fileio/units.h"
@@ -57,7 +59,15 @@ void flowAngleStep(RunState& run) {
     const std::size_t n = static_cast<std::size_t>(run.nodeCount());
     float* x = run.values1.data();
     const float* y = run.values2.data();
-    for (std::size_t i = 0; i < n; ++i) x[i] = std::atan2(x[i], y[i]) * kRadiansToDegrees;
+    for (std::size_t i = 0; i < n; ++i) {
+        // A node at rest (both components +0, as dry nodes are written) has the angle
+        // atan2(+0, +0) * kRadiansToDegrees = +0 without a call.
+        std::uint32_t bitsX;
+        std::uint32_t bitsY;
+        std::memcpy(&bitsX, &x[i], sizeof bitsX);
+        std::memcpy(&bitsY, &y[i], sizeof bitsY);
+        x[i] = (bitsX | bitsY) == 0 ? 0.0f : std::atan2(x[i], y[i]) * kRadiansToDegrees;
+    }
 }
 
 }  // namespace
