@@ -15,7 +15,8 @@
 //       right.
 //
 // The tool runs in the case's folder with "-b", standard input from /dev/null and its console
-// output in bench_console.txt there. Every output is removed before each run and at the end.
+// output in bench_console.txt there. Every output is removed before each run and at the end,
+// and every timed run starts after sync(), with no dirty pages left from the run before.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -66,9 +67,20 @@ double median(std::vector<double> v) {
 
 struct Child {
     int status = -1;
-    double seconds = 0.0;
+    double seconds = 0.0;     // wall clock
+    double cpuSeconds = 0.0;  // user + system
     long peakKb = 0;
 };
+
+double cpuNow() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+double toSeconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
+}
 
 // Runs argv in folder with standard input from /dev/null, standard output into the console
 // file and standard error into errPath (or the console file too).
@@ -100,6 +112,7 @@ Child spawn(const std::vector<std::string>& argv, const std::string& folder,
     result.seconds = now() - start;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.peakKb = usage.ru_maxrss;
+    result.cpuSeconds = toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
     return result;
 }
 
@@ -153,12 +166,17 @@ double allowedMiB(const Counts& c) {
 
 // --- the I/O limit ----------------------------------------------------------------------
 
-double ioLimit(const std::string& folder, const std::vector<std::string>& inputs,
+struct Timing {
+    double wall = 0.0, cpu = 0.0;
+};
+
+Timing ioLimit(const std::string& folder, const std::vector<std::string>& inputs,
                std::uintmax_t outputBytes) {
     static std::vector<char> buffer(std::size_t{1} << 20);
     const std::string outPath = folder + "/" + kLimitFile;
     unlink(outPath.c_str());
     const double start = now();
+    const double cpuStart = cpuNow();
     for (const auto& name : inputs) {
         const int fd = open((folder + "/" + name).c_str(), O_RDONLY);
         if (fd < 0) die("cannot open " + name);
@@ -176,9 +194,9 @@ double ioLimit(const std::string& folder, const std::vector<std::string>& inputs
         }
         close(fd);
     }
-    const double seconds = now() - start;
+    const Timing t{now() - start, cpuNow() - cpuStart};
     unlink(outPath.c_str());
-    return seconds;
+    return t;
 }
 
 // --- the operations ---------------------------------------------------------------------
@@ -229,22 +247,22 @@ std::vector<std::string> toolArgv(const Operation& op) {
 
 // Runs the operation once; returns its result and the name of the file it wrote ("" if none).
 Child runOnce(const Operation& op, const std::string& folder, const Counts& counts,
-              std::string& output, double& innerSeconds) {
+              std::string& output, Timing& inner) {
     if (op.args.empty()) {
         const std::string errPath = folder + "/bench_mesh.txt";
         Child c = spawn({gMeshTool, op.inputs[0], std::to_string(counts.nodes),
                          std::to_string(counts.cells), "1"},
                         folder, errPath);
         std::ifstream in(errPath);
-        std::string word;
-        in >> word >> innerSeconds;
+        std::string word, cpuWord;
+        in >> word >> inner.wall >> cpuWord >> inner.cpu;
         unlink(errPath.c_str());
         output.clear();
         return c;
     }
     const auto before = listing(folder);
     Child c = spawn(toolArgv(op), folder);
-    innerSeconds = c.seconds;
+    inner = {c.seconds, c.cpuSeconds};
     if (c.status != 0) {
         die("\"" + commandText(op) + "\" ended with status " + std::to_string(c.status) + ":\n" +
             consoleTail(folder));
@@ -275,48 +293,62 @@ std::vector<std::string> splitNames(const std::string& list) {
     return names;
 }
 
+std::string loadAverage() {
+    std::string text = "?";
+    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+        char line[128];
+        if (std::fgets(line, sizeof line, f)) {
+            text = line;
+            text = text.substr(0, text.find(' ', text.find(' ', text.find(' ') + 1) + 1));
+        }
+        std::fclose(f);
+    }
+    return text;
+}
+
 int table(const std::string& folder, int runs, const std::vector<std::string>& only) {
     const Counts counts = countsOf(folder + "/base_h.dat");
     const double allowed = allowedMiB(counts);
-    std::printf("Case: %lld nodes, %lld cells, base_h.dat %.0f MB; %d timed runs per operation "
-                "(median), load average at start: %s\n\n",
+    std::printf("Case: %lld nodes, %lld cells, %lld steps per dataset (base_h.dat %.0f MB); "
+                "medians of %d runs; load average %s at the start\n\n",
                 static_cast<long long>(counts.nodes), static_cast<long long>(counts.cells),
-                fileSize(folder + "/base_h.dat") / 1e6, runs, [] {
-                    static char text[64] = "?";
-                    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
-                        if (!std::fgets(text, sizeof text, f)) text[0] = 0;
-                        std::fclose(f);
-                        text[std::strcspn(text, "\n")] = 0;
-                    }
-                    return text;
-                }());
-    std::printf("| operation | command | input MB | output MB | seconds | I/O limit s | ratio | "
-                "target | peak MiB | allowed MiB |\n");
-    std::printf("|---|---|--:|--:|--:|--:|--:|---|--:|--:|\n");
+                static_cast<long long>((static_cast<std::int64_t>(fileSize(folder + "/base_h.dat")) - 96) /
+                                       (9 + counts.cells + 4 * counts.nodes)),
+                fileSize(folder + "/base_h.dat") / 1e6, runs, loadAverage().c_str());
+    std::printf("| operation | command | in MB | out MB | seconds | CPU s | I/O limit s | limit CPU s "
+                "| ratio | target | peak MiB | allowed MiB |\n");
+    std::printf("|---|---|--:|--:|--:|--:|--:|--:|--:|---|--:|--:|\n");
     std::fflush(stdout);
     bool allMet = true;
     for (const Operation& op : operations()) {
         if (!only.empty() && std::find(only.begin(), only.end(), op.name) == only.end()) continue;
         std::string output;
-        double inner = 0.0;
+        Timing inner;
         runOnce(op, folder, counts, output, inner);  // untimed: warms the page cache
         const std::uintmax_t outBytes = output.empty() ? 0 : fileSize(folder + "/" + output);
         std::uintmax_t inBytes = 0;
         for (const auto& name : op.inputs) inBytes += fileSize(folder + "/" + name);
 
-        std::vector<double> seconds, limits;
+        std::vector<double> wall, cpu, limitWall, limitCpu;
         long peakKb = 0;
         for (int r = 0; r < runs; ++r) {
-            // Alternately, so that both see the same load.
-            limits.push_back(ioLimit(folder, op.inputs, outBytes));
+            // Alternately, so that both see the same load; each starts with no dirty pages
+            // waiting to be written, so that neither is held back to the disk's pace by what
+            // the other wrote.
             removeOutput(folder, output);
+            sync();
+            const Timing limit = ioLimit(folder, op.inputs, outBytes);
+            limitWall.push_back(limit.wall);
+            limitCpu.push_back(limit.cpu);
+            sync();
             std::string again;
             Child c = runOnce(op, folder, counts, again, inner);
-            seconds.push_back(inner);
+            wall.push_back(inner.wall);
+            cpu.push_back(inner.cpu);
             peakKb = std::max(peakKb, c.peakKb);
         }
         removeOutput(folder, output);
-        const double s = median(seconds), limit = median(limits), ratio = s / limit;
+        const double s = median(wall), limit = median(limitWall), ratio = s / limit;
         std::string target;
         bool met = true;
         switch (op.target) {
@@ -335,14 +367,16 @@ int table(const std::string& folder, int runs, const std::vector<std::string>& o
         const bool tool = !op.args.empty();
         if (tool && peak > allowed) met = false;
         allMet = allMet && met;
-        std::printf("| %s | `%s` | %.0f | %.0f | %.3f | %.3f | %.2f | %s%s | %s | %s |\n",
+        std::printf("| %s | `%s` | %.0f | %.0f | %.3f | %.3f | %.3f | %.3f | %.2f | %s%s | %s | %s |\n",
                     op.name.c_str(), commandText(op).c_str(), inBytes / 1e6, outBytes / 1e6, s,
-                    limit, ratio, target.c_str(), met ? "" : " (missed)",
-                    tool ? fixed(peak, 1).c_str() : "-", tool ? fixed(allowed, 1).c_str() : "-");
+                    median(cpu), limit, median(limitCpu), ratio, target.c_str(),
+                    met ? "" : " (missed)", tool ? fixed(peak, 1).c_str() : "-",
+                    tool ? fixed(allowed, 1).c_str() : "-");
         std::fflush(stdout);
     }
     unlink((folder + "/" + kConsoleFile).c_str());
-    std::printf("\n%s\n", allMet ? "Every target met." : "Some targets missed (marked).");
+    std::printf("\nLoad average at the end: %s. %s\n", loadAverage().c_str(),
+                allMet ? "Every target met." : "Some targets missed (marked).");
     return 0;
 }
 
@@ -371,7 +405,7 @@ int memory(const std::string& few, const std::string& many) {
         const std::string folders[2] = {few, many};
         for (int i = 0; i < 2; ++i) {
             std::string output;
-            double inner;
+            Timing inner;
             Child c = runOnce(op, folders[i], c1, output, inner);
             removeOutput(folders[i], output);
             peak[i] = c.peakKb / 1024.0;
@@ -448,12 +482,12 @@ int large(const std::string& folder) {
     // Writing: -con of the two.
     Operation con{"-con", {"-con", "base_V.dat", "design_V.dat"}, {}, Target::None, 0};
     std::string joined;
-    double seconds;
+    Timing seconds;
     runOnce(con, folder, c, joined, seconds);
     const std::string out = folder + "/" + joined;
     const std::uint64_t size = fileSize(out);
     std::printf("kelvara -b -con base_V.dat design_V.dat: %s, %.2f GB (%.2f GiB) in %.1f s\n",
-                joined.c_str(), size / 1e9, size / (kMiB * 1024.0), seconds);
+                joined.c_str(), size / 1e9, size / (kMiB * 1024.0), seconds.wall);
     check(size > (std::uint64_t{4} << 30), "the output is over 4 GiB");
     check(size == sizeA + sizeB - 96, "its size is the two inputs' steps + header + end card (" +
                                           std::to_string(sizeA + sizeB - 96) + " bytes)");
@@ -498,7 +532,7 @@ int large(const std::string& folder) {
     Operation maxBoth{"-max", {"-max", "base_V.dat", "design_V.dat"}, {}, Target::None, 0};
     std::string m1, m2;
     runOnce(maxJoined, folder, c, m1, seconds);
-    std::printf("kelvara -b -max \"%s\": %.1f s\n", joined.c_str(), seconds);
+    std::printf("kelvara -b -max \"%s\": %.1f s\n", joined.c_str(), seconds.wall);
     runOnce(maxBoth, folder, c, m2, seconds);
     const auto r1 = bytesAt(folder + "/" + m1, 92, static_cast<std::size_t>(step));
     const auto r2 = bytesAt(folder + "/" + m2, 92, static_cast<std::size_t>(step));
