@@ -58,21 +58,25 @@ TEST(FastPaths, PassedOverStepsKeepTheirFlagsTimeAndFollowingCard) {
                          .step(1.0f, {1, 0, 1}, {1.0f, 2.0f}, {3.0f, 4.0f})
                          .step(2.0f, {0, 1, 0}, {5.0f, 6.0f}, {7.0f, 8.0f})
                          .stepWithoutFlags(3.0f, {9.0f, 10.0f}, {11.0f, 12.0f})
+                         .step(4.0f, {1, 1, 1}, {13.0f, 14.0f}, {15.0f, 16.0f})
                          .end()
                          .bytes());
     struct Expected {
         bool wanted;
+        bool flags;  // false: no flag buffer is given
         float time;
         std::vector<std::int8_t> active;
         std::vector<float> x, y;
         std::int32_t card;
     };
     // The second step is passed over: the values stay those of the first, its flags are read
-    // all the same and stay for the third step, which has none of its own.
+    // all the same and stay for the third step, which has none of its own. The fourth step's
+    // flags are passed over for want of a buffer.
     const std::vector<Expected> table = {
-        {true, 1.0f, {1, 0, 1}, {1.0f, 2.0f}, {3.0f, 4.0f}, kCardStep},
-        {false, 2.0f, {0, 1, 0}, {1.0f, 2.0f}, {3.0f, 4.0f}, kCardStep},
-        {true, 3.0f, {0, 1, 0}, {9.0f, 10.0f}, {11.0f, 12.0f}, kCardEnd},
+        {true, true, 1.0f, {1, 0, 1}, {1.0f, 2.0f}, {3.0f, 4.0f}, kCardStep},
+        {false, true, 2.0f, {0, 1, 0}, {1.0f, 2.0f}, {3.0f, 4.0f}, kCardStep},
+        {true, true, 3.0f, {0, 1, 0}, {9.0f, 10.0f}, {11.0f, 12.0f}, kCardStep},
+        {true, false, 4.0f, {0, 1, 0}, {13.0f, 14.0f}, {15.0f, 16.0f}, kCardEnd},
     };
     testing::internal::CaptureStdout();
     const int unit = OPENFILEUNIT("BI", path);
@@ -83,8 +87,9 @@ TEST(FastPaths, PassedOverStepsKeepTheirFlagsTimeAndFollowingCard) {
     std::vector<float> x(2), y(2);
     for (const Expected& e : table) {
         float time = 0.0f;
-        const bool read = READ_DAT_STEP(unit, true, 2, 3, active.data(), x.data(), y.data(), time,
-                                        card, [&e](float) { return e.wanted; });
+        const bool read =
+            READ_DAT_STEP(unit, true, 2, 3, e.flags ? active.data() : nullptr, x.data(), y.data(),
+                          time, card, [&e](float) { return e.wanted; });
         EXPECT_EQ(read, e.wanted);
         EXPECT_EQ(time, e.time);
         EXPECT_EQ(active, e.active);
@@ -95,7 +100,7 @@ TEST(FastPaths, PassedOverStepsKeepTheirFlagsTimeAndFollowingCard) {
     CLOSEFILEUNIT(unit);
     const std::string console = testing::internal::GetCapturedStdout();
     EXPECT_NE(console.find("Reading data for time 1.\nReading data for time 2.\n"
-                           "Reading data for time 3.\n"),
+                           "Reading data for time 3.\nReading data for time 4.\n"),
               std::string::npos)
         << console;
 }
@@ -110,9 +115,20 @@ TEST(FastPaths, PassedOverStepCutShortIsReportedAsWhenRead) {
                             .bytes();
     bytes.resize(bytes.size() - 5);
     dir.write("run_d.dat", bytes);
-    for (const char* flag : {"-k0", "-times", "-max", "-dur0.1"}) {
-        SCOPED_TRACE(flag);
-        ToolResult r = runTool({flag, "-b", "run_d.dat"}, "", dir.path());
+    dir.write("other_d.dat", DatBuilder()
+                                 .header(3, 1, false, "whole")
+                                 .step(0.0f, {1}, {1.0f, 2.0f, 3.0f})
+                                 .step(99999.0f, {1}, {4.0f, 5.0f, 6.0f})
+                                 .end()
+                                 .bytes());
+    const std::vector<std::vector<std::string>> commands = {
+        {"-k0", "run_d.dat"}, {"-times", "run_d.dat"}, {"-max", "run_d.dat"},
+        {"-dur0.1", "run_d.dat"}, {"-ddur0.1", "-t0", "run_d.dat", "other_d.dat"},
+        {"-ddur0.1", "-t0", "other_d.dat", "run_d.dat"}};
+    for (std::vector<std::string> args : commands) {
+        SCOPED_TRACE(args[0]);
+        args.insert(args.begin(), "-b");
+        ToolResult r = runTool(args, "", dir.path());
         EXPECT_EQ(r.status, 1) << r.output;
         EXPECT_NE(r.output.find("ERROR - Unexpected end of file in "), std::string::npos)
             << r.output;

@@ -389,6 +389,18 @@ bool skipBytes(int unit, std::FILE* stream, std::int64_t size) {
     return fseeko(stream, static_cast<off_t>(size), SEEK_CUR) == 0;
 }
 
+// Moves past size bytes of an input in any case: by a seek when it can, else by reading them
+// into the work area. False when the file ends first.
+bool passOver(int unit, std::FILE* stream, std::size_t size, const std::string& name) {
+    if (skipBytes(unit, stream, static_cast<std::int64_t>(size))) return true;
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t n = std::min(kChunkBytes, size - done);
+        if (!readBytes(stream, gChunk, n, name)) return false;
+        done += n;
+    }
+    return true;
+}
+
 bool readStep(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
               std::int8_t* active, float* values1, float* values2, float& time,
               std::int32_t& card, const std::function<bool(float)>* wanted) {
@@ -413,8 +425,9 @@ bool readStep(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cell
     const auto cells = static_cast<std::size_t>(cellCount);
     const auto nodes = static_cast<std::size_t>(nodeCount);
     if (status == 1) {
-        bool ok = flagSize == 1 ? readBytes(stream, active, cells, name)
-                                : readWideFlags(stream, active, cells, name);
+        bool ok = active == nullptr ? passOver(unit, stream, cells * flagSize, name)
+                  : flagSize == 1   ? readBytes(stream, active, cells, name)
+                                    : readWideFlags(stream, active, cells, name);
         if (!ok) truncated();
     }
     const bool skipped =

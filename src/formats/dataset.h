@@ -65,7 +65,8 @@ void READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t
 // As READ_DAT_STEP, except that the node values are read only when wanted(time) holds. When it
 // does not, they are passed over (values1 and values2 keep what they held) and false is
 // returned; the console line, the flags, the card that follows and every error are as
-// READ_DAT_STEP gives them. A step is passed over in one seek instead of being read.
+// READ_DAT_STEP gives them. A step is passed over in one seek instead of being read. active
+// may be null: the flags of every step are then passed over too.
 bool READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
                    std::int8_t* active, float* values1, float* values2, float& time,
                    std::int32_t& card, const std::function<bool(float)>& wanted);

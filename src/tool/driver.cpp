@@ -131,12 +131,13 @@ bool RunState::readStep(int i) {
     return true;
 }
 
-bool RunState::readStep(int i, const std::function<bool(float)>& wanted) {
+bool RunState::readStep(int i, const std::function<bool(float)>& wanted, bool withFlags) {
     std::size_t index = static_cast<std::size_t>(i);
     std::int32_t& card = inputCards[index];
     if (card != kCardStep || unitAtEnd(inputUnits[index])) return false;
     READ_DAT_STEP(inputUnits[index], primary.isVector, primary.nodeCount, primary.cellCount,
-                  active.data(), values1.data(), values2.data(), time, card, wanted);
+                  withFlags ? active.data() : nullptr, values1.data(), values2.data(), time, card,
+                  wanted);
     return true;
 }
 

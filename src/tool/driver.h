@@ -87,7 +87,8 @@ struct RunState {
     bool readStep(int i);
     // The same, except that the values of a step for whose time wanted is false are passed over
     // unread (its flags and time are read as ever): for steps the operation does not use.
-    bool readStep(int i, const std::function<bool(float)>& wanted);
+    // With withFlags false, the flags are passed over too and active keeps what it held.
+    bool readStep(int i, const std::function<bool(float)>& wanted, bool withFlags = true);
 
     // A cell active in the step just read becomes active in outActive.
     void mergeActiveIntoOutActive() {

@@ -170,15 +170,15 @@ void measureDurations(RunState& run, int i, const float* level) {
         consoleLine("ERROR - No data in .dat file");
         FATALSTOP();
     }
+    // This pass and the output have no use for the cells' flags: they are passed over. Steps
+    // that are not measured are passed over whole.
     float previousTime = 0.0f;
-    READ_DAT_STEP(run.inputUnits[index], run.primary.isVector, nodes, run.cellCount(),
-                  run.active.data(), previous, run.values2.data(), previousTime, card);
-
-    // Steps that are not measured are passed over without reading their values.
+    READ_DAT_STEP(run.inputUnits[index], run.primary.isVector, nodes, run.cellCount(), nullptr,
+                  previous, run.values2.data(), previousTime, card, [](float) { return true; });
     const auto measured = [&previousTime](float t) {
         return isOrdinaryTime(t) && isOrdinaryTime(previousTime);
     };
-    while (run.readStep(i, measured)) {
+    while (run.readStep(i, measured, false)) {
         if (!measured(run.time)) continue;
         const float dt = run.time - previousTime;
         const float sum = addInterval(static_cast<std::size_t>(nodes), dt, cutoff, level,
