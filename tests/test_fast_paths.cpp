@@ -15,6 +15,7 @@
 #include "support/dat_builder.h"
 #include "support/tempdir.h"
 #include "support/tool_runner.h"
+#include "tool/driver.h"
 
 namespace kelvara::test {
 namespace {
@@ -133,6 +134,29 @@ TEST(FastPaths, PassedOverStepCutShortIsReportedAsWhenRead) {
         EXPECT_NE(r.output.find("ERROR - Unexpected end of file in "), std::string::npos)
             << r.output;
     }
+}
+
+TEST(FastPaths, RunTablesComeZeroedWholeAndWritable) {
+    const std::size_t large = std::size_t{2} << 20;
+    for (std::size_t bytes : {std::size_t{0}, std::size_t{1}, std::size_t{4095}, large - 1, large,
+                              large + 1, 5 * large + 123}) {
+        SCOPED_TRACE(bytes);
+        auto* table = static_cast<unsigned char*>(allocateZeroedTable(bytes));
+        ASSERT_NE(table, nullptr);
+        std::size_t nonZero = 0;
+        for (std::size_t i = 0; i < bytes; ++i) nonZero += table[i] != 0;
+        EXPECT_EQ(nonZero, 0u);
+        std::memset(table, 0xA5, bytes);  // every byte of it can be written
+        releaseZeroedTable(table, bytes);
+    }
+    // Sized tables read as zeros, as the operations expect.
+    Table<float> values;
+    values.resize(3 * large / sizeof(float) + 7);
+    std::size_t nonZero = 0;
+    for (float v : values) nonZero += v != 0.0f;
+    EXPECT_EQ(nonZero, 0u);
+    values.assign(values.size(), 1.5f);
+    EXPECT_EQ(values.back(), 1.5f);
 }
 
 // -max of water levels against the plain definition: a node counts at a step when it is a

@@ -18,9 +18,15 @@
 
 namespace kelvara {
 
-// Allocator of the run's tables: zeroed memory from calloc, whose elements are not written again
-// when the table is sized. Large tables thus come as fresh zero pages from the system, which cost
-// nothing until an operation touches them; a table an operation never uses is never paid for.
+// Zeroed memory for a table of the run, and its release (bytes as allocated). Large tables are
+// fresh zero pages from the system; where the system can back them with large pages, they are
+// placed so that it may.
+void* allocateZeroedTable(std::size_t bytes);
+void releaseZeroedTable(void* table, std::size_t bytes) noexcept;
+
+// Allocator of the run's tables: zeroed memory whose elements are not written again when the
+// table is sized. Large tables thus come as fresh zero pages from the system, which cost nothing
+// until an operation touches them; a table an operation never uses is never paid for.
 template <class T>
 struct ZeroedAllocator {
     using value_type = T;
@@ -29,12 +35,13 @@ struct ZeroedAllocator {
     ZeroedAllocator(const ZeroedAllocator<U>&) noexcept {}
 
     T* allocate(std::size_t n) {
-        void* p = std::calloc(n == 0 ? 1 : n, sizeof(T));
+        if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+        void* p = allocateZeroedTable(n * sizeof(T));
         if (p == nullptr) throw std::bad_alloc();
         return static_cast<T*>(p);
     }
-    void deallocate(T* p, std::size_t) noexcept { std::free(p); }
-    // Sizing a table leaves its elements as calloc made them: zero.
+    void deallocate(T* p, std::size_t n) noexcept { releaseZeroedTable(p, n * sizeof(T)); }
+    // Sizing a table leaves its elements as they were allocated: zero.
     template <class U>
     void construct(U*) noexcept {
         static_assert(std::is_trivially_default_constructible_v<U>, "tables hold plain numbers");
