@@ -159,6 +159,59 @@ TEST(FastPaths, RunTablesComeZeroedWholeAndWritable) {
     EXPECT_EQ(values.back(), 1.5f);
 }
 
+// -ddur reads the flags only at the -t time; the flags in force there may come from an earlier
+// step of the same run, or, when that run has none yet, from the last step read before.
+TEST(FastPaths, DurationDifferenceTakesTheFlagsInForceAtTheTime) {
+    using Flags = std::vector<std::int8_t>;
+    struct RunStep {
+        float time;
+        Flags flags;  // empty: a step without flags
+    };
+    struct Case {
+        const char* what;
+        std::vector<RunStep> first, second;
+        Flags expected;
+    };
+    const std::vector<Case> cases = {
+        {"the first run's time step has none: its step before",
+         {{0.0f, {1, 0, 1}}, {1.0f, {}}, {2.0f, {0, 0, 0}}},
+         {{0.0f, {1, 1, 0}}, {1.0f, {1, 1, 1}}},
+         {1, 0, 1}},
+        {"the first run has none: the last of the second run's first pass",
+         {{0.0f, {}}, {1.0f, {}}},
+         {{0.0f, {1, 1, 0}}, {1.0f, {1, 1, 1}}, {2.0f, {0, 1, 0}}},
+         {0, 1, 0}},
+        {"the second run has none up to its time step: the first run's last",
+         {{0.0f, {1, 1, 1}}, {1.0f, {1, 0, 1}}, {2.0f, {0, 1, 1}}},
+         {{0.0f, {}}, {1.0f, {}}, {2.0f, {1, 1, 1}}},
+         {0, 0, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        auto write = [&dir](const std::string& name, const std::vector<RunStep>& steps) {
+            DatBuilder b;
+            b.header(2, 3, false, "depth");
+            for (const RunStep& s : steps) {
+                if (s.flags.empty()) {
+                    b.stepWithoutFlags(s.time, {0.5f, 1.5f});
+                } else {
+                    b.step(s.time, s.flags, {0.5f, 1.5f});
+                }
+            }
+            dir.write(name, b.end().bytes());
+        };
+        write("a_d.dat", c.first);
+        write("b_d.dat", c.second);
+        ToolResult r = runTool({"-ddur0.1", "-t1", "-b", "a_d.dat", "b_d.dat"}, "", dir.path());
+        ASSERT_EQ(r.status, 0) << r.output;
+        WrittenDat out = parseWrittenDat(readFile(dir.file("a_d - b_d.dat")));
+        ASSERT_EQ(out.error, "");
+        ASSERT_EQ(out.steps.size(), 1u);
+        EXPECT_EQ(out.steps[0].active, c.expected);
+    }
+}
+
 // -max of water levels against the plain definition: a node counts at a step when it is a
 // corner of a cell whose flag is 1 at that step. Random meshes and flags over many steps, so
 // that cells turn wet and dry again; one mesh has more cells than its nodes can hold flags for,

@@ -403,7 +403,8 @@ bool passOver(int unit, std::FILE* stream, std::size_t size, const std::string& 
 
 bool readStep(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
               std::int8_t* active, float* values1, float* values2, float& time,
-              std::int32_t& card, const std::function<bool(float)>* wanted) {
+              std::int32_t& card, const std::function<bool(float)>* wanted,
+              std::int64_t* flagsAt) {
     std::FILE* stream = streamOf(unit);
     const std::string name = nameOf(unit);
     checkCounts(nodeCount, cellCount, name);
@@ -424,7 +425,12 @@ bool readStep(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cell
 
     const auto cells = static_cast<std::size_t>(cellCount);
     const auto nodes = static_cast<std::size_t>(nodeCount);
+    if (flagsAt != nullptr) *flagsAt = -1;
     if (status == 1) {
+        if (flagsAt != nullptr) {
+            const off_t here = ftello(stream);
+            *flagsAt = here < 0 ? -1 : static_cast<std::int64_t>(here);
+        }
         bool ok = active == nullptr ? passOver(unit, stream, cells * flagSize, name)
                   : flagSize == 1   ? readBytes(stream, active, cells, name)
                                     : readWideFlags(stream, active, cells, name);
@@ -460,14 +466,29 @@ bool readStep(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cell
 void READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
                    std::int8_t* active, float* values1, float* values2, float& time,
                    std::int32_t& card) {
-    readStep(unit, isVector, nodeCount, cellCount, active, values1, values2, time, card, nullptr);
+    readStep(unit, isVector, nodeCount, cellCount, active, values1, values2, time, card, nullptr,
+             nullptr);
 }
 
 bool READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
                    std::int8_t* active, float* values1, float* values2, float& time,
-                   std::int32_t& card, const std::function<bool(float)>& wanted) {
+                   std::int32_t& card, const std::function<bool(float)>& wanted,
+                   std::int64_t* flagsAt) {
     return readStep(unit, isVector, nodeCount, cellCount, active, values1, values2, time, card,
-                    &wanted);
+                    &wanted, flagsAt);
+}
+
+void READ_DAT_FLAGS(int unit, std::int64_t at, std::int32_t cellCount, std::int8_t* active) {
+    std::FILE* stream = streamOf(unit);
+    const std::string name = nameOf(unit);
+    checkCounts(0, cellCount, name);
+    const off_t here = ftello(stream);
+    const auto cells = static_cast<std::size_t>(cellCount);
+    const bool ok = here >= 0 && fseeko(stream, static_cast<off_t>(at), SEEK_SET) == 0 &&
+                    (flagSizeOf(unit) == 1 ? readBytes(stream, active, cells, name)
+                                           : readWideFlags(stream, active, cells, name)) &&
+                    fseeko(stream, here, SEEK_SET) == 0;
+    if (!ok) fail("ERROR - Could not read " + name + " again.");
 }
 
 void WRITE_DAT_HEADER(int unit, std::int32_t nodeCount, std::int32_t cellCount,

@@ -66,10 +66,17 @@ void READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t
 // does not, they are passed over (values1 and values2 keep what they held) and false is
 // returned; the console line, the flags, the card that follows and every error are as
 // READ_DAT_STEP gives them. A step is passed over in one seek instead of being read. active
-// may be null: the flags of every step are then passed over too.
+// may be null: the flags of every step are then passed over too. flagsAt, when given, receives
+// the position of the step's flags in the file (-1 when the step has none), so that flags passed
+// over can be read later with READ_DAT_FLAGS.
 bool READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
                    std::int8_t* active, float* values1, float* values2, float& time,
-                   std::int32_t& card, const std::function<bool(float)>& wanted);
+                   std::int32_t& card, const std::function<bool(float)>& wanted,
+                   std::int64_t* flagsAt = nullptr);
+
+// Reads the cellCount flags at position at of an input unit (a position READ_DAT_STEP gave)
+// into active as READ_DAT_STEP would have, and returns to where the unit was.
+void READ_DAT_FLAGS(int unit, std::int64_t at, std::int32_t cellCount, std::int8_t* active);
 
 // Writes the 92-byte header: 3000, cards 100, 110, 120 with their payloads, 130 (scalar) or 140
 // (vector), 170, 180 and 190 with the last 40 characters of the output's bare name.

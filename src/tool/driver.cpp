@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <new>
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -167,22 +168,34 @@ void releaseZeroedTable(void* table, std::size_t) noexcept { std::free(table); }
 #endif
 
 bool RunState::readStep(int i) {
+    return readStep(i, [](float) { return true; });
+}
+
+bool RunState::readStep(int i, const std::function<bool(float)>& wanted, Flags flags) {
     std::size_t index = static_cast<std::size_t>(i);
     std::int32_t& card = inputCards[index];
-    if (card != kCardStep || unitAtEnd(inputUnits[index])) return false;
-    READ_DAT_STEP(inputUnits[index], primary.isVector, primary.nodeCount, primary.cellCount,
-                  active.data(), values1.data(), values2.data(), time, card);
+    const int unit = inputUnits[index];
+    if (card != kCardStep || unitAtEnd(unit)) return false;
+    // Flags can be deferred only in a file that can be read again where they are.
+    if (flags == Flags::Defer && unitBytesLeft(unit) == std::numeric_limits<std::int64_t>::max())
+        flags = Flags::Read;
+    std::int64_t flagsAt = -1;
+    READ_DAT_STEP(unit, primary.isVector, primary.nodeCount, primary.cellCount,
+                  flags == Flags::Read ? active.data() : nullptr, values1.data(), values2.data(),
+                  time, card, wanted, &flagsAt);
+    if (flagsAt >= 0 && flags != Flags::PassOver) {
+        // Flags read now replace any deferred ones; deferred ones replace those before.
+        deferredFlagsUnit = flags == Flags::Defer ? unit : 0;
+        deferredFlagsAt = flags == Flags::Defer ? flagsAt : -1;
+    }
     return true;
 }
 
-bool RunState::readStep(int i, const std::function<bool(float)>& wanted, bool withFlags) {
-    std::size_t index = static_cast<std::size_t>(i);
-    std::int32_t& card = inputCards[index];
-    if (card != kCardStep || unitAtEnd(inputUnits[index])) return false;
-    READ_DAT_STEP(inputUnits[index], primary.isVector, primary.nodeCount, primary.cellCount,
-                  withFlags ? active.data() : nullptr, values1.data(), values2.data(), time, card,
-                  wanted);
-    return true;
+void RunState::takeDeferredFlags() {
+    if (deferredFlagsUnit == 0) return;
+    READ_DAT_FLAGS(deferredFlagsUnit, deferredFlagsAt, primary.cellCount, active.data());
+    deferredFlagsUnit = 0;
+    deferredFlagsAt = -1;
 }
 
 bool BUILD_OUTPUT_NAME(RunOptions& o) {

@@ -94,8 +94,16 @@ struct RunState {
     bool readStep(int i);
     // The same, except that the values of a step for whose time wanted is false are passed over
     // unread (its flags and time are read as ever): for steps the operation does not use.
-    // With withFlags false, the flags are passed over too and active keeps what it held.
-    bool readStep(int i, const std::function<bool(float)>& wanted, bool withFlags = true);
+    // What becomes of the flags of the steps read so: read into active; passed over, active
+    // keeping what it held; or deferred: passed over, but active is to be taken as holding
+    // them (takeDeferredFlags reads them when active is needed).
+    enum class Flags { Read, PassOver, Defer };
+    bool readStep(int i, const std::function<bool(float)>& wanted, Flags flags = Flags::Read);
+    // Brings active up to date with the flags of the last step read with Flags::Defer, when
+    // no step read since has replaced them.
+    void takeDeferredFlags();
+    int deferredFlagsUnit = 0;  // 0: none
+    std::int64_t deferredFlagsAt = -1;
 
     // A cell active in the step just read becomes active in outActive.
     void mergeActiveIntoOutActive() {

@@ -60,11 +60,11 @@ void findPeaks(RunState& run, int i, float* peak) {
     consoleLine();
     consoleLine("Processing file: " + run.inputName(i));
     // Steps after the -t time are passed over without reading their values (vectors are read,
-    // to be refused below).
+    // to be refused below). This pass has no use for the flags: they are deferred.
     const auto used = [&run, endTime](float t) {
         return run.primary.isVector || (t <= endTime && isOrdinaryTime(t));
     };
-    while (run.readStep(i, used)) {
+    while (run.readStep(i, used, RunState::Flags::Defer)) {
         if (run.primary.isVector) {
             consoleLine();
             consoleLine("ERROR - Vector data set can not be used for the -ddur option");
@@ -82,10 +82,12 @@ void findLevels(RunState& run, int i, const float* lowerPeak, float* level) {
     restartInput(run, i);
     consoleLine();
     consoleLine("Processing file: " + run.inputName(i));
-    // Only the step at the -t time is read; the others are passed over.
+    // Only the step at the -t time is read; the others are passed over, and the flags are read
+    // only for that step (those in force at it, which may be an earlier step's).
     const auto atTime = [&o](float t) { return std::fabs(t - o.time) < kTimeTolerance; };
-    while (run.readStep(i, atTime)) {
+    while (run.readStep(i, atTime, RunState::Flags::Defer)) {
         if (!atTime(run.time)) continue;
+        run.takeDeferredFlags();
         const float* v = run.values1.data();
         for (std::int32_t n = 0; n < nodes; ++n) {
             // The flood has fallen by more than the cutoff below the lower of the two peaks.
@@ -178,7 +180,7 @@ void measureDurations(RunState& run, int i, const float* level) {
     const auto measured = [&previousTime](float t) {
         return isOrdinaryTime(t) && isOrdinaryTime(previousTime);
     };
-    while (run.readStep(i, measured, false)) {
+    while (run.readStep(i, measured, RunState::Flags::PassOver)) {
         if (!measured(run.time)) continue;
         const float dt = run.time - previousTime;
         const float sum = addInterval(static_cast<std::size_t>(nodes), dt, cutoff, level,
