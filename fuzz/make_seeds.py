@@ -84,7 +84,7 @@ def write(target, name, data):
 def main():
     datasets = {"scalar": SCALAR, "vector": VECTOR, "wide-flags": WIDE_FLAGS,
                 "no-flags": NO_FLAGS, "no-end": NO_END, "header-only": HEADER_ONLY,
-                "special-times": SPECIAL_TIMES, "time-units": TIME_UNITS}
+                "summary-times": SPECIAL_TIMES, "time-units": TIME_UNITS}
     # fuzz_dataset: command byte, first dataset, optionally the second.
     for op in range(12):
         for name, data in datasets.items():
