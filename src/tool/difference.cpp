@@ -22,6 +22,7 @@
 #include "formats/datatype.h"
 #include "formats/mesh.h"
 #include "tool/operations.h"
+#include "tool/pick.h"
 #include "util/numbers.h"
 #include "util/path.h"
 
@@ -138,20 +139,6 @@ void advanceLevel(RunState& run, Side& side) {
     if (c.card != kCardStep || unitAtEnd(c.unit)) return;
     READ_DAT_STEP(c.unit, c.header.isVector, c.header.nodeCount, c.header.cellCount,
                   run.active.data(), side.level, run.values2.data(), c.time, c.card);
-}
-
-// a when c holds, else b, by masking the bits: wet and dry nodes are interleaved unpredictably,
-// and a select that the compiler turns into a branch costs a misprediction at every other node.
-inline float pick(bool c, float a, float b) {
-    std::uint32_t bitsA;
-    std::uint32_t bitsB;
-    std::memcpy(&bitsA, &a, sizeof a);
-    std::memcpy(&bitsB, &b, sizeof b);
-    const std::uint32_t mask = 0u - static_cast<std::uint32_t>(c);
-    const std::uint32_t bits = (bitsA & mask) | (bitsB & ~mask);
-    float result;
-    std::memcpy(&result, &bits, sizeof result);
-    return result;
 }
 
 // Both step loops write the output values into values1, which no input is read into at a match
