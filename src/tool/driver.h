@@ -74,7 +74,8 @@ struct RunState {
     int meshUnit = 0;
 
     // Storage allocated once from the primary header; indices from 0. Every entry starts at zero
-    // (active at 1), so that an operation need not clear a table before its first use.
+    // (active at 1). An operation that reads a table before it writes it had best write it
+    // once first all the same (see runMaximum).
     std::array<Table<std::int32_t>, 4> cellNodes;  // corners; the fourth 0 for triangles
     Table<std::int32_t> fileOfMaximum;             // per node
     Table<std::int8_t> active;                     // per cell: flags of the step just read

@@ -85,7 +85,11 @@ float addInterval(RunState& run, float dt, const float* v, float cutoff) {
 void runDuration(RunState& run) {
     const RunOptions& o = *run.options;
     const std::int32_t nodes = run.nodeCount();
-    // The durations and the output's flags start at zero, as every table of the run does.
+    // The durations and the output's flags start at zero. The tables come zeroed, but are
+    // written once here all the same: a fresh page that is first read maps the system's shared
+    // zero page and is faulted in a second time at its first write.
+    std::fill(run.result1.begin(), run.result1.end(), 0.0f);
+    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});
 
     // The first step primes the previous time and values; it adds no duration. A first step
     // at a special time could never be measured from, so the first ordinary step primes instead.

@@ -174,8 +174,14 @@ void runMaximum(RunState& run) {
     const RunOptions& o = *run.options;
     const bool isVector = run.primary.isVector;
 
-    // The maxima, their vectors' second components, the input numbers and the output's flags
-    // start at zero, as every table of the run does.
+    // The maxima (with their vectors' second components), the input numbers and the output's
+    // flags start at zero. The tables come zeroed, but are written once here all the same: a
+    // fresh page that is first read maps the system's shared zero page and is faulted in a
+    // second time at its first write, which on some virtual machines costs more than the pass.
+    std::fill(run.result1.begin(), run.result1.end(), 0.0f);
+    if (isVector) std::fill(run.result2.begin(), run.result2.end(), 0.0f);
+    std::fill(run.fileOfMaximum.begin(), run.fileOfMaximum.end(), 0);
+    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});
 
     const bool waterLevel =
         IDENTIFY_DATA_TYPE(run.inputName(1), "SMS data type identified as: ").isWaterLevel;
@@ -192,17 +198,21 @@ void runMaximum(RunState& run) {
     }
     // The node counts and the cells' flags of updateWetMarks, in two more such tables when the
     // flags fit (a mesh of at most four cells per node, as every real mesh). All three start at
-    // zero, as every table of the run does.
+    // zero (written once, as above).
     unsigned char* wetCounts = nullptr;
     unsigned char* cellWasWet = nullptr;
     const std::size_t nodeTableBytes = run.extra[2].size() * sizeof(float);
     if (wet != nullptr && static_cast<std::size_t>(run.cellCount()) <= nodeTableBytes) {
         wetCounts = reinterpret_cast<unsigned char*>(run.extra[2].data());
         cellWasWet = reinterpret_cast<unsigned char*>(run.extra[3].data());
+        std::fill(wet, wet + run.nodeCount() + 1, static_cast<unsigned char>(0));
+        std::fill(wetCounts, wetCounts + nodeTableBytes, static_cast<unsigned char>(0));
+        std::fill(cellWasWet, cellWasWet + run.cellCount(), static_cast<unsigned char>(0));
     }
     // The magnitude of the kept vector (VECTOR_MAGNITUDE of 0, 0 is 0).
     float* keptMagnitude = nullptr;
     if (isVector && !waterLevel) {
+        std::fill(run.extra[1].begin(), run.extra[1].end(), 0.0f);
         keptMagnitude = run.extra[1].data();
     }
 
