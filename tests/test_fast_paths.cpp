@@ -212,6 +212,38 @@ TEST(FastPaths, DurationDifferenceTakesTheFlagsInForceAtTheTime) {
     }
 }
 
+// -k reads the flags only of the steps it keeps; a kept step without flags of its own takes
+// those in force, from the last step before that has some (or all cells active).
+TEST(FastPaths, KeepTakesTheFlagsInForceAtItsTime) {
+    struct Case {
+        const char* flag;
+        std::vector<std::int8_t> expected;
+    };
+    const std::vector<Case> cases = {
+        {"-k2", {0, 1, 1}}, {"-k0", {1, 1, 1}}, {"-k1", {0, 1, 1}}, {"-k3", {1, 0, 0}}};
+    TempDir dir;
+    dir.write("run_d.dat", DatBuilder()
+                               .header(2, 3, false, "depth")
+                               .stepWithoutFlags(0.0f, {1.0f, 2.0f})
+                               .step(0.5f, {1, 0, 1}, {1.0f, 2.0f})
+                               .step(1.0f, {0, 1, 1}, {1.0f, 2.0f})
+                               .stepWithoutFlags(2.0f, {3.0f, 4.0f})
+                               .step(2.5f, {1, 0, 0}, {1.0f, 2.0f})
+                               .stepWithoutFlags(3.0f, {5.0f, 6.0f})
+                               .end()
+                               .bytes());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flag);
+        ToolResult r = runTool({c.flag, "-b", "run_d.dat"}, "", dir.path());
+        ASSERT_EQ(r.status, 0) << r.output;
+        const std::string name = std::string("run_d(k") + (c.flag + 2) + ".).dat";
+        WrittenDat out = parseWrittenDat(readFile(dir.file(name)));
+        ASSERT_EQ(out.error, "");
+        ASSERT_EQ(out.steps.size(), 1u);
+        EXPECT_EQ(out.steps[0].active, c.expected);
+    }
+}
+
 // -max of water levels against the plain definition: a node counts at a step when it is a
 // corner of a cell whose flag is 1 at that step. Random meshes and flags over many steps, so
 // that cells turn wet and dry again; one mesh has more cells than its nodes can hold flags for,

@@ -78,10 +78,15 @@ void runSinglePass(RunState& run) {
     for (int i = 1; i <= o.fileCount; ++i) {
         consoleLine();
         consoleLine("Processing file: " + run.inputName(i));
-        // Steps that are not written are passed over without reading their values.
+        // Steps that are not written are passed over without reading their values. -k writes
+        // one time out of many: there the flags too are read only for the steps written (those
+        // in force at a step, which may be an earlier step's).
         const auto written = [&o](float t) { return isStepWritten(o, t); };
-        while (run.readStep(i, written)) {
+        const bool fewWritten = o.keepTime && !o.concatenate && !o.trimValues && !o.flowAngle;
+        const auto flags = fewWritten ? RunState::Flags::Defer : RunState::Flags::Read;
+        while (run.readStep(i, written, flags)) {
             if (!written(run.time)) continue;
+            run.takeDeferredFlags();
             if (o.trimValues) {
                 trimStep(run, o.cutoff);
             } else if (o.flowAngle) {
@@ -98,8 +103,8 @@ void runTimesListing(RunState& run) {
     consoleLine();
     consoleLine("Reading times from file: " + run.inputName(1));
     std::FILE* out = unitStream(run.outputUnit);
-    // Only the times are needed: every step's values are passed over.
-    while (run.readStep(1, [](float) { return false; })) {
+    // Only the times are needed: every step's flags and values are passed over.
+    while (run.readStep(1, [](float) { return false; }, RunState::Flags::PassOver)) {
         if (out != nullptr) std::fprintf(out, "%s\n", formatFixed(run.time, 15, 3).c_str());
     }
 }
