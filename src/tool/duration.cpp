@@ -50,7 +50,7 @@ inline float durationIncrement(float dt, float p, float v, float c) {
 
 // Adds one interval to every node and returns the sum of the increments, added in node order.
 // The nodes go in blocks: the increments of a block are worked out together, then summed one by
-// one, and a block of zeros only (dry nodes) is not summed at all: adding zero leaves the sum as
+// one, leaving out the zeros (dry nodes) and blocks of zeros only: adding zero leaves the sum as
 // it is, since a sum that starts at +0 never becomes -0.
 float addInterval(RunState& run, float dt, const float* v, float cutoff) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
@@ -74,7 +74,9 @@ float addInterval(RunState& run, float dt, const float* v, float cutoff) {
             nonZero |= add != 0.0f;
         }
         if (nonZero != 0) {
-            for (std::size_t k = 0; k < n; ++k) sum += increment[k];
+            // Dry and wet nodes come in runs, so the test is well predicted.
+            for (std::size_t k = 0; k < n; ++k)
+                if (increment[k] != 0.0f) sum += increment[k];
         }
     }
     return sum;

@@ -136,8 +136,8 @@ bool addIntervalBlock(std::size_t n, float dt, float cutoff, const float* __rest
 }
 
 // Adds one interval to every node and returns the sum of the increments, added in node order.
-// The increments of a block of nodes are worked out together, then summed one by one; a block
-// of zeros only is not summed at all (adding zero leaves the sum as it is, since a sum that
+// The increments of a block of nodes are worked out together, then summed one by one, leaving
+// out the zeros and blocks of zeros only (adding zero leaves the sum as it is, since a sum that
 // starts at +0 never becomes -0).
 float addInterval(std::size_t nodes, float dt, float cutoff, const float* level, const float* v,
                   float* previous, float* duration) {
@@ -150,7 +150,8 @@ float addInterval(std::size_t nodes, float dt, float cutoff, const float* level,
                               duration + start, increment)) {
             continue;
         }
-        for (std::size_t k = 0; k < n; ++k) sum += increment[k];
+        for (std::size_t k = 0; k < n; ++k)
+            if (increment[k] != 0.0f) sum += increment[k];
     }
     return sum;
 }
