@@ -216,7 +216,7 @@ std::vector<Operation> operations() {
                       d2 = "design_d.dat", v1 = "base_V.dat", m1 = "base.2dm", m2 = "design.2dm";
     return {
         {"-con", {"-con", h1, h2}, {h1, h2}, Target::CopyRatio, 1.3},
-        {"-k", {"-k24", h1}, {h1}, Target::CopyRatio, 1.3},
+        {"-k", {"-k5", h1}, {h1}, Target::CopyRatio, 1.3},
         {"-r", {"-r99999", h1}, {h1}, Target::CopyRatio, 1.3},
         {"-trim (vector)", {"-trim1", v1}, {v1}, Target::CopyRatio, 1.3},
         {"-va", {"-va", v1}, {v1}, Target::CopyRatio, 1.3},
