@@ -107,16 +107,39 @@ void updateWetMarks(const RunState& run, unsigned char* wet, unsigned char* coun
 
 // Comparisons are strict, so equal values keep the earlier file; a value that is not a number
 // never compares greater and so never becomes a maximum.
+//
+// The nodes go in blocks, and a block where no value is greater is left as it is without
+// writing it again: once the flood has passed its peak that is most of them.
+constexpr std::size_t kBlock = 1024;
+
+// Whether any of n wet values is greater than the one kept.
+bool anyGreaterWet(std::size_t n, const unsigned char* __restrict wet,
+                   const float* __restrict v, const float* __restrict maximum) {
+    unsigned any = 0;
+    for (std::size_t k = 0; k < n; ++k) any |= (wet[k] != 0) & (v[k] > maximum[k]);
+    return any != 0;
+}
+
+void keepGreaterWet(std::size_t n, std::int32_t file, const unsigned char* __restrict wet,
+                    const float* __restrict v, float* __restrict maximum,
+                    std::int32_t* __restrict fileOf) {
+    for (std::size_t k = 0; k < n; ++k) {
+        const bool greater = (wet[k] != 0) & (v[k] > maximum[k]);
+        maximum[k] = pick(greater, v[k], maximum[k]);
+        fileOf[k] = greater ? file : fileOf[k];
+    }
+}
+
 void updateWetNodes(RunState& run, std::int32_t file, const unsigned char* wet) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
     const unsigned char* wetNode = wet + 1;
     const float* v = run.values1.data();
     float* maximum = run.result1.data();
     std::int32_t* fileOf = run.fileOfMaximum.data();
-    for (std::size_t k = 0; k < nodes; ++k) {
-        const bool greater = (wetNode[k] != 0) & (v[k] > maximum[k]);
-        maximum[k] = greater ? v[k] : maximum[k];
-        fileOf[k] = greater ? file : fileOf[k];
+    for (std::size_t start = 0; start < nodes; start += kBlock) {
+        const std::size_t n = std::min(kBlock, nodes - start);
+        if (!anyGreaterWet(n, wetNode + start, v + start, maximum + start)) continue;
+        keepGreaterWet(n, file, wetNode + start, v + start, maximum + start, fileOf + start);
     }
 }
 
@@ -130,9 +153,22 @@ void keepGreater(std::size_t n, std::int32_t file, const float* __restrict v,
     }
 }
 
+// Whether any of n values is greater than the one kept.
+bool anyGreater(std::size_t n, const float* __restrict v, const float* __restrict kept) {
+    unsigned any = 0;
+    for (std::size_t k = 0; k < n; ++k) any |= v[k] > kept[k];
+    return any != 0;
+}
+
 void updateScalars(RunState& run, std::int32_t file) {
-    keepGreater(static_cast<std::size_t>(run.nodeCount()), file, run.values1.data(),
-                run.result1.data(), run.fileOfMaximum.data());
+    const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
+    const float* v = run.values1.data();
+    float* maximum = run.result1.data();
+    for (std::size_t start = 0; start < nodes; start += kBlock) {
+        const std::size_t n = std::min(kBlock, nodes - start);
+        if (!anyGreater(n, v + start, maximum + start)) continue;
+        keepGreater(n, file, v + start, maximum + start, run.fileOfMaximum.data() + start);
+    }
 }
 
 // Where the magnitude of the step's vector is greater than the one kept, the vector, its
@@ -155,13 +191,13 @@ void keepGreaterVectors(std::size_t n, std::int32_t file, const float* __restric
 // where it is greater take its vector (the others are stored as they were).
 void updateVectors(RunState& run, std::int32_t file, float* magnitude) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
-    constexpr std::size_t kBlock = 256;
     float stepMagnitude[kBlock];
     for (std::size_t start = 0; start < nodes; start += kBlock) {
         const std::size_t n = std::min(kBlock, nodes - start);
         const float* x = run.values1.data() + start;
         const float* y = run.values2.data() + start;
         VECTOR_MAGNITUDES(x, y, stepMagnitude, n);
+        if (!anyGreater(n, stepMagnitude, magnitude + start)) continue;
         keepGreaterVectors(n, file, stepMagnitude, x, y, magnitude + start,
                            run.result1.data() + start, run.result2.data() + start,
                            run.fileOfMaximum.data() + start);
