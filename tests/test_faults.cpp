@@ -328,22 +328,7 @@ ToolResult runLimited(const std::vector<std::string>& args, const Limits& limits
         ::_exit(127);
     }
     ::close(pipeFd[1]);
-    ToolResult result;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(pipeFd[0], buffer, sizeof buffer);
-        if (n > 0) {
-            result.output.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            break;
-        }
-    }
-    ::close(pipeFd[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return collectTool(pid, pipeFd[0]);
 }
 
 // A scalar run of the given number of nodes (as many cells) and steps.

@@ -167,6 +167,25 @@ namespace kelvara::test {
 
 std::string toolPath() { return KELVARA_TOOL_PATH; }
 
+ToolResult collectTool(int pid, int outputFd) {
+    ToolResult result;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(outputFd, buffer, sizeof buffer);
+        if (n > 0) {
+            result.output.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    ::close(outputFd);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
 ToolResult runTool(const std::vector<std::string>& args, const std::string& input,
                    const std::string& workingDir) {
     // Standard input comes from a temporary file so that large inputs never block.
@@ -205,22 +224,7 @@ ToolResult runTool(const std::vector<std::string>& args, const std::string& inpu
     }
     ::close(pipeFd[1]);
     ::close(inFd);
-    ToolResult result;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(pipeFd[0], buffer, sizeof buffer);
-        if (n > 0) {
-            result.output.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            break;
-        }
-    }
-    ::close(pipeFd[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return collectTool(pid, pipeFd[0]);
 }
 
 }  // namespace kelvara::test

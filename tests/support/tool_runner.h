@@ -15,6 +15,12 @@ struct ToolResult {
 ToolResult runTool(const std::vector<std::string>& args, const std::string& input = {},
                    const std::string& workingDir = {});
 
+#ifndef _WIN32
+// Reads a started tool's console output from outputFd to its end, closes it, and waits for the
+// process: for tests that start the tool themselves (under limits, as another user).
+ToolResult collectTool(int pid, int outputFd);
+#endif
+
 // Path of the built executable.
 std::string toolPath();
 
