@@ -154,6 +154,9 @@ double availableMemoryBytes() {
     return static_cast<double>(std::min(status.ullTotalPhys, status.ullTotalVirtual));
 }
 
+bool readAtSupported() { return false; }
+std::int64_t readAt(std::FILE*, void*, std::size_t, std::int64_t) { return -1; }
+
 }  // namespace kelvara::platform
 
 #else  // POSIX
@@ -228,6 +231,26 @@ double availableMemoryBytes() {
     const long pageSize = ::sysconf(_SC_PAGESIZE);
     if (pages <= 0 || pageSize <= 0) return 0;
     return static_cast<double>(pages) * static_cast<double>(pageSize);
+}
+
+bool readAtSupported() { return true; }
+
+std::int64_t readAt(std::FILE* stream, void* data, std::size_t size, std::int64_t at) {
+    const int fd = ::fileno(stream);
+    if (fd < 0 || at < 0) return -1;
+    auto* p = static_cast<unsigned char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, p + done, size - done, static_cast<off_t>(at) +
+                                                                   static_cast<off_t>(done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
 }
 
 }  // namespace kelvara::platform

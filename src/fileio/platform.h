@@ -48,4 +48,11 @@ void onInterruption(void (*handler)(int));
 // process's address space; 0 when unknown.
 double availableMemoryBytes();
 
+// Reads size bytes of stream's file from position at, without moving the stream and without
+// disturbing other such reads of the same file made at the same time by other threads. Returns
+// the bytes read (fewer at the end of the file), or -1. Where the system has no such read
+// (readAtSupported() false) it always returns -1; callers then read the stream itself.
+bool readAtSupported();
+std::int64_t readAt(std::FILE* stream, void* data, std::size_t size, std::int64_t at);
+
 }  // namespace kelvara::platform

@@ -7,13 +7,16 @@
 #include <cstring>
 #include <limits>
 #include <utility>
+#include <vector>
 #include <sys/types.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include "fileio/console.h"
+#include "fileio/platform.h"
 #include "fileio/units.h"
+#include "fileio/workers.h"
 #include "util/path.h"
 #include "util/text.h"
 
@@ -124,35 +127,112 @@ void writeBytes(int unit, std::FILE* stream, const void* data, std::size_t size)
     }
 }
 
+// Large blocks of a file are read by several threads at once, each its own part, where the
+// system reads at a position without moving the stream: copying from the system's cache is then
+// shared among the cores. Smaller blocks, streams that cannot seek (pipes) and big-endian hosts
+// go the ordinary way.
+constexpr std::size_t kSharedReadBytes = std::size_t{1} << 20;
+constexpr std::size_t kSharedPartBytes = std::size_t{512} << 10;  // at least, per part
+constexpr std::size_t kPartChunkBytes = std::size_t{256} << 10;
+
+// Position of stream where a shared read of size bytes starts, or -1 for an ordinary read.
+off_t sharedReadStart(std::FILE* stream, std::size_t size) {
+    if (!kLittleEndianHost || size < kSharedReadBytes || !platform::readAtSupported() ||
+        partCount() < 2) {
+        return -1;
+    }
+    return ftello(stream);
+}
+
+// The outcome of the parts of a shared read.
+struct SharedRead {
+    std::array<bool, kMaxParts> failed{};
+    std::array<bool, kMaxParts> shortRead{};
+
+    void note(std::size_t part, std::int64_t got, std::size_t wanted) {
+        if (got < 0) failed[part] = true;
+        if (got >= 0 && static_cast<std::size_t>(got) != wanted) shortRead[part] = true;
+    }
+    // Moves the stream past the block read; false when the file ended first.
+    bool finish(std::FILE* stream, off_t start, std::size_t size, const std::string& name) const {
+        for (bool f : failed)
+            if (f) fail("ERROR - Could not read " + name + ".");
+        for (bool s : shortRead)
+            if (s) return false;
+        if (fseeko(stream, start + static_cast<off_t>(size), SEEK_SET) != 0) {
+            fail("ERROR - Could not read " + name + ".");
+        }
+        return true;
+    }
+};
+
+// Reads exactly size bytes, shared among threads when the block is large.
+bool readBlock(std::FILE* stream, void* data, std::size_t size, const std::string& name) {
+    const off_t start = sharedReadStart(stream, size);
+    if (start < 0) return readBytes(stream, data, size, name);
+    SharedRead outcome;
+    auto* bytes = static_cast<unsigned char*>(data);
+    forEachPart(size, 4096, kSharedPartBytes, [&](std::size_t part, std::size_t b, std::size_t e) {
+        outcome.note(part, platform::readAt(stream, bytes + b, e - b, start + static_cast<off_t>(b)),
+                     e - b);
+    });
+    return outcome.finish(stream, start, size, name);
+}
+
 // Reads count little-endian 4-byte reals straight into values.
 bool readReals(std::FILE* stream, float* values, std::size_t count, const std::string& name) {
-    if (!readBytes(stream, values, count * 4, name)) return false;
+    if (!readBlock(stream, values, count * 4, name)) return false;
     if (!kLittleEndianHost) swapBytes4(values, count);
     return true;
 }
 
-// Reads count (first, second) pairs of reals into two tables, through the work area.
+// Splits n pairs at p into the two tables from index at.
+void splitPairs(const unsigned char* p, std::size_t n, float* first, float* second) {
+    if (kLittleEndianHost) {
+        for (std::size_t i = 0; i < n; ++i, p += 8) {
+            std::memcpy(first + i, p, 4);
+            std::memcpy(second + i, p + 4, 4);
+        }
+    } else {
+        for (std::size_t i = 0; i < n; ++i, p += 8) {
+            first[i] = loadFloat(p);
+            second[i] = loadFloat(p + 4);
+        }
+    }
+}
+
+// Reads count (first, second) pairs of reals into two tables: through the work area, or in a
+// shared read through a work area of each part's own.
 bool readPairs(std::FILE* stream, float* first, float* second, std::size_t count,
                const std::string& name) {
-    constexpr std::size_t kPairsPerChunk = kChunkBytes / 8;
-    for (std::size_t done = 0; done < count;) {
-        std::size_t n = std::min(kPairsPerChunk, count - done);
-        if (!readBytes(stream, gChunk, n * 8, name)) return false;
-        const unsigned char* p = gChunk;
-        if (kLittleEndianHost) {
-            for (std::size_t i = 0; i < n; ++i, p += 8) {
-                std::memcpy(first + done + i, p, 4);
-                std::memcpy(second + done + i, p + 4, 4);
-            }
-        } else {
-            for (std::size_t i = 0; i < n; ++i, p += 8) {
-                first[done + i] = loadFloat(p);
-                second[done + i] = loadFloat(p + 4);
-            }
+    const off_t start = sharedReadStart(stream, count * 8);
+    if (start < 0) {
+        constexpr std::size_t kPairsPerChunk = kChunkBytes / 8;
+        for (std::size_t done = 0; done < count;) {
+            std::size_t n = std::min(kPairsPerChunk, count - done);
+            if (!readBytes(stream, gChunk, n * 8, name)) return false;
+            splitPairs(gChunk, n, first + done, second + done);
+            done += n;
         }
-        done += n;
+        return true;
     }
-    return true;
+    static std::array<std::vector<unsigned char>, kMaxParts> areas;
+    for (std::size_t part = 0; part < partCount(); ++part) areas[part].resize(kPartChunkBytes);
+    SharedRead outcome;
+    constexpr std::size_t kPairsPerChunk = kPartChunkBytes / 8;
+    forEachPart(count, 1024, kSharedPartBytes / 8, [&](std::size_t part, std::size_t b, std::size_t e) {
+        unsigned char* area = areas[part].data();
+        for (std::size_t done = b; done < e;) {
+            const std::size_t n = std::min(kPairsPerChunk, e - done);
+            const std::int64_t got =
+                platform::readAt(stream, area, n * 8, start + static_cast<off_t>(done) * 8);
+            outcome.note(part, got, n * 8);
+            if (got != static_cast<std::int64_t>(n * 8)) return;
+            splitPairs(area, n, first + done, second + done);
+            done += n;
+        }
+    });
+    return outcome.finish(stream, start, count * 8, name);
 }
 
 // Reads count 4-byte flags and keeps 1 for a flag that is 1, 0 for any other.
@@ -432,7 +512,7 @@ bool readStep(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cell
             *flagsAt = here < 0 ? -1 : static_cast<std::int64_t>(here);
         }
         bool ok = active == nullptr ? passOver(unit, stream, cells * flagSize, name)
-                  : flagSize == 1   ? readBytes(stream, active, cells, name)
+                  : flagSize == 1   ? readBlock(stream, active, cells, name)
                                     : readWideFlags(stream, active, cells, name);
         if (!ok) truncated();
     }

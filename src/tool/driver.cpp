@@ -13,6 +13,7 @@
 #include "fileio/console.h"
 #include "fileio/platform.h"
 #include "fileio/units.h"
+#include "fileio/workers.h"
 #include "tool/operations.h"
 #include "util/path.h"
 #include "util/text.h"
@@ -189,6 +190,18 @@ bool RunState::readStep(int i, const std::function<bool(float)>& wanted, Flags f
         deferredFlagsAt = flags == Flags::Defer ? flagsAt : -1;
     }
     return true;
+}
+
+void RunState::mergeActiveIntoOutActive() {
+    const std::size_t cells = static_cast<std::size_t>(cellCount());
+    const std::int8_t* in = active.data();
+    std::int8_t* out = outActive.data();
+    forEachPart(cells, 4096, 256 * 1024, [&](std::size_t, std::size_t begin, std::size_t end) {
+        const std::int8_t* __restrict a = in + begin;
+        std::int8_t* __restrict o = out + begin;
+        // Every entry is stored, so that the loop runs on whole vectors of flags.
+        for (std::size_t c = 0; c < end - begin; ++c) o[c] = a[c] > o[c] ? a[c] : o[c];
+    });
 }
 
 void RunState::takeDeferredFlags() {

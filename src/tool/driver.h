@@ -107,13 +107,7 @@ struct RunState {
     std::int64_t deferredFlagsAt = -1;
 
     // A cell active in the step just read becomes active in outActive.
-    void mergeActiveIntoOutActive() {
-        const std::size_t cells = static_cast<std::size_t>(cellCount());
-        const std::int8_t* __restrict in = active.data();
-        std::int8_t* __restrict out = outActive.data();
-        // Every entry is stored, so that the loop runs on whole vectors of flags.
-        for (std::size_t c = 0; c < cells; ++c) out[c] = in[c] > out[c] ? in[c] : out[c];
-    }
+    void mergeActiveIntoOutActive();
 };
 
 // Builds the output name (entry 0 of fileNames). Returns false when no operation was given.

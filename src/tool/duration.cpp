@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "fileio/console.h"
+#include "fileio/workers.h"
 #include "formats/dataset.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
@@ -29,7 +32,9 @@ const float* stepValues(RunState& run) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
     float* x = run.values1.data();
     const float* y = run.values2.data();
-    VECTOR_MAGNITUDES(x, y, x, nodes);
+    forEachPart(nodes, 1024, 64 * 1024, [&](std::size_t, std::size_t begin, std::size_t end) {
+        VECTOR_MAGNITUDES(x + begin, y + begin, x + begin, end - begin);
+    });
     return x;
 }
 
@@ -48,38 +53,65 @@ inline float durationIncrement(float dt, float p, float v, float c) {
     return pick(crossed != crossed, 0.0f, crossed);  // not a number: nothing
 }
 
-// Adds one interval to every node and returns the sum of the increments, added in node order.
-// The nodes go in blocks: the increments of a block are worked out together, then summed one by
-// one, leaving out the zeros (dry nodes) and blocks of zeros only: adding zero leaves the sum as
-// it is, since a sum that starts at +0 never becomes -0.
-float addInterval(RunState& run, float dt, const float* v, float cutoff) {
+// Adds one interval, from the values previous to the values v, to every node and returns the
+// sum of the increments, added in node order. The increments are worked out in parts shared out
+// over the cores, block by block, into the table increments; then they are summed one by one,
+// leaving out the zeros (dry nodes) and the blocks of zeros only: adding zero leaves the sum as
+// it is, since a sum that starts at +0 never becomes -0 (nor does a duration, which is why a
+// block whose values are all below the cutoff at both ends is passed over). The first part sums
+// its own increments while the others are still at work.
+float addInterval(RunState& run, float dt, const float* previous, const float* v, float cutoff,
+                  float* increments) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
-    float* __restrict total = run.result1.data();
-    float* __restrict previous = run.result2.data();
-    const float* __restrict value = v;
+    float* total = run.result1.data();
     constexpr std::size_t kBlock = 256;
-    float increment[kBlock];
-    float sum = 0.0f;
-    for (std::size_t start = 0; start < nodes; start += kBlock) {
-        const std::size_t n = std::min(kBlock, nodes - start);
-        float* __restrict t = total + start;
-        float* __restrict p = previous + start;
-        const float* __restrict now = value + start;
-        unsigned nonZero = 0;
-        for (std::size_t k = 0; k < n; ++k) {
-            const float add = durationIncrement(dt, p[k], now[k], cutoff);
-            increment[k] = add;
-            p[k] = now[k];
-            t[k] += add;
-            nonZero |= add != 0.0f;
-        }
-        if (nonZero != 0) {
-            // Dry and wet nodes come in runs, so the test is well predicted.
+    std::vector<unsigned char> blockAdds((nodes + kBlock - 1) / kBlock);
+    // Sums increments [begin, end) in order onto sum.
+    const auto addUp = [&](float sum, std::size_t begin, std::size_t end) {
+        for (std::size_t start = begin; start < end; start += kBlock) {
+            if (blockAdds[start / kBlock] == 0) continue;
+            const std::size_t n = std::min(kBlock, end - start);
+            const float* increment = increments + start;
+            // A zero is added as -0, which leaves every sum as it is (+0 + -0 is +0), so that the
+            // loop has no branch to mispredict where wet and dry nodes meet.
             for (std::size_t k = 0; k < n; ++k)
-                if (increment[k] != 0.0f) sum += increment[k];
+                sum += pick(increment[k] != 0.0f, increment[k], -0.0f);
         }
-    }
-    return sum;
+        return sum;
+    };
+    float firstSum = 0.0f;
+    std::size_t firstEnd = 0;
+    forEachPart(nodes, kBlock, 64 * 1024, [&](std::size_t part, std::size_t begin, std::size_t end) {
+        // Copies, which no store in the loop can be taken to change.
+        const float interval = dt;
+        const float c = cutoff;
+        for (std::size_t start = begin; start < end; start += kBlock) {
+            const std::size_t n = std::min(kBlock, end - start);
+            float* __restrict t = total + start;
+            const float* __restrict p = previous + start;
+            float* __restrict increment = increments + start;
+            const float* __restrict now = v + start;
+            unsigned above = 0;
+            for (std::size_t k = 0; k < n; ++k) above |= (p[k] >= c) | (now[k] >= c);
+            if (above == 0) {
+                blockAdds[start / kBlock] = 0;
+                continue;
+            }
+            unsigned nonZero = 0;
+            for (std::size_t k = 0; k < n; ++k) {
+                const float add = durationIncrement(interval, p[k], now[k], c);
+                increment[k] = add;
+                t[k] += add;
+                nonZero |= add != 0.0f;
+            }
+            blockAdds[start / kBlock] = nonZero != 0;
+        }
+        if (part == 0) {
+            firstSum = addUp(0.0f, begin, end);
+            firstEnd = end;
+        }
+    });
+    return addUp(firstSum, firstEnd, nodes);
 }
 
 }  // namespace
@@ -103,9 +135,11 @@ void runDuration(RunState& run) {
     }
     bool primed = false;
     float previousTime = 0.0f;
+    // The previous step's values are kept in result2: the step just read is swapped into it,
+    // and the next step is read into what it held.
     auto prime = [&]() {
-        const float* v = stepValues(run);
-        std::copy(v, v + nodes, run.result2.begin());
+        stepValues(run);
+        std::swap(run.values1, run.result2);
         previousTime = run.time;
         primed = true;
     };
@@ -122,7 +156,9 @@ void runDuration(RunState& run) {
             continue;
         }
         const float dt = t - previousTime;
-        const float sum = addInterval(run, dt, stepValues(run), o.cutoff);
+        const float sum = addInterval(run, dt, run.result2.data(), stepValues(run), o.cutoff,
+                                      run.extra[0].data());
+        std::swap(run.values1, run.result2);
         const float average = nodes > 0 ? sum / static_cast<float>(nodes) : 0.0f;
         consoleLine("...Duration Increment =" + formatFixed(dt, 5, 2) + "   Average duration of all nodes =" +
                     formatFixed(average, 5, 2) + "h");

@@ -7,6 +7,7 @@
 
 #include "fileio/console.h"
 #include "fileio/units.h"
+#include "fileio/workers.h"
 #include "formats/dataset.h"
 #include "formats/datatype.h"
 #include "formats/mesh.h"
@@ -111,6 +112,8 @@ void updateWetMarks(const RunState& run, unsigned char* wet, unsigned char* coun
 // The nodes go in blocks, and a block where no value is greater is left as it is without
 // writing it again: once the flood has passed its peak that is most of them.
 constexpr std::size_t kBlock = 1024;
+// Nodes at least, per part of the work shared out over the cores.
+constexpr std::size_t kPartNodes = 64 * 1024;
 
 // Whether any of n wet values is greater than the one kept.
 bool anyGreaterWet(std::size_t n, const unsigned char* __restrict wet,
@@ -136,11 +139,13 @@ void updateWetNodes(RunState& run, std::int32_t file, const unsigned char* wet) 
     const float* v = run.values1.data();
     float* maximum = run.result1.data();
     std::int32_t* fileOf = run.fileOfMaximum.data();
-    for (std::size_t start = 0; start < nodes; start += kBlock) {
-        const std::size_t n = std::min(kBlock, nodes - start);
-        if (!anyGreaterWet(n, wetNode + start, v + start, maximum + start)) continue;
-        keepGreaterWet(n, file, wetNode + start, v + start, maximum + start, fileOf + start);
-    }
+    forEachPart(nodes, kBlock, kPartNodes, [&](std::size_t, std::size_t begin, std::size_t end) {
+        for (std::size_t start = begin; start < end; start += kBlock) {
+            const std::size_t n = std::min(kBlock, end - start);
+            if (!anyGreaterWet(n, wetNode + start, v + start, maximum + start)) continue;
+            keepGreaterWet(n, file, wetNode + start, v + start, maximum + start, fileOf + start);
+        }
+    });
 }
 
 // Where v is greater, v and file are kept.
@@ -164,11 +169,14 @@ void updateScalars(RunState& run, std::int32_t file) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
     const float* v = run.values1.data();
     float* maximum = run.result1.data();
-    for (std::size_t start = 0; start < nodes; start += kBlock) {
-        const std::size_t n = std::min(kBlock, nodes - start);
-        if (!anyGreater(n, v + start, maximum + start)) continue;
-        keepGreater(n, file, v + start, maximum + start, run.fileOfMaximum.data() + start);
-    }
+    std::int32_t* fileOf = run.fileOfMaximum.data();
+    forEachPart(nodes, kBlock, kPartNodes, [&](std::size_t, std::size_t begin, std::size_t end) {
+        for (std::size_t start = begin; start < end; start += kBlock) {
+            const std::size_t n = std::min(kBlock, end - start);
+            if (!anyGreater(n, v + start, maximum + start)) continue;
+            keepGreater(n, file, v + start, maximum + start, fileOf + start);
+        }
+    });
 }
 
 // Where the magnitude of the step's vector is greater than the one kept, the vector, its
@@ -191,17 +199,19 @@ void keepGreaterVectors(std::size_t n, std::int32_t file, const float* __restric
 // where it is greater take its vector (the others are stored as they were).
 void updateVectors(RunState& run, std::int32_t file, float* magnitude) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
-    float stepMagnitude[kBlock];
-    for (std::size_t start = 0; start < nodes; start += kBlock) {
-        const std::size_t n = std::min(kBlock, nodes - start);
-        const float* x = run.values1.data() + start;
-        const float* y = run.values2.data() + start;
-        VECTOR_MAGNITUDES(x, y, stepMagnitude, n);
-        if (!anyGreater(n, stepMagnitude, magnitude + start)) continue;
-        keepGreaterVectors(n, file, stepMagnitude, x, y, magnitude + start,
-                           run.result1.data() + start, run.result2.data() + start,
-                           run.fileOfMaximum.data() + start);
-    }
+    forEachPart(nodes, kBlock, kPartNodes, [&](std::size_t, std::size_t begin, std::size_t end) {
+        float stepMagnitude[kBlock];
+        for (std::size_t start = begin; start < end; start += kBlock) {
+            const std::size_t n = std::min(kBlock, end - start);
+            const float* x = run.values1.data() + start;
+            const float* y = run.values2.data() + start;
+            VECTOR_MAGNITUDES(x, y, stepMagnitude, n);
+            if (!anyGreater(n, stepMagnitude, magnitude + start)) continue;
+            keepGreaterVectors(n, file, stepMagnitude, x, y, magnitude + start,
+                               run.result1.data() + start, run.result2.data() + start,
+                               run.fileOfMaximum.data() + start);
+        }
+    });
 }
 
 }  // namespace

@@ -7,12 +7,17 @@
 
 #include "fileio/console.h"
 #include "fileio/units.h"
+#include "fileio/workers.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
 #include "util/numbers.h"
 
 namespace kelvara {
 namespace {
+
+// Nodes per block of a node loop, and at least per part of the work shared out over the cores.
+constexpr std::size_t kBlock = 256;
+constexpr std::size_t kPartNodes = 64 * 1024;
 
 constexpr float kRadiansToDegrees = 180.0f / 3.14159265358979323846f;
 
@@ -33,26 +38,29 @@ void trimStep(RunState& run, float cutoff) {
     const std::size_t n = static_cast<std::size_t>(run.nodeCount());
     float* x = run.values1.data();
     float* y = run.values2.data();
-    if (run.primary.isVector) {
+    const bool isVector = run.primary.isVector;
+    forEachPart(n, kBlock, kPartNodes, [&](std::size_t, std::size_t begin, std::size_t end) {
+        const float c = cutoff;  // a copy, which no store in the loops can be taken to change
+        if (!isVector) {
+            for (std::size_t i = begin; i < end; ++i) x[i] = x[i] >= c ? c : x[i];
+            return;
+        }
         // Block by block: the magnitudes, then every vector at or above the cutoff keeps its
         // direction at magnitude cutoff (the others are stored as they were).
-        constexpr std::size_t kBlock = 256;
         float magnitude[kBlock];
-        for (std::size_t start = 0; start < n; start += kBlock) {
-            const std::size_t count = std::min(kBlock, n - start);
+        for (std::size_t start = begin; start < end; start += kBlock) {
+            const std::size_t count = std::min(kBlock, end - start);
             float* __restrict bx = x + start;
             float* __restrict by = y + start;
             VECTOR_MAGNITUDES(bx, by, magnitude, count);
             for (std::size_t i = 0; i < count; ++i) {
-                const bool over = magnitude[i] >= cutoff;
-                const float scale = cutoff / magnitude[i];
+                const bool over = magnitude[i] >= c;
+                const float scale = c / magnitude[i];
                 bx[i] = pick(over, bx[i] * scale, bx[i]);
                 by[i] = pick(over, by[i] * scale, by[i]);
             }
         }
-    } else {
-        for (std::size_t i = 0; i < n; ++i) x[i] = x[i] >= cutoff ? cutoff : x[i];
-    }
+    });
 }
 
 void flowAngleStep(RunState& run) {
