@@ -3,8 +3,10 @@
 // reads what another writes), so a result is the same whatever the number of parts.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
+#include <type_traits>
 
 namespace kelvara {
 
@@ -21,5 +23,14 @@ void forEachPart(std::size_t count, std::size_t grain, std::size_t minimum,
 // thread).
 constexpr std::size_t kMaxParts = 8;
 std::size_t partCount();
+
+// Sets count entries from first to value, in parts: a table written for the first time is
+// faulted in by every core at once.
+template <class T>
+void fillInParts(T* first, std::size_t count, std::common_type_t<T> value) {
+    forEachPart(count, 4096, 256 * 1024, [=](std::size_t, std::size_t begin, std::size_t end) {
+        std::fill(first + begin, first + end, value);
+    });
+}
 
 }  // namespace kelvara

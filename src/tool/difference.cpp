@@ -17,6 +17,7 @@
 #include <string>
 
 #include "fileio/console.h"
+#include "fileio/workers.h"
 #include "fileio/units.h"
 #include "formats/datatype.h"
 #include "formats/mesh.h"
@@ -127,7 +128,7 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
         FATALSTOP();
     }
     // Before its first step a companion gives no level: its nodes count as dry.
-    std::fill(side.level, side.level + run.nodeCount(), kNoLevel);
+    fillInParts(side.level, static_cast<std::size_t>(run.nodeCount()), kNoLevel);
 }
 
 // Brings a side's water level to the matched pair: its own values, or the companion's next
@@ -220,7 +221,7 @@ void runDifference(RunState& run) {
     }
 
     // Cells count as active until a step of the first run supplies flags.
-    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{1});
+    fillInParts(run.outActive.data(), run.outActive.size(), std::int8_t{1});
 
     bool bothEnded = false;
     while (!bothEnded) {

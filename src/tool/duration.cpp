@@ -122,8 +122,8 @@ void runDuration(RunState& run) {
     // The durations and the output's flags start at zero. The tables come zeroed, but are
     // written once here all the same: a fresh page that is first read maps the system's shared
     // zero page and is faulted in a second time at its first write.
-    std::fill(run.result1.begin(), run.result1.end(), 0.0f);
-    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});
+    fillInParts(run.result1.data(), run.result1.size(), 0.0f);
+    fillInParts(run.outActive.data(), run.outActive.size(), std::int8_t{0});
 
     // The first step primes the previous time and values; it adds no duration. A first step
     // at a special time could never be measured from, so the first ordinary step primes instead.

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "fileio/console.h"
+#include "fileio/workers.h"
 #include "fileio/units.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
@@ -163,7 +164,7 @@ void measureDurations(RunState& run, int i, const float* level) {
     const std::int32_t nodes = run.nodeCount();
     float* duration = run.result1.data();
     float* previous = run.result2.data();
-    std::fill(run.result1.begin(), run.result1.end(), 0.0f);
+    fillInParts(run.result1.data(), run.result1.size(), 0.0f);
 
     restartInput(run, i);
     consoleLine();
@@ -205,9 +206,9 @@ void runDurationDifference(RunState& run) {
     consoleLine();
     consoleLine("Determining peak value of two simulations up until time: " +
                 formatFixed(o.time, 10, 2));
-    std::fill(run.extra[0].begin(), run.extra[0].end(), kNotSet);
-    std::fill(run.extra[1].begin(), run.extra[1].end(), kNotSet);
-    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});
+    fillInParts(run.extra[0].data(), run.extra[0].size(), kNotSet);
+    fillInParts(run.extra[1].data(), run.extra[1].size(), kNotSet);
+    fillInParts(run.outActive.data(), run.outActive.size(), std::int8_t{0});
     findPeaks(run, 1, peak1);
     findPeaks(run, 2, peak2);
     float* lowerPeak = peak2;  // run 1's peak when the two are equal
@@ -217,8 +218,8 @@ void runDurationDifference(RunState& run) {
     consoleLine("Determining higher value of two simulations at time: " +
                 formatFixed(o.time, 10, 2));
     float* level = run.extra[0].data();
-    std::fill(run.extra[0].begin(), run.extra[0].end(), kNotSet);
-    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});
+    fillInParts(run.extra[0].data(), run.extra[0].size(), kNotSet);
+    fillInParts(run.outActive.data(), run.outActive.size(), std::int8_t{0});
     findLevels(run, 1, lowerPeak, level);
     findLevels(run, 2, lowerPeak, level);
 

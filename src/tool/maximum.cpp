@@ -224,10 +224,10 @@ void runMaximum(RunState& run) {
     // flags start at zero. The tables come zeroed, but are written once here all the same: a
     // fresh page that is first read maps the system's shared zero page and is faulted in a
     // second time at its first write, which on some virtual machines costs more than the pass.
-    std::fill(run.result1.begin(), run.result1.end(), 0.0f);
-    if (isVector) std::fill(run.result2.begin(), run.result2.end(), 0.0f);
-    std::fill(run.fileOfMaximum.begin(), run.fileOfMaximum.end(), 0);
-    std::fill(run.outActive.begin(), run.outActive.end(), std::int8_t{0});
+    fillInParts(run.result1.data(), run.result1.size(), 0.0f);
+    if (isVector) fillInParts(run.result2.data(), run.result2.size(), 0.0f);
+    fillInParts(run.fileOfMaximum.data(), run.fileOfMaximum.size(), 0);
+    fillInParts(run.outActive.data(), run.outActive.size(), std::int8_t{0});
 
     const bool waterLevel =
         IDENTIFY_DATA_TYPE(run.inputName(1), "SMS data type identified as: ").isWaterLevel;
@@ -251,14 +251,14 @@ void runMaximum(RunState& run) {
     if (wet != nullptr && static_cast<std::size_t>(run.cellCount()) <= nodeTableBytes) {
         wetCounts = reinterpret_cast<unsigned char*>(run.extra[2].data());
         cellWasWet = reinterpret_cast<unsigned char*>(run.extra[3].data());
-        std::fill(wet, wet + run.nodeCount() + 1, static_cast<unsigned char>(0));
-        std::fill(wetCounts, wetCounts + nodeTableBytes, static_cast<unsigned char>(0));
-        std::fill(cellWasWet, cellWasWet + run.cellCount(), static_cast<unsigned char>(0));
+        fillInParts(wet, static_cast<std::size_t>(run.nodeCount()) + 1, 0);
+        fillInParts(wetCounts, nodeTableBytes, 0);
+        fillInParts(cellWasWet, static_cast<std::size_t>(run.cellCount()), 0);
     }
     // The magnitude of the kept vector (VECTOR_MAGNITUDE of 0, 0 is 0).
     float* keptMagnitude = nullptr;
     if (isVector && !waterLevel) {
-        std::fill(run.extra[1].begin(), run.extra[1].end(), 0.0f);
+        fillInParts(run.extra[1].data(), run.extra[1].size(), 0.0f);
         keptMagnitude = run.extra[1].data();
     }
 
