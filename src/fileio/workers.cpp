@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace kelvara {
 namespace {
@@ -78,19 +79,25 @@ std::size_t wantedParts() {
     return std::clamp<std::size_t>(cores, 1, kMaxParts);
 }
 
+// The pool is started by the first range that is worth sharing out: a small run never starts a
+// thread.
 Pool* pool() {
-    static Pool* const shared = new Pool(wantedParts() - 1);
+    static Pool* const shared = new Pool(partCount() - 1);
     return shared;
 }
 
 }  // namespace
 
-std::size_t partCount() { return pool()->threads() + 1; }
+std::size_t partCount() {
+    static const std::size_t parts = wantedParts();
+    return parts;
+}
 
 void forEachPart(std::size_t count, std::size_t grain, std::size_t minimum,
                  const std::function<void(std::size_t, std::size_t, std::size_t)>& work) {
     grain = std::max<std::size_t>(grain, 1);
     std::size_t parts = std::min(partCount(), count / std::max<std::size_t>(minimum, 1));
+    if (parts > 1) parts = std::min(parts, pool()->threads() + 1);
     if (parts <= 1) {
         if (count > 0) work(0, 0, count);
         return;
