@@ -8,6 +8,7 @@
 #include "fileio/console.h"
 #include "fileio/units.h"
 #include "fileio/workers.h"
+#include "tool/flow_angle.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
 #include "util/numbers.h"
@@ -18,8 +19,6 @@ namespace {
 // Nodes per block of a node loop, and at least per part of the work shared out over the cores.
 constexpr std::size_t kBlock = 256;
 constexpr std::size_t kPartNodes = 64 * 1024;
-
-constexpr float kRadiansToDegrees = 180.0f / 3.14159265358979323846f;
 
 bool isStepWritten(const RunOptions& o, float t) {
     if (o.trimValues || o.flowAngle) return true;
@@ -67,15 +66,7 @@ void flowAngleStep(RunState& run) {
     const std::size_t n = static_cast<std::size_t>(run.nodeCount());
     float* x = run.values1.data();
     const float* y = run.values2.data();
-    for (std::size_t i = 0; i < n; ++i) {
-        // A node at rest (both components +0, as dry nodes are written) has the angle
-        // atan2(+0, +0) * kRadiansToDegrees = +0 without a call.
-        std::uint32_t bitsX;
-        std::uint32_t bitsY;
-        std::memcpy(&bitsX, &x[i], sizeof bitsX);
-        std::memcpy(&bitsY, &y[i], sizeof bitsY);
-        x[i] = (bitsX | bitsY) == 0 ? 0.0f : std::atan2(x[i], y[i]) * kRadiansToDegrees;
-    }
+    FLOW_ANGLES(x, y, x, n);
 }
 
 }  // namespace
