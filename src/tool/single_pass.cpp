@@ -66,7 +66,9 @@ void flowAngleStep(RunState& run) {
     const std::size_t n = static_cast<std::size_t>(run.nodeCount());
     float* x = run.values1.data();
     const float* y = run.values2.data();
-    FLOW_ANGLES(x, y, x, n);
+    forEachPart(n, kBlock, kPartNodes, [&](std::size_t, std::size_t begin, std::size_t end) {
+        FLOW_ANGLES(x + begin, y + begin, x + begin, end - begin);
+    });
 }
 
 }  // namespace
