@@ -66,17 +66,14 @@ float addInterval(RunState& run, float dt, const float* previous, const float* v
     float* total = run.result1.data();
     constexpr std::size_t kBlock = 256;
     std::vector<unsigned char> blockAdds((nodes + kBlock - 1) / kBlock);
-    // Sums increments [begin, end) in order onto sum.
-    const auto addUp = [&](float sum, std::size_t begin, std::size_t end) {
-        for (std::size_t start = begin; start < end; start += kBlock) {
-            if (blockAdds[start / kBlock] == 0) continue;
-            const std::size_t n = std::min(kBlock, end - start);
-            const float* increment = increments + start;
-            // A zero is added as -0, which leaves every sum as it is (+0 + -0 is +0), so that the
-            // loop has no branch to mispredict where wet and dry nodes meet.
-            for (std::size_t k = 0; k < n; ++k)
-                sum += pick(increment[k] != 0.0f, increment[k], -0.0f);
-        }
+    // Sums the increments of the block at start in order onto sum. A zero is added as -0,
+    // which leaves every sum as it is (+0 + -0 is +0), so that the loop has no branch to
+    // mispredict where wet and dry nodes meet.
+    const auto addBlock = [&](float sum, std::size_t start) {
+        if (blockAdds[start / kBlock] == 0) return sum;
+        const std::size_t n = std::min(kBlock, nodes - start);
+        const float* increment = increments + start;
+        for (std::size_t k = 0; k < n; ++k) sum += pick(increment[k] != 0.0f, increment[k], -0.0f);
         return sum;
     };
     float firstSum = 0.0f;
@@ -85,6 +82,7 @@ float addInterval(RunState& run, float dt, const float* previous, const float* v
         // Copies, which no store in the loop can be taken to change.
         const float interval = dt;
         const float c = cutoff;
+        float sum = 0.0f;  // the first part's, block by block while its increments are at hand
         for (std::size_t start = begin; start < end; start += kBlock) {
             const std::size_t n = std::min(kBlock, end - start);
             float* __restrict t = total + start;
@@ -105,13 +103,16 @@ float addInterval(RunState& run, float dt, const float* previous, const float* v
                 nonZero |= add != 0.0f;
             }
             blockAdds[start / kBlock] = nonZero != 0;
+            if (part == 0) sum = addBlock(sum, start);
         }
         if (part == 0) {
-            firstSum = addUp(0.0f, begin, end);
+            firstSum = sum;
             firstEnd = end;
         }
     });
-    return addUp(firstSum, firstEnd, nodes);
+    float sum = firstSum;
+    for (std::size_t start = firstEnd; start < nodes; start += kBlock) sum = addBlock(sum, start);
+    return sum;
 }
 
 }  // namespace
