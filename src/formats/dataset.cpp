@@ -112,18 +112,33 @@ std::FILE* streamOf(int unit) {
 }
 
 // Reads exactly size bytes; false when the file ends first (a read error ends the run).
+// Large blocks go to and from the system in pieces of at most this size: the system copies
+// them fastest, and much larger single calls now and then stall for a long time on some
+// systems while it finds room for them in its cache.
+constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+
 bool readBytes(std::FILE* stream, void* data, std::size_t size, const std::string& name) {
-    if (size == 0) return true;
-    std::size_t got = std::fread(data, 1, size, stream);
-    if (got == size) return true;
-    if (std::ferror(stream)) fail("ERROR - Could not read " + name + ".");
-    return false;
+    auto* bytes = static_cast<unsigned char*>(data);
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t n = std::min(kPieceBytes, size - done);
+        const std::size_t got = std::fread(bytes + done, 1, n, stream);
+        if (got != n) {
+            if (std::ferror(stream)) fail("ERROR - Could not read " + name + ".");
+            return false;
+        }
+        done += n;
+    }
+    return true;
 }
 
 void writeBytes(int unit, std::FILE* stream, const void* data, std::size_t size) {
-    if (size == 0) return;
-    if (std::fwrite(data, 1, size, stream) != size) {
-        fail("ERROR - Could not write to " + nameOf(unit) + ".");
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t n = std::min(kPieceBytes, size - done);
+        if (std::fwrite(bytes + done, 1, n, stream) != n) {
+            fail("ERROR - Could not write to " + nameOf(unit) + ".");
+        }
+        done += n;
     }
 }
 
@@ -173,8 +188,14 @@ bool readBlock(std::FILE* stream, void* data, std::size_t size, const std::strin
     SharedRead outcome;
     auto* bytes = static_cast<unsigned char*>(data);
     forEachPart(size, 4096, kSharedPartBytes, [&](std::size_t part, std::size_t b, std::size_t e) {
-        outcome.note(part, platform::readAt(stream, bytes + b, e - b, start + static_cast<off_t>(b)),
-                     e - b);
+        for (std::size_t done = b; done < e;) {
+            const std::size_t n = std::min(kPieceBytes, e - done);
+            const std::int64_t got =
+                platform::readAt(stream, bytes + done, n, start + static_cast<off_t>(done));
+            outcome.note(part, got, n);
+            if (got != static_cast<std::int64_t>(n)) return;
+            done += n;
+        }
     });
     return outcome.finish(stream, start, size, name);
 }
