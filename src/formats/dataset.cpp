@@ -181,12 +181,27 @@ struct SharedRead {
     }
 };
 
-// Reads exactly size bytes, shared among threads when the block is large.
-bool readBlock(std::FILE* stream, void* data, std::size_t size, const std::string& name) {
-    const off_t start = sharedReadStart(stream, size);
-    if (start < 0) return readBytes(stream, data, size, name);
-    SharedRead outcome;
+// Reads exactly size bytes, shared among threads when the block is large. onPiece, when given,
+// is called with the part and the range of items (of itemBytes each) of every piece as soon as
+// the piece is in place, while it is still in the cache.
+bool readBlock(std::FILE* stream, void* data, std::size_t size, const std::string& name,
+               const PieceWork* onPiece = nullptr, std::size_t itemBytes = 1) {
     auto* bytes = static_cast<unsigned char*>(data);
+    const auto arrived = [&](std::size_t part, std::size_t b, std::size_t e) {
+        if (onPiece != nullptr) (*onPiece)(part, b / itemBytes, e / itemBytes);
+    };
+    const off_t start = sharedReadStart(stream, size);
+    if (start < 0) {
+        if (onPiece == nullptr) return readBytes(stream, data, size, name);
+        for (std::size_t done = 0; done < size;) {
+            const std::size_t n = std::min(kPieceBytes, size - done);
+            if (!readBytes(stream, bytes + done, n, name)) return false;
+            arrived(0, done, done + n);
+            done += n;
+        }
+        return true;
+    }
+    SharedRead outcome;
     forEachPart(size, 4096, kSharedPartBytes, [&](std::size_t part, std::size_t b, std::size_t e) {
         for (std::size_t done = b; done < e;) {
             const std::size_t n = std::min(kPieceBytes, e - done);
@@ -194,6 +209,7 @@ bool readBlock(std::FILE* stream, void* data, std::size_t size, const std::strin
                 platform::readAt(stream, bytes + done, n, start + static_cast<off_t>(done));
             outcome.note(part, got, n);
             if (got != static_cast<std::int64_t>(n)) return;
+            arrived(part, done, done + n);
             done += n;
         }
     });
@@ -201,10 +217,15 @@ bool readBlock(std::FILE* stream, void* data, std::size_t size, const std::strin
 }
 
 // Reads count little-endian 4-byte reals straight into values.
-bool readReals(std::FILE* stream, float* values, std::size_t count, const std::string& name) {
-    if (!readBlock(stream, values, count * 4, name)) return false;
-    if (!kLittleEndianHost) swapBytes4(values, count);
-    return true;
+bool readReals(std::FILE* stream, float* values, std::size_t count, const std::string& name,
+               const PieceWork* onPiece) {
+    if (!kLittleEndianHost) {
+        if (!readBlock(stream, values, count * 4, name)) return false;
+        swapBytes4(values, count);
+        if (onPiece != nullptr && count > 0) (*onPiece)(0, 0, count);
+        return true;
+    }
+    return readBlock(stream, values, count * 4, name, onPiece, 4);
 }
 
 // Splits n pairs at p into the two tables from index at.
@@ -236,7 +257,7 @@ void splitPairs(const unsigned char* p, std::size_t n, float* first, float* seco
 // Reads count (first, second) pairs of reals into two tables: through the work area, or in a
 // shared read through a work area of each part's own.
 bool readPairs(std::FILE* stream, float* first, float* second, std::size_t count,
-               const std::string& name) {
+               const std::string& name, const PieceWork* onPiece) {
     const off_t start = sharedReadStart(stream, count * 8);
     if (start < 0) {
         constexpr std::size_t kPairsPerChunk = kChunkBytes / 8;
@@ -244,6 +265,7 @@ bool readPairs(std::FILE* stream, float* first, float* second, std::size_t count
             std::size_t n = std::min(kPairsPerChunk, count - done);
             if (!readBytes(stream, gChunk, n * 8, name)) return false;
             splitPairs(gChunk, n, first + done, second + done);
+            if (onPiece != nullptr) (*onPiece)(0, done, done + n);
             done += n;
         }
         return true;
@@ -261,6 +283,7 @@ bool readPairs(std::FILE* stream, float* first, float* second, std::size_t count
             outcome.note(part, got, n * 8);
             if (got != static_cast<std::int64_t>(n * 8)) return;
             splitPairs(area, n, first + done, second + done);
+            if (onPiece != nullptr) (*onPiece)(part, done, done + n);
             done += n;
         }
     });
@@ -525,7 +548,7 @@ bool passOver(int unit, std::FILE* stream, std::size_t size, const std::string& 
 bool readStep(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
               std::int8_t* active, float* values1, float* values2, float& time,
               std::int32_t& card, const std::function<bool(float)>* wanted,
-              std::int64_t* flagsAt) {
+              std::int64_t* flagsAt, const PieceWork* onValues) {
     std::FILE* stream = streamOf(unit);
     const std::string name = nameOf(unit);
     checkCounts(nodeCount, cellCount, name);
@@ -557,12 +580,14 @@ bool readStep(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cell
                                     : readWideFlags(stream, active, cells, name);
         if (!ok) truncated();
     }
+    const bool isWanted = wanted == nullptr || (*wanted)(time);
     const bool skipped =
-        wanted != nullptr && !(*wanted)(time) &&
-        skipBytes(unit, stream, static_cast<std::int64_t>(nodes) * (isVector ? 8 : 4));
+        !isWanted && skipBytes(unit, stream, static_cast<std::int64_t>(nodes) * (isVector ? 8 : 4));
     if (!skipped) {
-        bool ok = isVector ? readPairs(stream, values1, values2, nodes, name)
-                           : readReals(stream, values1, nodes, name);
+        // Values read although not wanted (a stream that cannot seek) are not worked on.
+        const PieceWork* onPiece = isWanted ? onValues : nullptr;
+        bool ok = isVector ? readPairs(stream, values1, values2, nodes, name, onPiece)
+                           : readReals(stream, values1, nodes, name, onPiece);
         if (!ok) truncated();
     }
 
@@ -588,15 +613,15 @@ void READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t
                    std::int8_t* active, float* values1, float* values2, float& time,
                    std::int32_t& card) {
     readStep(unit, isVector, nodeCount, cellCount, active, values1, values2, time, card, nullptr,
-             nullptr);
+             nullptr, nullptr);
 }
 
 bool READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
                    std::int8_t* active, float* values1, float* values2, float& time,
                    std::int32_t& card, const std::function<bool(float)>& wanted,
-                   std::int64_t* flagsAt) {
+                   std::int64_t* flagsAt, const PieceWork* onValues) {
     return readStep(unit, isVector, nodeCount, cellCount, active, values1, values2, time, card,
-                    &wanted, flagsAt);
+                    &wanted, flagsAt, onValues);
 }
 
 void READ_DAT_FLAGS(int unit, std::int64_t at, std::int32_t cellCount, std::int8_t* active) {

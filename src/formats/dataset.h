@@ -62,17 +62,26 @@ void READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t
                    std::int8_t* active, float* values1, float* values2, float& time,
                    std::int32_t& card);
 
+// Work on the node values of a step as they arrive: called with nodes [begin, end) as soon as
+// their values are in values1 (and values2), while they are still in the cache. The ranges of a
+// step are disjoint and cover every node; those of one part come in node order, part 0 starting
+// at node 0 and the parts following each other in node order, but different parts may be worked
+// on at the same time by different threads. Every range starts at a multiple of 1024 nodes.
+using PieceWork = std::function<void(std::size_t part, std::size_t begin, std::size_t end)>;
+
 // As READ_DAT_STEP, except that the node values are read only when wanted(time) holds. When it
 // does not, they are passed over (values1 and values2 keep what they held) and false is
 // returned; the console line, the flags, the card that follows and every error are as
 // READ_DAT_STEP gives them. A step is passed over in one seek instead of being read. active
 // may be null: the flags of every step are then passed over too. flagsAt, when given, receives
 // the position of the step's flags in the file (-1 when the step has none), so that flags passed
-// over can be read later with READ_DAT_FLAGS.
+// over can be read later with READ_DAT_FLAGS. onValues, when given, is called for the values of
+// a wanted step as they arrive (see PieceWork); a step cut short in its values may have had some
+// of them worked on before the run ends with its error.
 bool READ_DAT_STEP(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cellCount,
                    std::int8_t* active, float* values1, float* values2, float& time,
                    std::int32_t& card, const std::function<bool(float)>& wanted,
-                   std::int64_t* flagsAt = nullptr);
+                   std::int64_t* flagsAt = nullptr, const PieceWork* onValues = nullptr);
 
 // Reads the cellCount flags at position at of an input unit (a position READ_DAT_STEP gave)
 // into active as READ_DAT_STEP would have, and returns to where the unit was.

@@ -172,7 +172,8 @@ bool RunState::readStep(int i) {
     return readStep(i, [](float) { return true; });
 }
 
-bool RunState::readStep(int i, const std::function<bool(float)>& wanted, Flags flags) {
+bool RunState::readStep(int i, const std::function<bool(float)>& wanted, Flags flags,
+                        const PieceWork* onValues) {
     std::size_t index = static_cast<std::size_t>(i);
     std::int32_t& card = inputCards[index];
     const int unit = inputUnits[index];
@@ -183,7 +184,7 @@ bool RunState::readStep(int i, const std::function<bool(float)>& wanted, Flags f
     std::int64_t flagsAt = -1;
     READ_DAT_STEP(unit, primary.isVector, primary.nodeCount, primary.cellCount,
                   flags == Flags::Read ? active.data() : nullptr, values1.data(), values2.data(),
-                  time, card, wanted, &flagsAt);
+                  time, card, wanted, &flagsAt, onValues);
     if (flagsAt >= 0 && flags != Flags::PassOver) {
         // Flags read now replace any deferred ones; deferred ones replace those before.
         deferredFlagsUnit = flags == Flags::Defer ? unit : 0;

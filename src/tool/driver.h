@@ -98,8 +98,10 @@ struct RunState {
     // What becomes of the flags of the steps read so: read into active; passed over, active
     // keeping what it held; or deferred: passed over, but active is to be taken as holding
     // them (takeDeferredFlags reads them when active is needed).
+    // onValues, when given, works on the values of a wanted step as they arrive (PieceWork).
     enum class Flags { Read, PassOver, Defer };
-    bool readStep(int i, const std::function<bool(float)>& wanted, Flags flags = Flags::Read);
+    bool readStep(int i, const std::function<bool(float)>& wanted, Flags flags = Flags::Read,
+                  const PieceWork* onValues = nullptr);
     // Brings active up to date with the flags of the last step read with Flags::Defer, when
     // no step read since has replaced them.
     void takeDeferredFlags();

@@ -25,19 +25,6 @@ constexpr float kSpecialTimeLimit = 99998.0f;
 // number cannot be measured from either.
 bool isOrdinaryTime(float t) { return std::fabs(t) < kSpecialTimeLimit; }
 
-// The node values of the step just read: scalars as they are, vectors as magnitudes (in
-// values1, which the next read replaces anyway).
-const float* stepValues(RunState& run) {
-    if (!run.primary.isVector) return run.values1.data();
-    const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
-    float* x = run.values1.data();
-    const float* y = run.values2.data();
-    forEachPart(nodes, 1024, 64 * 1024, [&](std::size_t, std::size_t begin, std::size_t end) {
-        VECTOR_MAGNITUDES(x + begin, y + begin, x + begin, end - begin);
-    });
-    return x;
-}
-
 // Time at or above the cutoff c within an interval of length dt whose ends hold p and v.
 // A value that is not a number counts as below the cutoff; when the crossing cannot be placed
 // (an end not a number, or both ends infinite) the interval adds nothing. Both crossing
@@ -53,36 +40,46 @@ inline float durationIncrement(float dt, float p, float v, float c) {
     return pick(crossed != crossed, 0.0f, crossed);  // not a number: nothing
 }
 
-// Adds one interval, from the values previous to the values v, to every node and returns the
-// sum of the increments, added in node order. The increments are worked out in parts shared out
-// over the cores, block by block, into the table increments; then they are summed one by one,
-// leaving out the zeros (dry nodes) and the blocks of zeros only: adding zero leaves the sum as
-// it is, since a sum that starts at +0 never becomes -0 (nor does a duration, which is why a
-// block whose values are all below the cutoff at both ends is passed over). The first part sums
-// its own increments while the others are still at work.
-float addInterval(RunState& run, float dt, const float* previous, const float* v, float cutoff,
-                  float* increments) {
-    const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
-    float* total = run.result1.data();
-    constexpr std::size_t kBlock = 256;
-    std::vector<unsigned char> blockAdds((nodes + kBlock - 1) / kBlock);
-    // Sums the increments of the block at start in order onto sum. A zero is added as -0,
-    // which leaves every sum as it is (+0 + -0 is +0), so that the loop has no branch to
-    // mispredict where wet and dry nodes meet.
-    const auto addBlock = [&](float sum, std::size_t start) {
-        if (blockAdds[start / kBlock] == 0) return sum;
-        const std::size_t n = std::min(kBlock, nodes - start);
-        const float* increment = increments + start;
-        for (std::size_t k = 0; k < n; ++k) sum += pick(increment[k] != 0.0f, increment[k], -0.0f);
-        return sum;
-    };
-    float firstSum = 0.0f;
-    std::size_t firstEnd = 0;
-    forEachPart(nodes, kBlock, 64 * 1024, [&](std::size_t part, std::size_t begin, std::size_t end) {
-        // Copies, which no store in the loop can be taken to change.
-        const float interval = dt;
-        const float c = cutoff;
-        float sum = 0.0f;  // the first part's, block by block while its increments are at hand
+// The work on each step's node values, piece by piece as they arrive (see PieceWork): vectors
+// become their magnitudes (in values1, which the next read replaces anyway), and a step measured
+// from the one before adds its interval to every node. previous values are in result2, the
+// durations in result1, the increments of the step in extra[0].
+//
+// The increments are summed in node order, leaving out the zeros (dry nodes) and the blocks of
+// zeros only: adding zero leaves the sum as it is, since a sum that starts at +0 never becomes
+// -0 (nor does a duration, which is why a block whose values are all below the cutoff at both
+// ends is passed over). The first part sums its blocks as they come; the others' are summed
+// in order once the step is read.
+class IntervalPass {
+public:
+    static constexpr std::size_t kBlock = 256;
+
+    IntervalPass(RunState& run, float cutoff)
+        : run_(run),
+          cutoff_(cutoff),
+          nodes_(static_cast<std::size_t>(run.nodeCount())),
+          blockAdds_((nodes_ + kBlock - 1) / kBlock) {}
+
+    // Before a step is read: whether it is measured from the step before, at previousTime.
+    void expect(bool measured, float previousTime) {
+        measured_ = measured;
+        previousTime_ = previousTime;
+        firstSum_ = 0.0f;
+        firstEnd_ = 0;
+    }
+
+    void piece(std::size_t part, std::size_t begin, std::size_t end) {
+        float* v = run_.values1.data();
+        if (run_.primary.isVector) {
+            VECTOR_MAGNITUDES(v + begin, run_.values2.data() + begin, v + begin, end - begin);
+        }
+        if (!measured_) return;
+        const float interval = run_.time - previousTime_;
+        const float c = cutoff_;
+        float* total = run_.result1.data();
+        const float* previous = run_.result2.data();
+        float* increments = run_.extra[0].data();
+        float sum = part == 0 ? firstSum_ : 0.0f;
         for (std::size_t start = begin; start < end; start += kBlock) {
             const std::size_t n = std::min(kBlock, end - start);
             float* __restrict t = total + start;
@@ -92,7 +89,7 @@ float addInterval(RunState& run, float dt, const float* previous, const float* v
             unsigned above = 0;
             for (std::size_t k = 0; k < n; ++k) above |= (p[k] >= c) | (now[k] >= c);
             if (above == 0) {
-                blockAdds[start / kBlock] = 0;
+                blockAdds_[start / kBlock] = 0;
                 continue;
             }
             unsigned nonZero = 0;
@@ -102,18 +99,43 @@ float addInterval(RunState& run, float dt, const float* previous, const float* v
                 t[k] += add;
                 nonZero |= add != 0.0f;
             }
-            blockAdds[start / kBlock] = nonZero != 0;
+            blockAdds_[start / kBlock] = nonZero != 0;
             if (part == 0) sum = addBlock(sum, start);
         }
         if (part == 0) {
-            firstSum = sum;
-            firstEnd = end;
+            firstSum_ = sum;
+            firstEnd_ = end;
         }
-    });
-    float sum = firstSum;
-    for (std::size_t start = firstEnd; start < nodes; start += kBlock) sum = addBlock(sum, start);
-    return sum;
-}
+    }
+
+    // After a measured step: the sum of its increments, in node order.
+    float sum() const {
+        float sum = firstSum_;
+        for (std::size_t start = firstEnd_; start < nodes_; start += kBlock) sum = addBlock(sum, start);
+        return sum;
+    }
+
+private:
+    // Sums the increments of the block at start in order onto sum. A zero is added as -0, which
+    // leaves every sum as it is (+0 + -0 is +0), so that the loop has no branch to mispredict
+    // where wet and dry nodes meet.
+    float addBlock(float sum, std::size_t start) const {
+        if (blockAdds_[start / kBlock] == 0) return sum;
+        const std::size_t n = std::min(kBlock, nodes_ - start);
+        const float* increment = run_.extra[0].data() + start;
+        for (std::size_t k = 0; k < n; ++k) sum += pick(increment[k] != 0.0f, increment[k], -0.0f);
+        return sum;
+    }
+
+    RunState& run_;
+    const float cutoff_;
+    const std::size_t nodes_;
+    std::vector<unsigned char> blockAdds_;
+    bool measured_ = false;
+    float previousTime_ = 0.0f;
+    float firstSum_ = 0.0f;
+    std::size_t firstEnd_ = 0;
+};
 
 }  // namespace
 
@@ -129,7 +151,12 @@ void runDuration(RunState& run) {
     // The first step primes the previous time and values; it adds no duration. A first step
     // at a special time could never be measured from, so the first ordinary step primes instead.
     // Steps at special times are passed over without reading their values.
-    if (!run.readStep(1, isOrdinaryTime)) {
+    IntervalPass pass(run, o.cutoff);
+    const PieceWork onValues = [&pass](std::size_t part, std::size_t begin, std::size_t end) {
+        pass.piece(part, begin, end);
+    };
+    pass.expect(false, 0.0f);
+    if (!run.readStep(1, isOrdinaryTime, RunState::Flags::Read, &onValues)) {
         consoleLine();
         consoleLine("ERROR - " + run.inputName(1) + " holds no time step.");
         FATALSTOP();
@@ -139,7 +166,6 @@ void runDuration(RunState& run) {
     // The previous step's values are kept in result2: the step just read is swapped into it,
     // and the next step is read into what it held.
     auto prime = [&]() {
-        stepValues(run);
         std::swap(run.values1, run.result2);
         previousTime = run.time;
         primed = true;
@@ -149,7 +175,9 @@ void runDuration(RunState& run) {
     consoleLine();
     consoleLine("Processing file: " + run.inputName(1));
 
-    while (run.readStep(1, isOrdinaryTime)) {
+    for (;;) {
+        pass.expect(primed, previousTime);
+        if (!run.readStep(1, isOrdinaryTime, RunState::Flags::Read, &onValues)) break;
         const float t = run.time;
         if (!isOrdinaryTime(t)) continue;
         if (!primed) {
@@ -157,8 +185,7 @@ void runDuration(RunState& run) {
             continue;
         }
         const float dt = t - previousTime;
-        const float sum = addInterval(run, dt, run.result2.data(), stepValues(run), o.cutoff,
-                                      run.extra[0].data());
+        const float sum = pass.sum();
         std::swap(run.values1, run.result2);
         const float average = nodes > 0 ? sum / static_cast<float>(nodes) : 0.0f;
         consoleLine("...Duration Increment =" + formatFixed(dt, 5, 2) + "   Average duration of all nodes =" +

@@ -114,6 +114,7 @@ void updateWetMarks(const RunState& run, unsigned char* wet, unsigned char* coun
 constexpr std::size_t kBlock = 1024;
 // Nodes at least, per part of the work shared out over the cores.
 constexpr std::size_t kPartNodes = 64 * 1024;
+static_assert(kBlock <= 1024 && 1024 % kBlock == 0, "pieces of a step start on block boundaries");
 
 // Whether any of n wet values is greater than the one kept.
 bool anyGreaterWet(std::size_t n, const unsigned char* __restrict wet,
@@ -165,18 +166,17 @@ bool anyGreater(std::size_t n, const float* __restrict v, const float* __restric
     return any != 0;
 }
 
-void updateScalars(RunState& run, std::int32_t file) {
-    const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
+// The scalar nodes [begin, end) of the step just read (begin and end on block boundaries, or
+// end the last node).
+void updateScalars(RunState& run, std::int32_t file, std::size_t begin, std::size_t end) {
     const float* v = run.values1.data();
     float* maximum = run.result1.data();
     std::int32_t* fileOf = run.fileOfMaximum.data();
-    forEachPart(nodes, kBlock, kPartNodes, [&](std::size_t, std::size_t begin, std::size_t end) {
-        for (std::size_t start = begin; start < end; start += kBlock) {
-            const std::size_t n = std::min(kBlock, end - start);
-            if (!anyGreater(n, v + start, maximum + start)) continue;
-            keepGreater(n, file, v + start, maximum + start, fileOf + start);
-        }
-    });
+    for (std::size_t start = begin; start < end; start += kBlock) {
+        const std::size_t n = std::min(kBlock, end - start);
+        if (!anyGreater(n, v + start, maximum + start)) continue;
+        keepGreater(n, file, v + start, maximum + start, fileOf + start);
+    }
 }
 
 // Where the magnitude of the step's vector is greater than the one kept, the vector, its
@@ -197,21 +197,20 @@ void keepGreaterVectors(std::size_t n, std::int32_t file, const float* __restric
 // magnitude holds the magnitude of the vector kept so far, so that it is computed once per
 // change rather than once per step. Block by block: the magnitudes of the step, then the nodes
 // where it is greater take its vector (the others are stored as they were).
-void updateVectors(RunState& run, std::int32_t file, float* magnitude) {
-    const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
-    forEachPart(nodes, kBlock, kPartNodes, [&](std::size_t, std::size_t begin, std::size_t end) {
-        float stepMagnitude[kBlock];
-        for (std::size_t start = begin; start < end; start += kBlock) {
-            const std::size_t n = std::min(kBlock, end - start);
-            const float* x = run.values1.data() + start;
-            const float* y = run.values2.data() + start;
-            VECTOR_MAGNITUDES(x, y, stepMagnitude, n);
-            if (!anyGreater(n, stepMagnitude, magnitude + start)) continue;
-            keepGreaterVectors(n, file, stepMagnitude, x, y, magnitude + start,
-                               run.result1.data() + start, run.result2.data() + start,
-                               run.fileOfMaximum.data() + start);
-        }
-    });
+// The vector nodes [begin, end) of the step just read, as updateScalars.
+void updateVectors(RunState& run, std::int32_t file, float* magnitude, std::size_t begin,
+                   std::size_t end) {
+    float stepMagnitude[kBlock];
+    for (std::size_t start = begin; start < end; start += kBlock) {
+        const std::size_t n = std::min(kBlock, end - start);
+        const float* x = run.values1.data() + start;
+        const float* y = run.values2.data() + start;
+        VECTOR_MAGNITUDES(x, y, stepMagnitude, n);
+        if (!anyGreater(n, stepMagnitude, magnitude + start)) continue;
+        keepGreaterVectors(n, file, stepMagnitude, x, y, magnitude + start,
+                           run.result1.data() + start, run.result2.data() + start,
+                           run.fileOfMaximum.data() + start);
+    }
 }
 
 }  // namespace
@@ -269,7 +268,17 @@ void runMaximum(RunState& run) {
         const auto counts = [&o](float t) {
             return !isSummaryStep(t) && !(o.atTime && !(std::fabs(o.time - t) < 0.001f));
         };
-        while (run.readStep(i, counts)) {
+        // Depths and vectors are worked on as their values arrive; water levels wait for the
+        // step's flags to be taken into the wet nodes first.
+        const PieceWork update = [&run, i, isVector, keptMagnitude](std::size_t, std::size_t b,
+                                                                    std::size_t e) {
+            if (isVector) {
+                updateVectors(run, i, keptMagnitude, b, e);
+            } else {
+                updateScalars(run, i, b, e);
+            }
+        };
+        while (run.readStep(i, counts, RunState::Flags::Read, waterLevel ? nullptr : &update)) {
             if (!counts(run.time)) continue;
             if (waterLevel) {
                 if (wetCounts != nullptr) {
@@ -279,10 +288,6 @@ void runMaximum(RunState& run) {
                     markWetNodes(run, wet);
                     updateWetNodes(run, i, wet);
                 }
-            } else if (isVector) {
-                updateVectors(run, i, keptMagnitude);
-            } else {
-                updateScalars(run, i);
             }
             run.mergeActiveIntoOutActive();
         }
