@@ -7,7 +7,6 @@
 
 #include "fileio/console.h"
 #include "fileio/units.h"
-#include "fileio/workers.h"
 #include "tool/flow_angle.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
@@ -16,9 +15,8 @@
 namespace kelvara {
 namespace {
 
-// Nodes per block of a node loop, and at least per part of the work shared out over the cores.
+// Nodes per block of the trimming loop.
 constexpr std::size_t kBlock = 256;
-constexpr std::size_t kPartNodes = 64 * 1024;
 
 bool isStepWritten(const RunOptions& o, float t) {
     if (o.trimValues || o.flowAngle) return true;
@@ -33,42 +31,36 @@ bool isStepWritten(const RunOptions& o, float t) {
     return true;
 }
 
-void trimStep(RunState& run, float cutoff) {
-    const std::size_t n = static_cast<std::size_t>(run.nodeCount());
+// Trims the values of nodes [begin, end) of the step just read to the cutoff.
+void trimValues(RunState& run, float cutoff, std::size_t begin, std::size_t end) {
     float* x = run.values1.data();
     float* y = run.values2.data();
-    const bool isVector = run.primary.isVector;
-    forEachPart(n, kBlock, kPartNodes, [&](std::size_t, std::size_t begin, std::size_t end) {
-        const float c = cutoff;  // a copy, which no store in the loops can be taken to change
-        if (!isVector) {
-            for (std::size_t i = begin; i < end; ++i) x[i] = x[i] >= c ? c : x[i];
-            return;
+    const float c = cutoff;  // a copy, which no store in the loops can be taken to change
+    if (!run.primary.isVector) {
+        for (std::size_t i = begin; i < end; ++i) x[i] = x[i] >= c ? c : x[i];
+        return;
+    }
+    // Block by block: the magnitudes, then every vector at or above the cutoff keeps its
+    // direction at magnitude cutoff (the others are stored as they were).
+    float magnitude[kBlock];
+    for (std::size_t start = begin; start < end; start += kBlock) {
+        const std::size_t count = std::min(kBlock, end - start);
+        float* __restrict bx = x + start;
+        float* __restrict by = y + start;
+        VECTOR_MAGNITUDES(bx, by, magnitude, count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const bool over = magnitude[i] >= c;
+            const float scale = c / magnitude[i];
+            bx[i] = pick(over, bx[i] * scale, bx[i]);
+            by[i] = pick(over, by[i] * scale, by[i]);
         }
-        // Block by block: the magnitudes, then every vector at or above the cutoff keeps its
-        // direction at magnitude cutoff (the others are stored as they were).
-        float magnitude[kBlock];
-        for (std::size_t start = begin; start < end; start += kBlock) {
-            const std::size_t count = std::min(kBlock, end - start);
-            float* __restrict bx = x + start;
-            float* __restrict by = y + start;
-            VECTOR_MAGNITUDES(bx, by, magnitude, count);
-            for (std::size_t i = 0; i < count; ++i) {
-                const bool over = magnitude[i] >= c;
-                const float scale = c / magnitude[i];
-                bx[i] = pick(over, bx[i] * scale, bx[i]);
-                by[i] = pick(over, by[i] * scale, by[i]);
-            }
-        }
-    });
+    }
 }
 
-void flowAngleStep(RunState& run) {
-    const std::size_t n = static_cast<std::size_t>(run.nodeCount());
+// Replaces the vectors of nodes [begin, end) of the step just read by their flow angles.
+void flowAngles(RunState& run, std::size_t begin, std::size_t end) {
     float* x = run.values1.data();
-    const float* y = run.values2.data();
-    forEachPart(n, kBlock, kPartNodes, [&](std::size_t, std::size_t begin, std::size_t end) {
-        FLOW_ANGLES(x + begin, y + begin, x + begin, end - begin);
-    });
+    FLOW_ANGLES(x + begin, run.values2.data() + begin, x + begin, end - begin);
 }
 
 }  // namespace
@@ -85,14 +77,18 @@ void runSinglePass(RunState& run) {
         const auto written = [&o](float t) { return isStepWritten(o, t); };
         const bool fewWritten = o.keepTime && !o.concatenate && !o.trimValues && !o.flowAngle;
         const auto flags = fewWritten ? RunState::Flags::Defer : RunState::Flags::Read;
-        while (run.readStep(i, written, flags)) {
+        // -trim and -va transform the values as they arrive (every step is written).
+        const PieceWork transform = [&run, &o](std::size_t, std::size_t begin, std::size_t end) {
+            if (o.trimValues) {
+                trimValues(run, o.cutoff, begin, end);
+            } else {
+                flowAngles(run, begin, end);
+            }
+        };
+        const bool transforms = o.trimValues || o.flowAngle;
+        while (run.readStep(i, written, flags, transforms ? &transform : nullptr)) {
             if (!written(run.time)) continue;
             run.takeDeferredFlags();
-            if (o.trimValues) {
-                trimStep(run, o.cutoff);
-            } else if (o.flowAngle) {
-                flowAngleStep(run);
-            }
             WRITE_DAT_STEP(run.outputUnit, vectorValues, run.time, run.nodeCount(),
                            run.cellCount(), run.active.data(), run.values1.data(),
                            run.values2.data());
