@@ -192,7 +192,6 @@ bool readBlock(std::FILE* stream, void* data, std::size_t size, const std::strin
     };
     const off_t start = sharedReadStart(stream, size);
     if (start < 0) {
-        if (onPiece == nullptr) return readBytes(stream, data, size, name);
         for (std::size_t done = 0; done < size;) {
             const std::size_t n = std::min(kPieceBytes, size - done);
             if (!readBytes(stream, bytes + done, n, name)) return false;
