@@ -5,12 +5,14 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <utility>
 #if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/platform.h"
 #include "fileio/units.h"
 #include "fileio/workers.h"
@@ -23,10 +25,8 @@ namespace {
 
 
 // An input-check failure: the message, a pause, and the end of the run with nothing written.
-[[noreturn]] void stopAfterPause(const std::vector<std::string>& lines) {
-    for (const auto& line : lines) consoleLine(line);
-    pauseForUser();
-    endRun(1);
+[[noreturn]] void stopAfterPause(std::vector<std::string> lines) {
+    throw Error(std::move(lines), StopKind::Continue);
 }
 
 // The files the output must never replace: the inputs, and the companion water levels that the
@@ -44,10 +44,8 @@ void checkOutputIsNotAnInput(const RunState& run) {
     for (const auto& name : protectedNames) {
         if (name.empty()) continue;
         if (name == output || sameFile(name, output)) {
-            consoleLine();
-            consoleLine("ERROR - The output file \"" + output + "\" would replace the input \"" +
+            throw errorLine("ERROR - The output file \"" + output + "\" would replace the input \"" +
                         name + "\". Give the output another name.");
-            FATALSTOP();
         }
     }
 }
@@ -62,18 +60,14 @@ std::int64_t smallestStepBytes(const DatasetHeader& h) {
 void checkCountsAgainstFile(const RunState& run, int i, const DatasetHeader& h) {
     const std::string& name = run.inputName(i);
     if (h.nodeCount < 0 || h.cellCount < 0) {
-        consoleLine();
-        consoleLine("ERROR - " + name + " gives a negative number of nodes or cells.");
-        FATALSTOP();
+        throw errorLine("ERROR - " + name + " gives a negative number of nodes or cells.");
     }
     std::size_t index = static_cast<std::size_t>(i);
     if (run.inputCards[index] == kCardStep &&
         unitBytesLeft(run.inputUnits[index]) < smallestStepBytes(h)) {
-        consoleLine();
-        consoleLine("ERROR - " + name + " is too short for a time step of " +
+        throw errorLine("ERROR - " + name + " is too short for a time step of " +
                     AINTEGER(h.nodeCount) + " nodes and " + AINTEGER(h.cellCount) +
                     " cells: the file is truncated or its header is damaged.");
-        FATALSTOP();
     }
 }
 
@@ -95,9 +89,7 @@ void allocateStorage(RunState& run) {
         run.result2.resize(nodes);
         for (auto& table : run.extra) table.resize(nodes);
     } catch (const std::bad_alloc&) {
-        consoleLine();
-        consoleLine("ERROR - Could not allocate enough memory (RAM).");
-        FATALSTOP();
+        throw errorLine("ERROR - Could not allocate enough memory (RAM).");
     }
 }
 
@@ -229,10 +221,8 @@ int RUN_DRIVER(RunOptions& options) {
         run.inputUnits[static_cast<std::size_t>(i)] = OPENFILEUNIT("BI", run.inputName(i));
     for (int i = 1; i <= count; ++i) {
         if (unitStream(run.inputUnits[static_cast<std::size_t>(i)]) == nullptr) {
-            consoleLine();
-            consoleLine("ERROR - " + run.inputName(i) +
-                        " was closed while another input was opened; name each input once.");
-            FATALSTOP();
+            throw errorLine("ERROR - " + run.inputName(i) +
+                            " was closed while another input was opened; name each input once.");
         }
     }
     checkOutputIsNotAnInput(run);
@@ -291,7 +281,7 @@ int RUN_DRIVER(RunOptions& options) {
     consoleLine();
     consoleLine("Finished.");
     if (!options.batch) pauseForUser();
-    std::fflush(stdout);
+    consoleFlush();
     return 0;
 }
 

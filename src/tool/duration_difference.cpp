@@ -17,6 +17,7 @@
 #include <string>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/workers.h"
 #include "fileio/units.h"
 #include "tool/operations.h"
@@ -44,9 +45,7 @@ void restartInput(RunState& run, int i) {
     READ_DAT_HEADER(run.inputUnits[index], run.primary, run.inputCards[index], run.inputName(i));
     // The tables were sized from the first reading: a file that changed since is not read on.
     if (run.primary.nodeCount != before.nodeCount || run.primary.cellCount != before.cellCount) {
-        consoleLine();
-        consoleLine("ERROR - " + run.inputName(i) + " changed while it was being read.");
-        FATALSTOP();
+        throw errorLine("ERROR - " + run.inputName(i) + " changed while it was being read.");
     }
 }
 
@@ -67,9 +66,7 @@ void findPeaks(RunState& run, int i, float* peak) {
     };
     while (run.readStep(i, used, RunState::Flags::Defer)) {
         if (run.primary.isVector) {
-            consoleLine();
-            consoleLine("ERROR - Vector data set can not be used for the -ddur option");
-            FATALSTOP();
+            throw errorLine("ERROR - Vector data set can not be used for the -ddur option");
         }
         if (!(run.time <= endTime && isOrdinaryTime(run.time))) continue;
         keepHigher(static_cast<std::size_t>(nodes), run.values1.data(), peak);
@@ -171,8 +168,7 @@ void measureDurations(RunState& run, int i, const float* level) {
     consoleLine("Calculating durations from file: " + run.inputName(i));
     std::int32_t& card = run.inputCards[index];
     if (card != kCardStep || unitAtEnd(run.inputUnits[index])) {
-        consoleLine("ERROR - No data in .dat file");
-        FATALSTOP();
+        throw Error({"ERROR - No data in .dat file"});
     }
     // This pass and the output have no use for the cells' flags: they are passed over. Steps
     // that are not measured are passed over whole.
