@@ -1,0 +1,75 @@
+#include "maps/hazard.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "fileio/workers.h"
+#include "tool/pick.h"
+
+namespace kelvara {
+namespace {
+
+// Nodes are worked on in blocks of this many; a block with no wet node has nothing to change.
+constexpr std::size_t kBlock = 256;
+
+}  // namespace
+
+HazardMap::HazardMap(std::size_t nodeCount, std::size_t cellCount, float debrisFactor)
+    : debrisFactor_(debrisFactor),
+      depthSpeed_(nodeCount, 0.0f),
+      class_(nodeCount, 0.0f),
+      rating_(nodeCount, 0.0f),
+      flags_(cellCount, 0) {}
+
+void HazardMap::addNodes(const float* depth, const float* speed, std::size_t begin, std::size_t end) {
+    const float debris = debrisFactor_;
+    for (std::size_t start = begin; start < end; start += kBlock) {
+        const std::size_t n = std::min(kBlock, end - start);
+        const float* __restrict d = depth + start;
+        const float* __restrict s = speed + start;
+        unsigned wetNodes = 0;
+        for (std::size_t k = 0; k < n; ++k) wetNodes |= d[k] > 0.0f;
+        if (wetNodes == 0) continue;
+        float* __restrict greatestDv = depthSpeed_.data() + start;
+        float* __restrict greatestClass = class_.data() + start;
+        float* __restrict greatestRating = rating_.data() + start;
+        for (std::size_t k = 0; k < n; ++k) {
+            const float v = std::fabs(s[k]);
+            const bool counts = (d[k] > 0.0f) & (v == v);
+            const float dv = d[k] * v;
+            const float hazard = pick(counts, hazardClass(d[k], v, dv), 0.0f);
+            const float hr = hazardRating(d[k], v, debris);
+            // A value that is not a number (an infinite depth at no speed) is never the greatest.
+            greatestDv[k] = pick(counts & (dv > greatestDv[k]), dv, greatestDv[k]);
+            greatestClass[k] = pick(hazard > greatestClass[k], hazard, greatestClass[k]);
+            greatestRating[k] = pick(counts & (hr > greatestRating[k]), hr, greatestRating[k]);
+        }
+    }
+}
+
+void HazardMap::addFlags(const std::int8_t* depthActive, const std::int8_t* speedActive,
+                         std::size_t begin, std::size_t end) {
+    std::int8_t* __restrict o = flags_.data() + begin;
+    const std::size_t n = end - begin;
+    if (depthActive != nullptr) {
+        const std::int8_t* __restrict a = depthActive + begin;
+        for (std::size_t k = 0; k < n; ++k) o[k] = static_cast<std::int8_t>(o[k] | (a[k] == 1));
+    }
+    if (speedActive != nullptr) {
+        const std::int8_t* __restrict a = speedActive + begin;
+        for (std::size_t k = 0; k < n; ++k) o[k] = static_cast<std::int8_t>(o[k] | (a[k] == 1));
+    }
+}
+
+void HazardMap::addStep(const float* depth, const float* speed, const std::int8_t* depthActive,
+                        const std::int8_t* speedActive) {
+    forEachPart(nodeCount(), 1024, 64 * 1024, [=](std::size_t, std::size_t begin, std::size_t end) {
+        addNodes(depth, speed, begin, end);
+    });
+    forEachPart(cellCount(), 4096, 256 * 1024, [=](std::size_t, std::size_t begin, std::size_t end) {
+        addFlags(depthActive, speedActive, begin, end);
+    });
+    endStep();
+}
+
+}  // namespace kelvara
