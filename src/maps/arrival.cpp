@@ -57,31 +57,58 @@ void ArrivalMap::addNodes(std::size_t begin, std::size_t end) {
         const std::size_t n = std::min(kBlock, end - start);
         const float* __restrict v = values_ + start;
         float* __restrict p = previous_.data() + start;
-        unsigned reached = 0;
-        for (std::size_t k = 0; k < n; ++k) reached |= (p[k] >= c) | (v[k] >= c);
-        if (reached != 0) {
+        float* __restrict peakValue = peakValue_.data() + start;
+        // A node has arrived once it has a peak value. Most blocks change nothing but the
+        // previous values (dry nodes, and wet ones past their peak), so a first look decides
+        // which tables the block writes at all.
+        unsigned arrives = 0, falls = 0, higher = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const bool nowAbove = v[k] >= c;
+            arrives |= nowAbove & (peakValue[k] != peakValue[k]);
+            falls |= (p[k] >= c) & !nowAbove;
+            higher |= nowAbove & !(v[k] <= peakValue[k]);
+        }
+        if (arrives != 0) {
             float* __restrict arrival = arrival_.data() + start;
-            float* __restrict last = end_.data() + start;
-            float* __restrict peak = peak_.data() + start;
-            float* __restrict peakValue = peakValue_.data() + start;
             for (std::size_t k = 0; k < n; ++k) {
-                const bool nowAbove = v[k] >= c;
-                const bool wasAbove = p[k] >= c;
-                // The time above the cutoff at each end of the interval, as the duration takes it.
+                // The time above the cutoff at the end of the interval, as the duration takes it.
                 const float rising = dt * (v[k] - c) / (v[k] - p[k]);
-                const float falling = dt * (p[k] - c) / (p[k] - v[k]);
                 const float up = pick(rising != rising, 0.0f, rising);
+                arrival[k] = pick((v[k] >= c) & (peakValue[k] != peakValue[k]), t - up, arrival[k]);
+            }
+        }
+        if (higher != 0) {
+            float* __restrict peak = peak_.data() + start;
+            for (std::size_t k = 0; k < n; ++k) {
+                const bool rises = (v[k] >= c) & !(v[k] <= peakValue[k]);
+                peakValue[k] = pick(rises, v[k], peakValue[k]);
+                peak[k] = pick(rises, t, peak[k]);
+            }
+        }
+        if (falls != 0) {
+            float* __restrict last = end_.data() + start;
+            for (std::size_t k = 0; k < n; ++k) {
+                // The time above the cutoff at the start of the interval.
+                const float falling = dt * (p[k] - c) / (p[k] - v[k]);
                 const float down = pick(falling != falling, 0.0f, falling);
-                const bool arrives = nowAbove & (arrival[k] != arrival[k]);
-                arrival[k] = pick(arrives, t - up, arrival[k]);
-                last[k] = pick(nowAbove, t, pick(wasAbove, before + down, last[k]));
-                const bool higher = nowAbove & !(v[k] <= peakValue[k]);
-                peakValue[k] = pick(higher, v[k], peakValue[k]);
-                peak[k] = pick(higher, t, peak[k]);
+                last[k] = pick((p[k] >= c) & !(v[k] >= c), before + down, last[k]);
             }
         }
         if (!inPlace) std::memcpy(p, v, n * sizeof(float));
     }
+}
+
+void ArrivalMap::finish() {
+    if (finished_) return;
+    // A node at or above the cutoff at the last step stays there to the end.
+    const float last = previousTime_;
+    const float c = cutoff_;
+    const float* p = previous_.data();
+    float* e = end_.data();
+    forEachPart(nodeCount(), 1024, 64 * 1024, [=](std::size_t, std::size_t begin, std::size_t end) {
+        for (std::size_t k = begin; k < end; ++k) e[k] = pick(p[k] >= c, last, e[k]);
+    });
+    finished_ = true;
 }
 
 void ArrivalMap::addFlags(const std::int8_t* active, std::size_t begin, std::size_t end) {
@@ -94,6 +121,7 @@ void ArrivalMap::addFlags(const std::int8_t* active, std::size_t begin, std::siz
 void ArrivalMap::endStep() {
     if (values_ == next_.data()) previous_.swap(next_);
     previousTime_ = time_;
+    finished_ = false;
     values_ = nullptr;
     ++steps_;
 }

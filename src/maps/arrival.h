@@ -63,16 +63,20 @@ public:
     float cutoff() const { return cutoff_; }
     std::size_t steps() const { return steps_; }
 
-    // The three maps and the output's cell flags.
+    // The three maps and the output's cell flags, after the last step. The ends of the nodes
+    // still at or above the cutoff at the last step are filled in at the first call.
     const std::vector<float>& arrival() const { return arrival_; }
-    const std::vector<float>& end() const { return end_; }
+    const std::vector<float>& end() {
+        finish();
+        return end_;
+    }
     const std::vector<float>& peak() const { return peak_; }
     const std::vector<std::int8_t>& flags() const { return flags_; }
 
 private:
     float cutoff_;
     std::vector<float> arrival_, end_, peak_;
-    std::vector<float> peakValue_;  // the value at the peak so far
+    std::vector<float> peakValue_;  // the value at the peak so far, not a number until arrival
     std::vector<float> previous_;   // the values of the previous step (not a number before it)
     std::vector<float> next_;       // see stepBuffer
     std::vector<std::int8_t> flags_;
@@ -85,6 +89,9 @@ private:
 
     float previousTime_ = 0.0f;
     std::size_t steps_ = 0;
+    bool finished_ = true;
+
+    void finish();
 };
 
 }  // namespace kelvara

@@ -33,16 +33,32 @@ void HazardMap::addNodes(const float* depth, const float* speed, std::size_t beg
         float* __restrict greatestDv = depthSpeed_.data() + start;
         float* __restrict greatestClass = class_.data() + start;
         float* __restrict greatestRating = rating_.data() + start;
+        // The step's values first, then only the tables with a new greatest value are written:
+        // past the peak of the event most blocks have none.
+        float dvs[kBlock], classes[kBlock], ratings[kBlock];
+        unsigned newDv = 0, newClass = 0, newRating = 0;
         for (std::size_t k = 0; k < n; ++k) {
             const float v = std::fabs(s[k]);
             const bool counts = (d[k] > 0.0f) & (v == v);
             const float dv = d[k] * v;
-            const float hazard = pick(counts, hazardClass(d[k], v, dv), 0.0f);
-            const float hr = hazardRating(d[k], v, debris);
             // A value that is not a number (an infinite depth at no speed) is never the greatest.
-            greatestDv[k] = pick(counts & (dv > greatestDv[k]), dv, greatestDv[k]);
-            greatestClass[k] = pick(hazard > greatestClass[k], hazard, greatestClass[k]);
-            greatestRating[k] = pick(counts & (hr > greatestRating[k]), hr, greatestRating[k]);
+            dvs[k] = pick(counts, dv, 0.0f);
+            classes[k] = pick(counts, hazardClass(d[k], v, dv), 0.0f);
+            ratings[k] = pick(counts, hazardRating(d[k], v, debris), 0.0f);
+            newDv |= dvs[k] > greatestDv[k];
+            newClass |= classes[k] > greatestClass[k];
+            newRating |= ratings[k] > greatestRating[k];
+        }
+        if (newDv != 0) {
+            for (std::size_t k = 0; k < n; ++k) greatestDv[k] = pick(dvs[k] > greatestDv[k], dvs[k], greatestDv[k]);
+        }
+        if (newClass != 0) {
+            for (std::size_t k = 0; k < n; ++k)
+                greatestClass[k] = pick(classes[k] > greatestClass[k], classes[k], greatestClass[k]);
+        }
+        if (newRating != 0) {
+            for (std::size_t k = 0; k < n; ++k)
+                greatestRating[k] = pick(ratings[k] > greatestRating[k], ratings[k], greatestRating[k]);
         }
     }
 }
@@ -51,14 +67,17 @@ void HazardMap::addFlags(const std::int8_t* depthActive, const std::int8_t* spee
                          std::size_t begin, std::size_t end) {
     std::int8_t* __restrict o = flags_.data() + begin;
     const std::size_t n = end - begin;
-    if (depthActive != nullptr) {
+    if (depthActive != nullptr && speedActive != nullptr) {
         const std::int8_t* __restrict a = depthActive + begin;
-        for (std::size_t k = 0; k < n; ++k) o[k] = static_cast<std::int8_t>(o[k] | (a[k] == 1));
+        const std::int8_t* __restrict b = speedActive + begin;
+        for (std::size_t k = 0; k < n; ++k)
+            o[k] = static_cast<std::int8_t>(o[k] | (a[k] == 1) | (b[k] == 1));
+        return;
     }
-    if (speedActive != nullptr) {
-        const std::int8_t* __restrict a = speedActive + begin;
-        for (std::size_t k = 0; k < n; ++k) o[k] = static_cast<std::int8_t>(o[k] | (a[k] == 1));
-    }
+    const std::int8_t* one = depthActive != nullptr ? depthActive : speedActive;
+    if (one == nullptr) return;
+    const std::int8_t* __restrict a = one + begin;
+    for (std::size_t k = 0; k < n; ++k) o[k] = static_cast<std::int8_t>(o[k] | (a[k] == 1));
 }
 
 void HazardMap::addStep(const float* depth, const float* speed, const std::int8_t* depthActive,
