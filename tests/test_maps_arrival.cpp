@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "maps/arrival.h"
-#include "maps/summary.h"
 
 namespace kelvara {
 namespace {
@@ -201,24 +200,6 @@ TEST(ArrivalMap, LargeStepsGiveTheSameMapsAsNodeByNode) {
         ASSERT_TRUE(same(whole.arrival[i], pieces.arrival[i]) && same(whole.end[i], pieces.end[i]) &&
                     same(whole.peak[i], pieces.peak[i]))
             << i;
-    }
-}
-
-TEST(ArrivalMap, OrdinaryTimes) {
-    struct Case {
-        float time;
-        bool ordinary;
-    };
-    const std::vector<Case> cases = {{0.0f, true},       {-5.0f, true},      {99997.99f, true},
-                                     {99998.0f, false},  {-99998.0f, false}, {99999.0f, false},
-                                     {111111.0f, false}, {kNaN, false},      {kInf, false},
-                                     {kArrivalTime, false}, {kGreatestRatingTime, false}};
-    for (const Case& c : cases) EXPECT_EQ(isOrdinaryTime(c.time), c.ordinary) << c.time;
-    // The summary times are whole numbers held exactly and clear of the tool's own.
-    for (float t : {kArrivalTime, kEndTime, kPeakTime, kGreatestDepthSpeedTime, kGreatestClassTime,
-                    kGreatestRatingTime}) {
-        EXPECT_EQ(static_cast<float>(static_cast<std::int32_t>(t)), t);
-        for (float taken : {99999.0f, 111111.0f, 222222.0f}) EXPECT_GT(std::fabs(t - taken), 1.0f);
     }
 }
 
