@@ -97,6 +97,8 @@ void runOperation(RunState& run) {
     case OperationKind::Duration: runDuration(run); break;
     case OperationKind::Difference: runDifference(run); break;
     case OperationKind::DurationDifference: runDurationDifference(run); break;
+    case OperationKind::Arrival: runArrival(run); break;
+    case OperationKind::Hazard: runHazard(run); break;
     }
 }
 
@@ -203,6 +205,11 @@ bool BUILD_OUTPUT_NAME(RunOptions& o) {
     }
     const OperationShape shape = o.shape();
     if (shape.lastNameNamesOutput && o.fileCount > shape.maxInputs) o.fileCount = shape.maxInputs;
+    if (o.operation.kind == OperationKind::Hazard && o.fileCount == 1) {
+        // The velocities of the same run, found beside the depths as the water levels are.
+        o.fileNames.push_back(FILENAMEPATHNO_(o.fileNames[1]) + "_V.dat");
+        o.fileCount = 2;
+    }
     o.fileNames[0] = shape.outputName;
     return true;
 }
@@ -262,6 +269,12 @@ void RUN_OPERATION(RunState& run) {
     if (options.operation.transform == ValueTransform::FlowAngle && !run.primary.isVector) {
         stopAfterPause({"", "ERROR - .dat file must be a vector file for -va option"});
     }
+    if (options.operation.kind == OperationKind::Hazard && run.primary.isVector) {
+        stopAfterPause({"", "ERROR - " + run.inputName(1) +
+                                " is a vector dataset: -hazard takes the depths first, then the "
+                                "velocities."});
+    }
+    const bool shareForm = options.shape().inputsShareForm;
     if (count > 1) {
         consoleLine();
         consoleLine("Checking that .dat files have same number nodes and cells...");
@@ -272,7 +285,7 @@ void RUN_OPERATION(RunState& run) {
                 stopAfterPause({"ERROR - Number nodes and/or cells in " + run.inputName(i) +
                                 " not the same as in primary .dat file."});
             }
-            if (run.second.isVector != run.primary.isVector) {
+            if (shareForm && run.second.isVector != run.primary.isVector) {
                 stopAfterPause({"ERROR - " + run.inputName(i) +
                                 " is not the same vector or scalar format as in primary .dat file."});
             }

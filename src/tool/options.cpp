@@ -1,7 +1,9 @@
 #include "tool/options.h"
 
+#include <cmath>
 #include <utility>
 
+#include "maps/hazard.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -9,7 +11,8 @@ namespace kelvara {
 namespace {
 
 enum class Flag {
-    Con, Max, Dif, Dur, Ddur, Trim, Batch, Keep, Remove, Times, AtTime, FlowAngle, NoWetDry
+    Con, Max, Dif, Dur, Ddur, Trim, Batch, Keep, Remove, Times, AtTime, FlowAngle, NoWetDry,
+    Arrival, Hazard
 };
 
 struct FlagWord {
@@ -25,6 +28,9 @@ constexpr FlagWord kFlagWords[] = {
     {"b", Flag::Batch},     {"k", Flag::Keep},        {"r", Flag::Remove},
     {"times", Flag::Times}, {"t", Flag::AtTime},      {"va", Flag::FlowAngle},
     {"nowetdry", Flag::NoWetDry},
+    // Words added later begin with no earlier word and no earlier word begins with them, so
+    // that every command line keeps the meaning it had.
+    {"arrival", Flag::Arrival}, {"hazard", Flag::Hazard},
 };
 
 bool matches(const std::string& argument, const std::string& word) {
@@ -54,7 +60,7 @@ struct GivenFlag {
 
 bool standsAlone(Flag f) {
     return f == Flag::Times || f == Flag::Max || f == Flag::Dur || f == Flag::Dif ||
-           f == Flag::Ddur;
+           f == Flag::Ddur || f == Flag::Arrival || f == Flag::Hazard;
 }
 
 bool isOperationFlag(Flag f) {
@@ -100,6 +106,8 @@ OperationKind kindOf(const std::vector<GivenFlag>& given) {
     case Flag::Dur: return OperationKind::Duration;
     case Flag::Dif: return OperationKind::Difference;
     case Flag::Ddur: return OperationKind::DurationDifference;
+    case Flag::Arrival: return OperationKind::Arrival;
+    case Flag::Hazard: return OperationKind::Hazard;
     default: return OperationKind::SinglePass;
     }
 }
@@ -161,11 +169,21 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
         case Flag::AtTime: op.atTime = true; number = &op.time; break;
         case Flag::FlowAngle: op.transform = ValueTransform::FlowAngle; break;
         case Flag::NoWetDry: op.noWetDry = true; break;
+        case Flag::Arrival: number = &op.cutoff; break;
+        case Flag::Hazard: number = &op.debrisFactor; break;
         }
         if (number != nullptr) {
             std::size_t wordLength = std::string(found->word).size();
             std::string rest = argument.size() > wordLength + 1 ? argument.substr(wordLength + 1) : "";
-            if (!readFreeReal(rest, *number)) {
+            // -hazard alone takes the debris factor of urban areas; the maps refuse numbers
+            // that measure nothing (not finite, or a negative debris factor).
+            const bool optional = found->flag == Flag::Hazard && trimRight(rest).empty();
+            const bool mapNumber = found->flag == Flag::Arrival || found->flag == Flag::Hazard;
+            if (optional) {
+                *number = kDefaultDebrisFactor;
+            } else if (!readFreeReal(rest, *number) ||
+                       (mapNumber && (!std::isfinite(*number) ||
+                                      (found->flag == Flag::Hazard && *number < 0.0f)))) {
                 return fail(Kind::UnreadableNumber,
                             {"ERROR - Reading time for keep or remove argument, or cutoff depth "
                              "for duration"});
@@ -173,7 +191,8 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
         }
         if (found->flag == Flag::Remove) op.removeAllMaxTimes = op.time > 99998.0f;
         if (found->flag == Flag::Dur || found->flag == Flag::Trim ||
-            found->flag == Flag::FlowAngle) {
+            found->flag == Flag::FlowAngle || found->flag == Flag::Arrival ||
+            found->flag == Flag::Hazard) {
             op.label = labelOf(argument);
         }
         if (isOperationFlag(found->flag)) {
@@ -235,6 +254,11 @@ const std::vector<std::string>& usageText() {
         "     \"-times\" displays and exports the times in the .dat file",
         "     \"-trim<cutoff_value>\" trims any values to the cutoff value (useful for large velocities)",
         "     \"-va\" outputs the flow angle in degrees (N=0, E=90, W=-90, S=180/-180)",
+        "     \"-arrival<cutoff_value>\" outputs when the cutoff value is first reached (time 100001),",
+        "          when it is last left (100002) and the time of the peak (100003); NaN where never reached",
+        "     \"-hazard<debris_factor>\" outputs the greatest depth x velocity (100011), hazard class 1-6",
+        "          (100012) and hazard rating d(v+0.5)+DF (100013) from run_d.dat and run_V.dat",
+        "          (or a second .dat file of velocities); debris factor default 1.0, 0.5 for pasture",
         "",
         "  File 1:  Primary .dat file.",
         "  File 2 onwards (-con, -dif, -ddur, -k, -max, -r flags):  Secondary .dat file(s).",
