@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <sys/types.h>
 
 #include "fileio/console.h"
 #include "fileio/workers.h"
@@ -23,6 +24,7 @@
 #include "formats/mesh.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
+#include "tool/step_times.h"
 #include "util/numbers.h"
 #include "util/path.h"
 
@@ -49,6 +51,8 @@ struct Companion {
     std::int32_t card = 0;
     DatasetHeader header;
     float time = 0.0f;
+    bool haveStep = false;  // a step has been read: time is its time
+    bool warned = false;    // a pair's time was missing
 };
 
 // One side of the comparison.
@@ -131,14 +135,41 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
     fillInParts(side.level, static_cast<std::size_t>(run.nodeCount()), kNoLevel);
 }
 
-// Brings a side's water level to the matched pair: its own values, or the companion's next
-// step (a companion without more steps keeps its last level).
-void advanceLevel(RunState& run, Side& side) {
+// Brings a side's water level to the pair's time: its own values, or the companion's step at
+// that time (within the pairing tolerance). Earlier companion steps are passed over; a later one
+// is left unread for a later pair. Where the companion has no step at the time, the levels last
+// read stay, with a warning (once per companion). Values are read through values1, which is
+// free until the output values are worked out, so that levels are replaced only by a match.
+void advanceLevel(RunState& run, Side& side, float pairTime) {
     Companion& c = side.companion;
     if (!c.used) return;  // level is the side's own values
-    if (c.card != kCardStep || unitAtEnd(c.unit)) return;
-    READ_DAT_STEP(c.unit, c.header.isVector, c.header.nodeCount, c.header.cellCount,
-                  run.active.data(), side.level, run.values2.data(), c.time, c.card);
+    const auto atPair = [pairTime](float t) { return std::fabs(t - pairTime) <= kTimeTolerance; };
+    if (c.haveStep && atPair(c.time)) return;
+    std::FILE* stream = unitStream(c.unit);
+    while (c.card == kCardStep && !unitAtEnd(c.unit)) {
+        const off_t stepAt = stream != nullptr ? ftello(stream) : -1;
+        const float before = c.time;
+        std::int64_t flagsAt = -1;
+        const bool read = READ_DAT_STEP(c.unit, c.header.isVector, c.header.nodeCount,
+                                        c.header.cellCount, nullptr, run.values1.data(),
+                                        run.values2.data(), c.time, c.card, atPair, &flagsAt);
+        if (read && atPair(c.time)) {
+            std::copy(run.values1.begin(), run.values1.end(), side.level);
+            if (flagsAt >= 0) READ_DAT_FLAGS(c.unit, flagsAt, c.header.cellCount, run.active.data());
+            c.haveStep = true;
+            return;
+        }
+        if (c.time > pairTime && stepAt >= 0 && fseeko(stream, stepAt, SEEK_SET) == 0) {
+            c.card = kCardStep;  // the step is read again for the pair at its time
+            c.time = before;
+            break;
+        }
+    }
+    if (!c.warned) {
+        c.warned = true;
+        consoleLine("WARNING - " + unitName(c.unit) + " has no time step at " +
+                    timeText(pairTime) + ": the water levels last read are used.");
+    }
 }
 
 // Both step loops write the output values into values1, which no input is read into at a match
@@ -259,10 +290,12 @@ void runDifference(RunState& run) {
         if (o.noWetDry) {
             if (selected) plainDifference(run);
         } else {
-            // The companions advance one step per matched pair, processed or skipped.
-            advanceLevel(run, first);
-            advanceLevel(run, second);
-            if (selected) wetDryDifference(run, first, second);
+            // The companions are read at the time of each pair processed.
+            if (selected) {
+                advanceLevel(run, first, first.time);
+                advanceLevel(run, second, first.time);
+                wetDryDifference(run, first, second);
+            }
         }
         if (selected) {
             WRITE_DAT_STEP(run.outputUnit, false, first.time, run.nodeCount(), run.cellCount(),

@@ -13,6 +13,7 @@
 #include "formats/dataset.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
+#include "tool/step_times.h"
 #include "util/numbers.h"
 
 namespace kelvara {
@@ -73,7 +74,8 @@ public:
         if (run_.primary.isVector) {
             VECTOR_MAGNITUDES(v + begin, run_.values2.data() + begin, v + begin, end - begin);
         }
-        if (!measured_) return;
+        // An interval whose time does not increase adds nothing (see runDuration).
+        if (!measured_ || !timeIncreases(previousTime_, run_.time)) return;
         const float interval = run_.time - previousTime_;
         const float c = cutoff_;
         float* total = run_.result1.data();
@@ -182,6 +184,15 @@ void runDuration(RunState& run) {
         if (!isOrdinaryTime(t)) continue;
         if (!primed) {
             prime();
+            continue;
+        }
+        if (!timeIncreases(previousTime, t)) {
+            // Times that go back (a concatenation of runs that each start at 0) or repeat:
+            // the step starts the next interval, but this one is not measured.
+            consoleLine(intervalNotMeasuredWarning(previousTime, t));
+            std::swap(run.values1, run.result2);
+            run.mergeActiveIntoOutActive();
+            previousTime = t;
             continue;
         }
         const float dt = t - previousTime;

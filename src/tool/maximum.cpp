@@ -13,6 +13,7 @@
 #include "formats/mesh.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
+#include "tool/step_times.h"
 #include "util/path.h"
 
 namespace kelvara {
@@ -21,6 +22,8 @@ namespace {
 constexpr float kMaximumTime = 111111.0f;
 constexpr float kFileNumberTime = 222222.0f;
 constexpr float kStageMaximumTime = 99999.1f;
+// Start of a scalar maximum: a value counts as set only above it.
+constexpr float kNoValueYet = -99998.0f;
 
 // Steps that are not value steps: those at 99999.1 and the input numbers this operation writes
 // at 222222, so that its own output can be fed back in.
@@ -106,8 +109,8 @@ void updateWetMarks(const RunState& run, unsigned char* wet, unsigned char* coun
     }
 }
 
-// Comparisons are strict, so equal values keep the earlier file; a value that is not a number
-// never compares greater and so never becomes a maximum.
+// Comparisons are strict, so equal values keep the earlier file; a value that is not a number,
+// or one at or below -99998 (not set), never compares greater and so never becomes a maximum.
 //
 // The nodes go in blocks, and a block where no value is greater is left as it is without
 // writing it again: once the flood has passed its peak that is most of them.
@@ -223,7 +226,11 @@ void runMaximum(RunState& run) {
     // flags start at zero. The tables come zeroed, but are written once here all the same: a
     // fresh page that is first read maps the system's shared zero page and is faulted in a
     // second time at its first write, which on some virtual machines costs more than the pass.
-    fillInParts(run.result1.data(), run.result1.size(), 0.0f);
+    // A scalar maximum starts below every set value (a value counts as set above -99998), so
+    // that values below zero, water levels below datum, are kept as they are; nodes that never
+    // get a value are given 0.0 at the end. Vectors start at the zero vector, with a kept
+    // magnitude below zero (below).
+    fillInParts(run.result1.data(), run.result1.size(), isVector ? 0.0f : kNoValueYet);
     if (isVector) fillInParts(run.result2.data(), run.result2.size(), 0.0f);
     fillInParts(run.fileOfMaximum.data(), run.fileOfMaximum.size(), 0);
     fillInParts(run.outActive.data(), run.outActive.size(), std::int8_t{0});
@@ -254,10 +261,11 @@ void runMaximum(RunState& run) {
         fillInParts(wetCounts, nodeTableBytes, 0);
         fillInParts(cellWasWet, static_cast<std::size_t>(run.cellCount()), 0);
     }
-    // The magnitude of the kept vector (VECTOR_MAGNITUDE of 0, 0 is 0).
+    // The magnitude of the kept vector; below zero until the node has a vector, so that the
+    // first one, a zero vector included, is kept with its input number.
     float* keptMagnitude = nullptr;
     if (isVector && !waterLevel) {
-        fillInParts(run.extra[1].data(), run.extra[1].size(), 0.0f);
+        fillInParts(run.extra[1].data(), run.extra[1].size(), -1.0f);
         keptMagnitude = run.extra[1].data();
     }
 
@@ -266,7 +274,7 @@ void runMaximum(RunState& run) {
         consoleLine("Processing file: " + run.inputName(i));
         // Steps that do not count are passed over without reading their values.
         const auto counts = [&o](float t) {
-            return !isSummaryStep(t) && !(o.atTime && !(std::fabs(o.time - t) < 0.001f));
+            return !isSummaryStep(t) && !(o.atTime && !matchesGivenTime(o.time, t));
         };
         // Depths and vectors are worked on as their values arrive; water levels wait for the
         // step's flags to be taken into the wet nodes first.
@@ -278,8 +286,10 @@ void runMaximum(RunState& run) {
                 updateScalars(run, i, b, e);
             }
         };
+        bool used = false;
         while (run.readStep(i, counts, RunState::Flags::Read, waterLevel ? nullptr : &update)) {
             if (!counts(run.time)) continue;
+            used = true;
             if (waterLevel) {
                 if (wetCounts != nullptr) {
                     updateWetMarks(run, wet, wetCounts, cellWasWet);
@@ -291,6 +301,21 @@ void runMaximum(RunState& run) {
             }
             run.mergeActiveIntoOutActive();
         }
+        if (o.atTime && !used) {
+            consoleLine();
+            consoleLine(noStepAtTimeError(o.time, run.inputName(i)));
+            FATALSTOP();
+        }
+    }
+    // Nodes that never had a value keep 0.0 and input number 0.
+    if (!isVector) {
+        float* maximum = run.result1.data();
+        const std::int32_t* fileOf = run.fileOfMaximum.data();
+        forEachPart(run.result1.size(), kBlock, kPartNodes,
+                    [&](std::size_t, std::size_t begin, std::size_t end) {
+                        for (std::size_t n = begin; n < end; ++n)
+                            maximum[n] = fileOf[n] == 0 ? 0.0f : maximum[n];
+                    });
     }
 
     const std::int32_t nodes = run.nodeCount();

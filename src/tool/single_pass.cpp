@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "fileio/console.h"
 #include "fileio/units.h"
 #include "tool/flow_angle.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
+#include "tool/step_times.h"
 #include "util/numbers.h"
 
 namespace kelvara {
@@ -18,17 +20,47 @@ namespace {
 // Nodes per block of the trimming loop.
 constexpr std::size_t kBlock = 256;
 
+// -k and -r name the steps within 0.001 of their time, as the times listing prints them.
 bool isStepWritten(const RunOptions& o, float t) {
     if (o.trimValues || o.flowAngle) return true;
     if (o.keepTime) {
-        if (t == o.time || o.concatenate) return true;
+        if (matchesGivenTime(o.time, t) || o.concatenate) return true;
     } else if (o.concatenate) {
         return true;
     }
     if (!o.removeTime) return false;
-    if (t == o.time) return false;
+    if (matchesGivenTime(o.time, t)) return false;
     if (o.removeAllMaxTimes && std::fabs(t) > 99998.0f) return false;
     return true;
+}
+
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+
+// Trims one vector of magnitude m (VECTOR_MAGNITUDE) to the cutoff c (not below zero): the
+// ordinary vectors exactly as the block loop below does, and those it cannot scale. A vector of
+// magnitude 0 stays as it is; one whose squares overflow is scaled by its larger component
+// first; an infinite one becomes the cutoff along its axis (or its diagonal).
+void trimVector(float& x, float& y, float m, float c) {
+    if (!(m >= c)) return;
+    if (m == 0.0f) return;
+    if (m != kInfinity) {
+        const float scale = c / m;
+        x *= scale;
+        y *= scale;
+        return;
+    }
+    if (std::isinf(x) || std::isinf(y)) {
+        const float along = std::isinf(x) && std::isinf(y) ? c * 0.70710678f : c;
+        x = std::isinf(x) ? std::copysign(along, x) : 0.0f;
+        y = std::isinf(y) ? std::copysign(along, y) : 0.0f;
+        return;
+    }
+    const float larger = std::max(std::fabs(x), std::fabs(y));
+    const float sx = x / larger;
+    const float sy = y / larger;
+    const float length = std::sqrt(sx * sx + sy * sy);
+    x = c * (sx / length);
+    y = c * (sy / length);
 }
 
 // Trims the values of nodes [begin, end) of the step just read to the cutoff.
@@ -48,6 +80,13 @@ void trimValues(RunState& run, float cutoff, std::size_t begin, std::size_t end)
         float* __restrict bx = x + start;
         float* __restrict by = y + start;
         VECTOR_MAGNITUDES(bx, by, magnitude, count);
+        unsigned unusual = 0;
+        for (std::size_t i = 0; i < count; ++i)
+            unusual |= (magnitude[i] >= c) & ((magnitude[i] == 0.0f) | (magnitude[i] == kInfinity));
+        if (unusual != 0) {
+            for (std::size_t i = 0; i < count; ++i) trimVector(bx[i], by[i], magnitude[i], c);
+            continue;
+        }
         for (std::size_t i = 0; i < count; ++i) {
             const bool over = magnitude[i] >= c;
             const float scale = c / magnitude[i];
@@ -68,6 +107,8 @@ void flowAngles(RunState& run, std::size_t begin, std::size_t end) {
 void runSinglePass(RunState& run) {
     const RunOptions& o = *run.options;
     const bool vectorValues = run.primary.isVector && !o.flowAngle;
+    std::int64_t writtenSteps = 0;
+    std::int64_t droppedSteps = 0;
     for (int i = 1; i <= o.fileCount; ++i) {
         consoleLine();
         consoleLine("Processing file: " + run.inputName(i));
@@ -87,12 +128,28 @@ void runSinglePass(RunState& run) {
         };
         const bool transforms = o.trimValues || o.flowAngle;
         while (run.readStep(i, written, flags, transforms ? &transform : nullptr)) {
-            if (!written(run.time)) continue;
+            if (!written(run.time)) {
+                ++droppedSteps;
+                continue;
+            }
+            ++writtenSteps;
             run.takeDeferredFlags();
             WRITE_DAT_STEP(run.outputUnit, vectorValues, run.time, run.nodeCount(),
                            run.cellCount(), run.active.data(), run.values1.data(),
                            run.values2.data());
         }
+    }
+    // A time that names no step is a mistake in the time, not an empty result.
+    const bool selectsByTime = !o.concatenate && !o.trimValues && !o.flowAngle;
+    if (selectsByTime && o.keepTime && writtenSteps == 0) {
+        consoleLine();
+        consoleLine(noStepAtTimeError(o.time, run.inputName(1)));
+        FATALSTOP();
+    }
+    if (selectsByTime && !o.keepTime && o.removeTime && droppedSteps == 0) {
+        consoleLine();
+        consoleLine("WARNING - " + run.inputName(1) + " has no time step at " + timeText(o.time) +
+                    ": nothing was removed.");
     }
 }
 
