@@ -221,7 +221,7 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
                 }
                 if (!answer.empty() && (answer[0] == 'Y' || answer[0] == 'y')) {
                     if (!closeFile(*holder, true)) {
-                        consoleLine("  Unable to close file.");
+                        consoleLine("ERROR - Unable to close \"" + holder->name + "\".");
                         endRun(1);
                     }
                     exists = ::stat(name.c_str(), &st) == 0;
@@ -337,12 +337,15 @@ void INITFILEUNITS() {
 }
 
 int OPENFILEUNIT(std::string_view kind, std::string_view name) {
-    std::string buffer = TRIMF(name);
-    if (buffer.size() > kNameLength) buffer.resize(kNameLength);
-    buffer = std::string(trimRight(buffer));
+    std::string buffer = std::string(trimRight(TRIMF(name)));
+    // A name cut to fit would name another file.
+    if (buffer.size() > kNameLength) {
+        stopWithError("ERROR - The name \"" + buffer.substr(0, 100) + "...\" is longer than the " +
+                      std::to_string(kNameLength) + " characters a file name may have.");
+    }
     if (buffer.empty()) {
         consoleLine();
-        consoleLine("Empty filename specified.  Bailing out.  Contact ZPN.");
+        consoleLine("ERROR - Empty filename specified.  Bailing out.  Contact ZPN.");
         waitForEnter("Press Enter to Close");
         endRun(1);
     }
@@ -356,7 +359,7 @@ int OPENFILEUNIT(std::string_view kind, std::string_view name) {
         u.inUse = true;
         return unit;
     }
-    consoleLine("No free file numbers.");
+    consoleLine("ERROR - No free file numbers.");
     endRun(1);
 }
 

@@ -6,7 +6,8 @@
 
 namespace kelvara {
 
-constexpr int kMaxInputs = 100;         // inputs the name table holds
+// Inputs a run may name: the 100 file units also hold the output and a mesh.
+constexpr int kMaxInputs = 98;
 constexpr std::size_t kArgumentLength = 1000;
 constexpr std::size_t kLabelLength = 100;
 
@@ -44,6 +45,7 @@ struct CommandLineError {
         NoEndTime,       // -ddur without -t: fatal stop
         TooManyFiles,
         NoFiles,
+        BadName,  // empty, or longer than a name may be
     };
     Kind kind = Kind::None;
     std::vector<std::string> lines;  // console lines, in order ("" is an empty line)
