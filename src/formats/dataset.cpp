@@ -371,6 +371,17 @@ void checkCounts(std::int32_t nodeCount, std::int32_t cellCount, const std::stri
     }
 }
 
+// Cards a header may have before its first step: a real one has a dozen.
+constexpr int kHeaderCardLimit = 100;
+
+// Files read to their end without the end card, each warned about once.
+bool firstTimeWithoutEndCard(const std::string& name) {
+    static std::vector<std::string> warned;
+    if (std::find(warned.begin(), warned.end(), name) != warned.end()) return false;
+    warned.push_back(name);
+    return true;
+}
+
 // Counts that no step of the file bears out are believed only up to this many (a mesh of more
 // than 16 million nodes or cells is not taken on the word of a header alone).
 constexpr std::int64_t kUnconfirmedCountLimit = std::int64_t{1} << 24;
@@ -437,14 +448,26 @@ void READ_DAT_HEADER(int unit, DatasetHeader& header, std::int32_t& card,
     };
 
     unsigned char item[kDatasetNameLength];
+    // A header that never gives its counts, or runs on far beyond any real header, is no
+    // dataset (an empty file, zeros, text, a device that never ends).
+    int cardsRead = 0;
+    bool hasNodeCount = false;
+    bool hasCellCount = false;
     while (card != kCardStep) {
         std::size_t got = std::fread(item, 1, 4, stream);
         if (got == 0) {
             if (std::ferror(stream)) fail("ERROR - Could not read " + name + ".");
+            if (cardsRead == 0) fail("ERROR - " + name + " is empty: it holds no dataset.");
             break;  // end of file: no step follows
         }
         if (got != 4) truncated();
+        if (++cardsRead > kHeaderCardLimit) {
+            fail("ERROR - " + name + " holds no dataset: no card 200 or 210 within the first " +
+                 AINTEGER(kHeaderCardLimit) + " cards of its header.");
+        }
         card = loadInt(item);
+        hasNodeCount = hasNodeCount || card == kCardValueCount;
+        hasCellCount = hasCellCount || card == kCardCellCount;
         switch (card) {
             case kCardObjectType:
             case kCardObjectId:
@@ -500,6 +523,10 @@ void READ_DAT_HEADER(int unit, DatasetHeader& header, std::int32_t& card,
         }
     }
 
+    if (!hasNodeCount || !hasCellCount) {
+        fail("ERROR - " + name + " holds no dataset: its header gives no number of " +
+             (hasNodeCount ? "cells" : hasCellCount ? "nodes" : "nodes and cells") + ".");
+    }
     consoleLine("Number Cells:" + countField(header.cellCount));
     consoleLine("Number Nodes:" + countField(header.nodeCount));
     consoleLine("Data Description: " + header.datasetName);
@@ -593,11 +620,25 @@ bool readStep(int unit, bool isVector, std::int32_t nodeCount, std::int32_t cell
     std::size_t got = std::fread(item, 1, 4, stream);
     if (got == 0) {
         if (std::ferror(stream)) fail("ERROR - Could not read " + name + ".");
+        // A whole last step without the end card: a run still being written.
+        if (firstTimeWithoutEndCard(name)) {
+            consoleLine("WARNING - " + name + " has no end card (210) after its last time step; "
+                        "it may still be being written.");
+        }
         card = kCardEnd;
     } else if (got != 4) {
         truncated();
     } else {
         card = loadInt(item);
+        // Anything else means that the steps are out of line with the header: a damaged card,
+        // a repeated header or an extra card.
+        if (card != kCardStep && card != kCardEnd) {
+            const off_t at = ftello(stream);
+            fail("ERROR - " + name + " is damaged: card " + AINTEGER(card) +
+                 " follows the time step at time " + timeText +
+                 (at >= 4 ? " at byte " + std::to_string(static_cast<long long>(at) - 4) : "") +
+                 ", where only 200 or 210 may.");
+        }
         // A card 200 with nothing after it opens a step that was cut off.
         if (card == kCardStep && unitAtEnd(unit)) {
             fail("ERROR - Unexpected end of file in " + name + " while reading a time step.");
