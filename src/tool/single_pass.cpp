@@ -20,17 +20,15 @@ namespace {
 // Nodes per block of the trimming loop.
 constexpr std::size_t kBlock = 256;
 
+// The step choice of -k and -r, the same for every input; without either every step is written.
 // -k and -r name the steps within 0.001 of their time, as the times listing prints them.
-bool isStepWritten(const RunOptions& o, float t) {
-    if (o.trimValues || o.flowAngle) return true;
-    if (o.keepTime) {
-        if (matchesGivenTime(o.time, t) || o.concatenate) return true;
-    } else if (o.concatenate) {
-        return true;
+bool isStepWritten(const Operation& o, float t) {
+    switch (o.steps) {
+    case StepChoice::All: return true;
+    case StepChoice::Keep: return matchesGivenTime(o.time, t);
+    case StepChoice::Remove:
+        return !matchesGivenTime(o.time, t) && !(o.removeAllMaxTimes && std::fabs(t) > 99998.0f);
     }
-    if (!o.removeTime) return false;
-    if (matchesGivenTime(o.time, t)) return false;
-    if (o.removeAllMaxTimes && std::fabs(t) > 99998.0f) return false;
     return true;
 }
 
@@ -105,28 +103,29 @@ void flowAngles(RunState& run, std::size_t begin, std::size_t end) {
 }  // namespace
 
 void runSinglePass(RunState& run) {
-    const RunOptions& o = *run.options;
-    const bool vectorValues = run.primary.isVector && !o.flowAngle;
+    const RunOptions& options = *run.options;
+    const Operation& o = options.operation;
+    const bool vectorValues = writesVectors(o, run.primary.isVector);
     std::int64_t writtenSteps = 0;
     std::int64_t droppedSteps = 0;
-    for (int i = 1; i <= o.fileCount; ++i) {
+    for (int i = 1; i <= options.fileCount; ++i) {
         consoleLine();
         consoleLine("Processing file: " + run.inputName(i));
         // Steps that are not written are passed over without reading their values. -k writes
         // one time out of many: there the flags too are read only for the steps written (those
         // in force at a step, which may be an earlier step's).
         const auto written = [&o](float t) { return isStepWritten(o, t); };
-        const bool fewWritten = o.keepTime && !o.concatenate && !o.trimValues && !o.flowAngle;
-        const auto flags = fewWritten ? RunState::Flags::Defer : RunState::Flags::Read;
-        // -trim and -va transform the values as they arrive (every step is written).
+        const auto flags =
+            o.steps == StepChoice::Keep ? RunState::Flags::Defer : RunState::Flags::Read;
+        // -trim and -va transform the values as they arrive.
         const PieceWork transform = [&run, &o](std::size_t, std::size_t begin, std::size_t end) {
-            if (o.trimValues) {
+            if (o.transform == ValueTransform::Trim) {
                 trimValues(run, o.cutoff, begin, end);
             } else {
                 flowAngles(run, begin, end);
             }
         };
-        const bool transforms = o.trimValues || o.flowAngle;
+        const bool transforms = o.transform != ValueTransform::None;
         while (run.readStep(i, written, flags, transforms ? &transform : nullptr)) {
             if (!written(run.time)) {
                 ++droppedSteps;
@@ -140,15 +139,16 @@ void runSinglePass(RunState& run) {
         }
     }
     // A time that names no step is a mistake in the time, not an empty result.
-    const bool selectsByTime = !o.concatenate && !o.trimValues && !o.flowAngle;
-    if (selectsByTime && o.keepTime && writtenSteps == 0) {
+    std::string inputs = run.inputName(1);
+    for (int i = 2; i <= options.fileCount; ++i) inputs += ", " + run.inputName(i);
+    if (o.steps == StepChoice::Keep && writtenSteps == 0) {
         consoleLine();
-        consoleLine(noStepAtTimeError(o.time, run.inputName(1)));
+        consoleLine(noStepAtTimeError(o.time, inputs));
         FATALSTOP();
     }
-    if (selectsByTime && !o.keepTime && o.removeTime && droppedSteps == 0) {
+    if (o.steps == StepChoice::Remove && droppedSteps == 0) {
         consoleLine();
-        consoleLine("WARNING - " + run.inputName(1) + " has no time step at " + timeText(o.time) +
+        consoleLine("WARNING - " + inputs + " has no time step at " + timeText(o.time) +
                     ": nothing was removed.");
     }
 }
