@@ -14,10 +14,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <functional>
 #include <string>
-#include <sys/types.h>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/workers.h"
 #include "fileio/units.h"
 #include "formats/datatype.h"
@@ -48,10 +50,9 @@ std::string freeFormat(float value) {
 struct Companion {
     bool used = false;
     int unit = 0;
-    std::int32_t card = 0;
-    DatasetHeader header;
-    float time = 0.0f;
-    bool haveStep = false;  // a step has been read: time is its time
+    std::unique_ptr<DatasetReader> reader;
+    float time = 0.0f;      // time of the step last read
+    bool haveStep = false;  // a step has been read
     bool warned = false;    // a pair's time was missing
 };
 
@@ -67,30 +68,23 @@ struct Side {
     Companion companion;
 };
 
-std::int32_t& cardOf(RunState& run, const Side& side) {
-    return run.inputCards[static_cast<std::size_t>(side.input)];
-}
-
 int unitOf(const RunState& run, const Side& side) {
     return run.inputUnits[static_cast<std::size_t>(side.input)];
 }
 
-bool canAdvance(RunState& run, const Side& side) {
-    return cardOf(run, side) == kCardStep && !unitAtEnd(unitOf(run, side));
-}
+bool canAdvance(RunState& run, const Side& side) { return run.input(side.input).hasStep(); }
 
 // Reads the side's next step; a vector step is kept as the magnitude of each node's vector.
 void readValues(RunState& run, Side& side) {
     const std::int32_t nodes = run.nodeCount();
+    DatasetReader& reader = run.input(side.input);
     if (run.primary.isVector) {
-        READ_DAT_STEP(unitOf(run, side), true, nodes, run.cellCount(), side.flags,
-                      run.values1.data(), run.values2.data(), side.time, cardOf(run, side));
+        side.time = reader.nextStep({side.flags, run.values1.data(), run.values2.data()}).time;
         const float* x = run.values1.data();
         const float* y = run.values2.data();
         VECTOR_MAGNITUDES(x, y, side.value, static_cast<std::size_t>(nodes));
     } else {
-        READ_DAT_STEP(unitOf(run, side), false, nodes, run.cellCount(), side.flags, side.value,
-                      run.values2.data(), side.time, cardOf(run, side));
+        side.time = reader.nextStep({side.flags, side.value, run.values2.data()}).time;
     }
 }
 
@@ -123,13 +117,12 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
     }
     c.unit = OPENFILEUNIT("BI", name);
     c.used = true;
-    READ_DAT_HEADER(c.unit, c.header, c.card, name);
+    c.reader = readerOfUnit(c.unit);
+    const DatasetHeader& header = c.reader->readHeader(name);
     // Its steps are read into the run's tables, which hold the first input's counts.
-    if (c.header.nodeCount != run.nodeCount() || c.header.cellCount != run.cellCount()) {
-        consoleLine();
-        consoleLine("ERROR - Number nodes and/or cells in " + unitName(c.unit) +
+    if (header.nodeCount != run.nodeCount() || header.cellCount != run.cellCount()) {
+        throw errorLine("ERROR - Number nodes and/or cells in " + unitName(c.unit) +
                     " not the same as in primary .dat file.");
-        FATALSTOP();
     }
     // Before its first step a companion gives no level: its nodes count as dry.
     fillInParts(side.level, static_cast<std::size_t>(run.nodeCount()), kNoLevel);
@@ -143,27 +136,25 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
 void advanceLevel(RunState& run, Side& side, float pairTime) {
     Companion& c = side.companion;
     if (!c.used) return;  // level is the side's own values
-    const auto atPair = [pairTime](float t) { return std::fabs(t - pairTime) <= kTimeTolerance; };
+    const std::function<bool(float)> atPair = [pairTime](float t) {
+        return std::fabs(t - pairTime) <= kTimeTolerance;
+    };
     if (c.haveStep && atPair(c.time)) return;
-    std::FILE* stream = unitStream(c.unit);
-    while (c.card == kCardStep && !unitAtEnd(c.unit)) {
-        const off_t stepAt = stream != nullptr ? ftello(stream) : -1;
-        const float before = c.time;
-        std::int64_t flagsAt = -1;
-        const bool read = READ_DAT_STEP(c.unit, c.header.isVector, c.header.nodeCount,
-                                        c.header.cellCount, nullptr, run.values1.data(),
-                                        run.values2.data(), c.time, c.card, atPair, &flagsAt);
-        if (read && atPair(c.time)) {
+    DatasetReader& reader = *c.reader;
+    while (reader.hasStep()) {
+        const std::int64_t stepAt = reader.stepPosition();
+        const StepRead step = reader.nextStep({run.active.data(), run.values1.data(),
+                                               run.values2.data()},
+                                              {&atPair, FlagReading::Defer});
+        if (step.valuesRead && atPair(step.time)) {
             std::copy(run.values1.begin(), run.values1.end(), side.level);
-            if (flagsAt >= 0) READ_DAT_FLAGS(c.unit, flagsAt, c.header.cellCount, run.active.data());
+            reader.readDeferredFlags(run.active.data());
+            c.time = step.time;
             c.haveStep = true;
             return;
         }
-        if (c.time > pairTime && stepAt >= 0 && fseeko(stream, stepAt, SEEK_SET) == 0) {
-            c.card = kCardStep;  // the step is read again for the pair at its time
-            c.time = before;
-            break;
-        }
+        // A step after the pair's time is read again for the pair at its time.
+        if (step.time > pairTime && reader.returnToStep(stepAt)) break;
     }
     if (!c.warned) {
         c.warned = true;
@@ -267,7 +258,7 @@ void runDifference(RunState& run) {
         if (!first.held) readValues(run, first);
         if (!second.held) readValues(run, second);
         const bool cardsEnded =
-            cardOf(run, first) == kCardEnd && cardOf(run, second) == kCardEnd;
+            run.input(1).card() == kCardEnd && run.input(2).card() == kCardEnd;
 
         if (std::fabs(first.time - second.time) > kTimeTolerance) {
             consoleLine("WARNING - Inconsistent times were found:" + formatFixed(first.time, 10, 3) +
@@ -298,8 +289,8 @@ void runDifference(RunState& run) {
             }
         }
         if (selected) {
-            WRITE_DAT_STEP(run.outputUnit, false, first.time, run.nodeCount(), run.cellCount(),
-                           run.outActive.data(), run.values1.data(), run.values2.data());
+            run.output->writeStep(first.time, run.outActive.data(), run.values1.data(),
+                                  run.values2.data());
         }
     }
 

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/units.h"
 #include "tool/flow_angle.h"
 #include "tool/operations.h"
@@ -105,7 +106,6 @@ void flowAngles(RunState& run, std::size_t begin, std::size_t end) {
 void runSinglePass(RunState& run) {
     const RunOptions& options = *run.options;
     const Operation& o = options.operation;
-    const bool vectorValues = writesVectors(o, run.primary.isVector);
     std::int64_t writtenSteps = 0;
     std::int64_t droppedSteps = 0;
     for (int i = 1; i <= options.fileCount; ++i) {
@@ -133,18 +133,16 @@ void runSinglePass(RunState& run) {
             }
             ++writtenSteps;
             run.takeDeferredFlags();
-            WRITE_DAT_STEP(run.outputUnit, vectorValues, run.time, run.nodeCount(),
-                           run.cellCount(), run.active.data(), run.values1.data(),
-                           run.values2.data());
+            // Pairs when the output is a vector dataset (vectors, unless -va made them angles).
+            run.output->writeStep(run.time, run.active.data(), run.values1.data(),
+                                  run.values2.data());
         }
     }
     // A time that names no step is a mistake in the time, not an empty result.
     std::string inputs = run.inputName(1);
     for (int i = 2; i <= options.fileCount; ++i) inputs += ", " + run.inputName(i);
     if (o.steps == StepChoice::Keep && writtenSteps == 0) {
-        consoleLine();
-        consoleLine(noStepAtTimeError(o.time, inputs));
-        FATALSTOP();
+        throw errorLine(noStepAtTimeError(o.time, inputs));
     }
     if (o.steps == StepChoice::Remove && droppedSteps == 0) {
         consoleLine();
@@ -156,7 +154,7 @@ void runSinglePass(RunState& run) {
 void runTimesListing(RunState& run) {
     consoleLine();
     consoleLine("Reading times from file: " + run.inputName(1));
-    std::FILE* out = unitStream(run.outputUnit);
+    std::FILE* out = run.timesFile;
     // Only the times are needed: every step's flags and values are passed over.
     while (run.readStep(1, [](float) { return false; }, RunState::Flags::PassOver)) {
         if (out != nullptr) std::fprintf(out, "%s\n", formatFixed(run.time, 15, 3).c_str());
