@@ -14,8 +14,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "fileio/console.h"
