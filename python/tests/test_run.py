@@ -26,7 +26,7 @@ def test_good_failing_good_in_one_interpreter(example, monkeypatch):
         kelvara.run(["-trim1", "-max", "base_d.dat"])  # two operations at once
     third = kelvara.run(["-con", example / "base_d.dat", example / "design_d.dat"])
     assert third.status == 0
-    assert sorted(files_of(example)) == sorted(before) + ["base_d(con).dat", "base_d(maxmax).dat"]
+    assert sorted(files_of(example)) == sorted([*before, "base_d(con).dat", "base_d(maxmax).dat"])
 
 
 COMMANDS = [

@@ -1,6 +1,6 @@
 """Times reading a dataset step by step into numpy (a benchmark, not a test).
 
-    PYTHONPATH=build/python python3 python/bench_read.py [--runs 7] <dataset.dat | folder>
+    PYTHONPATH=build/python python3 bench/bench_python.py [--runs 7] <dataset.dat | folder>
 
 Given a folder, it writes the benchmark case's depths there first (build/bench/generate_bench
 --datasets d: 1,000,000 nodes, 100 hourly steps and the maxima, 605 MB in base_d.dat) unless
