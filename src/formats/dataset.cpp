@@ -14,6 +14,7 @@
 #endif
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/platform.h"
 #include "fileio/units.h"
 #include "fileio/workers.h"
@@ -94,11 +95,7 @@ void swapBytes4(void* data, std::size_t count) {
     }
 }
 
-[[noreturn]] void fail(const std::string& text) {
-    consoleLine();
-    consoleLine(text);
-    FATALSTOP();
-}
+[[noreturn]] void fail(const std::string& text) { raise(errorLine(text)); }
 
 std::string nameOf(int unit) {
     const std::string& name = unitName(unit);

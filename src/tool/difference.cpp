@@ -17,6 +17,7 @@
 #include <string>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/workers.h"
 #include "fileio/units.h"
 #include "formats/datatype.h"
@@ -122,10 +123,8 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
     READ_DAT_HEADER(c.unit, c.header, c.card, name);
     // Its steps are read into the run's tables, which hold the first input's counts.
     if (c.header.nodeCount != run.nodeCount() || c.header.cellCount != run.cellCount()) {
-        consoleLine();
-        consoleLine("ERROR - Number nodes and/or cells in " + unitName(c.unit) +
+        throw errorLine("ERROR - Number nodes and/or cells in " + unitName(c.unit) +
                     " not the same as in primary .dat file.");
-        FATALSTOP();
     }
     // Before its first step a companion gives no level: its nodes count as dry.
     fillInParts(side.level, static_cast<std::size_t>(run.nodeCount()), kNoLevel);
@@ -185,7 +184,7 @@ void wetDryDifference(RunState& run, const Side& a, const Side& b) {
 }  // namespace
 
 void runDifference(RunState& run) {
-    const RunOptions& o = *run.options;
+    const Operation& o = run.options->operation;
 
     Side first;
     first.input = 1;

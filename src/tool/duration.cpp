@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/workers.h"
 #include "formats/dataset.h"
 #include "tool/operations.h"
@@ -140,7 +141,7 @@ private:
 }  // namespace
 
 void runDuration(RunState& run) {
-    const RunOptions& o = *run.options;
+    const Operation& o = run.options->operation;
     const std::int32_t nodes = run.nodeCount();
     // The durations and the output's flags start at zero. The tables come zeroed, but are
     // written once here all the same: a fresh page that is first read maps the system's shared
@@ -157,9 +158,7 @@ void runDuration(RunState& run) {
     };
     pass.expect(false, 0.0f);
     if (!run.readStep(1, isOrdinaryTime, RunState::Flags::Read, &onValues)) {
-        consoleLine();
-        consoleLine("ERROR - " + run.inputName(1) + " holds no time step.");
-        FATALSTOP();
+        throw errorLine("ERROR - " + run.inputName(1) + " holds no time step.");
     }
     bool primed = false;
     float previousTime = 0.0f;

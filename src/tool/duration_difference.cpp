@@ -17,6 +17,7 @@
 #include <string>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/workers.h"
 #include "fileio/units.h"
 #include "tool/operations.h"
@@ -44,9 +45,7 @@ void restartInput(RunState& run, int i) {
     READ_DAT_HEADER(run.inputUnits[index], run.primary, run.inputCards[index], run.inputName(i));
     // The tables were sized from the first reading: a file that changed since is not read on.
     if (run.primary.nodeCount != before.nodeCount || run.primary.cellCount != before.cellCount) {
-        consoleLine();
-        consoleLine("ERROR - " + run.inputName(i) + " changed while it was being read.");
-        FATALSTOP();
+        throw errorLine("ERROR - " + run.inputName(i) + " changed while it was being read.");
     }
 }
 
@@ -56,7 +55,7 @@ void keepHigher(std::size_t n, const float* __restrict v, float* __restrict peak
 }
 
 void findPeaks(RunState& run, int i, float* peak) {
-    const float endTime = run.options->time;
+    const float endTime = run.options->operation.time;
     const std::int32_t nodes = run.nodeCount();
     consoleLine();
     consoleLine("Processing file: " + run.inputName(i));
@@ -67,9 +66,7 @@ void findPeaks(RunState& run, int i, float* peak) {
     };
     while (run.readStep(i, used, RunState::Flags::Defer)) {
         if (run.primary.isVector) {
-            consoleLine();
-            consoleLine("ERROR - Vector data set can not be used for the -ddur option");
-            FATALSTOP();
+            throw errorLine("ERROR - Vector data set can not be used for the -ddur option");
         }
         if (!(run.time <= endTime && isOrdinaryTime(run.time))) continue;
         keepHigher(static_cast<std::size_t>(nodes), run.values1.data(), peak);
@@ -77,7 +74,7 @@ void findPeaks(RunState& run, int i, float* peak) {
 }
 
 void findLevels(RunState& run, int i, const float* lowerPeak, float* level) {
-    const RunOptions& o = *run.options;
+    const Operation& o = run.options->operation;
     const std::int32_t nodes = run.nodeCount();
     const std::int32_t cells = run.cellCount();
     restartInput(run, i);
@@ -160,7 +157,7 @@ float addInterval(std::size_t nodes, float dt, float cutoff, const float* level,
 // Fills result1 with the time each node of input i stays at or above its level + cutoff.
 void measureDurations(RunState& run, int i, const float* level) {
     const std::size_t index = static_cast<std::size_t>(i);
-    const float cutoff = run.options->cutoff;
+    const float cutoff = run.options->operation.cutoff;
     const std::int32_t nodes = run.nodeCount();
     float* duration = run.result1.data();
     float* previous = run.result2.data();
@@ -171,8 +168,7 @@ void measureDurations(RunState& run, int i, const float* level) {
     consoleLine("Calculating durations from file: " + run.inputName(i));
     std::int32_t& card = run.inputCards[index];
     if (card != kCardStep || unitAtEnd(run.inputUnits[index])) {
-        consoleLine("ERROR - No data in .dat file");
-        FATALSTOP();
+        throw Error({"ERROR - No data in .dat file"});
     }
     // This pass and the output have no use for the cells' flags: they are passed over. Steps
     // that are not measured are passed over whole.
@@ -198,7 +194,7 @@ void measureDurations(RunState& run, int i, const float* level) {
 }  // namespace
 
 void runDurationDifference(RunState& run) {
-    const RunOptions& o = *run.options;
+    const Operation& o = run.options->operation;
     const std::int32_t nodes = run.nodeCount();
     float* peak1 = run.extra[0].data();
     float* peak2 = run.extra[1].data();
