@@ -2,6 +2,7 @@
 import shutil
 import subprocess
 
+import numpy as np
 import pytest
 
 import kelvara
@@ -61,3 +62,27 @@ def test_results_equal_the_tools(tool, example, tmp_path, monkeypatch, arguments
     assert status == ran.returncode
     assert lines == ran.stdout.decode().splitlines()
     assert files_of(example) == files_of(by_tool)
+
+
+def test_a_modellers_script(example, monkeypatch):
+    """Read a run, compute with numpy, write a dataset the tool reads, run an operation."""
+    monkeypatch.chdir(example)
+    with kelvara.open("base_d.dat") as run:
+        nodes, cells = run.nodes, run.cells
+        deepest = np.full(nodes, -np.inf, np.float32)
+        first_wet = None
+        for step in run:
+            np.maximum(deepest, step.values, out=deepest)
+            if first_wet is None and step.values[160] >= 0.1:
+                first_wet = step.time
+    assert first_wet == 4.0
+    kelvara.run(["-max", "base_d.dat"])
+    with kelvara.open("base_d(maxmax).dat") as by_tool:
+        assert np.array_equal(next(by_tool).values, deepest)
+    wet = np.zeros(cells, np.uint8)
+    kelvara.write("deepest_d.dat", nodes, cells, False, "deepest", [(111111.0, wet, deepest)])
+    status, lines = kelvara.run(["-trim0.5", "deepest_d.dat"])
+    with kelvara.open("deepest_d(trim0.5).dat") as trimmed:
+        time, flags, values = next(trimmed)
+    assert time == 111111.0 and not flags.any()
+    assert np.array_equal(values, np.minimum(deepest, np.float32(0.5)))

@@ -1,0 +1,84 @@
+// The module's view of the core's dataset reader, dataset writer and mesh reader: the few calls
+// the bindings need, over whatever form the core gives them. Every call is made inside
+// kelvara_python::inCore (module.cpp): console captured, errors thrown as kelvara::Error.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "formats/dataset.h"
+#include "formats/mesh.h"
+
+namespace kelvara_python {
+
+// A part of the package that the core of this build cannot give (Python: NotImplementedError).
+struct NotInThisBuild : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// One dataset open for reading.
+class CoreDataset {
+public:
+    CoreDataset() = default;
+    CoreDataset(const CoreDataset&) = delete;
+    CoreDataset& operator=(const CoreDataset&) = delete;
+
+    // Opens path and reads its header; on an error nothing stays open.
+    void open(const std::string& path);
+    bool isOpen() const { return unit_ != 0; }
+    const kelvara::DatasetHeader& header() const { return header_; }
+    int flagSize() const { return flagSize_; }
+    // Card 250: 0 hours (no card), 1 minutes, 2 seconds, 4 days, any other code unknown.
+    std::int32_t timeUnits() const { return timeUnits_; }
+    // Whether a step follows.
+    bool hasStep() const;
+    // Reads the next step: time; active (cellCount bytes, written only when the step has flags,
+    // the result); values (nodeCount reals, or nodeCount (x, y) pairs for vectors).
+    bool readStep(std::int8_t* active, float* values, float& time);
+    void close();
+
+private:
+    void readHeaderCards(const std::string& path);
+
+    int unit_ = 0;
+    std::int32_t card_ = 0;
+    kelvara::DatasetHeader header_;
+    int flagSize_ = 1;
+    std::int32_t timeUnits_ = 0;
+    std::vector<float> first_, second_;  // vector components on their way to pairs
+};
+
+// One dataset being written beside its final name.
+class CoreOutput {
+public:
+    CoreOutput() = default;
+    CoreOutput(const CoreOutput&) = delete;
+    CoreOutput& operator=(const CoreOutput&) = delete;
+
+    void open(const std::string& path, std::int32_t nodeCount, std::int32_t cellCount,
+              bool isVector, const std::string& name);
+    bool isOpen() const { return open_; }
+    std::int32_t nodeCount() const { return nodeCount_; }
+    std::int32_t cellCount() const { return cellCount_; }
+    bool isVector() const { return isVector_; }
+    // active may be null: every cell active. values as CoreDataset::readStep gives them.
+    void writeStep(float time, const std::int8_t* active, const float* values);
+    // The end card; the file then takes its name.
+    void finish();
+    // Removes the unfinished file; an earlier file of the name stays as it was.
+    void abandon();
+
+private:
+    bool open_ = false;
+    std::int32_t nodeCount_ = 0;
+    std::int32_t cellCount_ = 0;
+    bool isVector_ = false;
+};
+
+// Reads the mesh at path: its own node and cell counts are the highest numbers its "ND" and
+// element lines give.
+void readMeshFile(const std::string& path, kelvara::MeshGeometry& mesh);
+
+}  // namespace kelvara_python
