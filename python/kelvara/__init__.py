@@ -186,8 +186,8 @@ def write(path, nodes, cells, vector, name, steps):
     """Writes a dataset (.dat) that kelvara and other mesh tools read; returns the step count.
 
     nodes, cells: the mesh's node and cell counts. vector: False for one value per node, True
-    for two. name: the dataset's own name (at most 40 ASCII characters; None takes the file's
-    bare name, as the tool does). steps: any iterable of (time, flags, values), each written
+    for two. name: the dataset's own name (at most 40 ASCII characters, no / or \\, trailing
+    blanks dropped; None takes the file's bare name, as the tool does). steps: any iterable of (time, flags, values), each written
     as it comes: values of shape (nodes,) or, for vectors, (nodes, 2), converted to float32;
     flags one per cell (non-zero = active), or None for a step whose cells are all active.
 
@@ -203,8 +203,9 @@ def write(path, nodes, cells, vector, name, steps):
         raise ValueError("nodes and cells must not be negative")
     if name is None:
         name = os.path.splitext(os.path.basename(path))[0][-40:]
-    if not isinstance(name, str) or len(name) > 40 or not name.isascii():
-        raise ValueError("name must be text of at most 40 ASCII characters")
+    if (not isinstance(name, str) or len(name) > 40 or not name.isascii()
+            or "/" in name or "\\" in name):
+        raise ValueError("name must be text of at most 40 ASCII characters, without / or \\")
     writer = _kelvara.Writer(path, nodes, cells, vector, name)
     count = 0
     try:

@@ -109,13 +109,68 @@ void CoreDataset::close() {
 
 // ---- Output ---------------------------------------------------------------------------------
 
-void CoreOutput::open(const std::string&, std::int32_t, std::int32_t, bool, const std::string&) {
-    throw NotInThisBuild("kelvara.write needs the core's dataset writer object");
+void CoreOutput::open(const std::string& path, std::int32_t nodeCount, std::int32_t cellCount,
+                      bool isVector, const std::string& name) {
+    abandon();
+    unit_ = kelvara::OPENFILEUNIT("BO", path);
+    try {
+        kelvara::markRunOutput(unit_);
+        nodeCount_ = nodeCount;
+        cellCount_ = cellCount;
+        isVector_ = isVector;
+        // The header takes the dataset's name from a file name, as the tool's outputs do.
+        kelvara::WRITE_DAT_HEADER(unit_, nodeCount, cellCount, isVector, name + ".dat");
+    } catch (...) {
+        abandon();
+        throw;
+    }
 }
 
-void CoreOutput::writeStep(float, const std::int8_t*, const float*) {}
-void CoreOutput::finish() {}
-void CoreOutput::abandon() {}
+void CoreOutput::writeStep(float time, const std::int8_t* active, const float* values) {
+    const auto nodes = static_cast<std::size_t>(nodeCount_);
+    if (active == nullptr) {
+        allActive_.assign(static_cast<std::size_t>(cellCount_), 1);
+        active = allActive_.data();
+    }
+    try {
+        if (!isVector_) {
+            kelvara::WRITE_DAT_STEP(unit_, false, time, nodeCount_, cellCount_, active, values,
+                                    nullptr);
+            return;
+        }
+        first_.resize(nodes);
+        second_.resize(nodes);
+        for (std::size_t i = 0; i < nodes; ++i) {
+            first_[i] = values[2 * i];
+            second_[i] = values[2 * i + 1];
+        }
+        kelvara::WRITE_DAT_STEP(unit_, true, time, nodeCount_, cellCount_, active, first_.data(),
+                                second_.data());
+    } catch (...) {
+        abandon();
+        throw;
+    }
+}
+
+void CoreOutput::finish() {
+    if (unit_ == 0) return;
+    try {
+        kelvara::WRITE_DAT_END(unit_);
+    } catch (...) {
+        abandon();
+        throw;
+    }
+    const int unit = unit_;
+    unit_ = 0;
+    kelvara::CLOSEFILEUNIT(unit);  // moves the file into place; a failure leaves nothing
+}
+
+void CoreOutput::abandon() {
+    if (unit_ == 0) return;
+    const int unit = unit_;
+    unit_ = 0;
+    kelvara::abandonUnit(unit);
+}
 
 // ---- Mesh -----------------------------------------------------------------------------------
 

@@ -59,7 +59,7 @@ public:
 
     void open(const std::string& path, std::int32_t nodeCount, std::int32_t cellCount,
               bool isVector, const std::string& name);
-    bool isOpen() const { return open_; }
+    bool isOpen() const { return unit_ != 0; }
     std::int32_t nodeCount() const { return nodeCount_; }
     std::int32_t cellCount() const { return cellCount_; }
     bool isVector() const { return isVector_; }
@@ -71,10 +71,12 @@ public:
     void abandon();
 
 private:
-    bool open_ = false;
+    int unit_ = 0;
     std::int32_t nodeCount_ = 0;
     std::int32_t cellCount_ = 0;
     bool isVector_ = false;
+    std::vector<std::int8_t> allActive_;
+    std::vector<float> first_, second_;  // pairs on their way to the two components
 };
 
 // Reads the mesh at path: its own node and cell counts are the highest numbers its "ND" and
