@@ -166,12 +166,15 @@ def open(path):
 
 
 def _as_flags(flags, cells):
+    """Flags as uint8 for the writer, which writes 1 for every non-zero byte."""
     if flags is None:
         return None
     array = np.asarray(flags)
     if array.shape != (cells,):
         raise ValueError(f"flags of shape {array.shape}, expected ({cells},)")
-    return np.ascontiguousarray(array != 0, dtype=np.uint8)
+    if array.dtype in (np.bool_, np.int8, np.uint8):
+        return np.ascontiguousarray(array).view(np.uint8)
+    return (array != 0).view(np.uint8)
 
 
 def _as_values(values, nodes, vector):

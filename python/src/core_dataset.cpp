@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <limits>
 
 #include "fileio/error.h"
@@ -128,10 +129,14 @@ void CoreOutput::open(const std::string& path, std::int32_t nodeCount, std::int3
 
 void CoreOutput::writeStep(float time, const std::int8_t* active, const float* values) {
     const auto nodes = static_cast<std::size_t>(nodeCount_);
+    const auto cells = static_cast<std::size_t>(cellCount_);
+    flags_.resize(cells);
     if (active == nullptr) {
-        allActive_.assign(static_cast<std::size_t>(cellCount_), 1);
-        active = allActive_.data();
+        std::fill(flags_.begin(), flags_.end(), std::int8_t{1});
+    } else {
+        for (std::size_t i = 0; i < cells; ++i) flags_[i] = active[i] != 0 ? 1 : 0;
     }
+    active = flags_.data();
     try {
         if (!isVector_) {
             kelvara::WRITE_DAT_STEP(unit_, false, time, nodeCount_, cellCount_, active, values,

@@ -63,7 +63,8 @@ public:
     std::int32_t nodeCount() const { return nodeCount_; }
     std::int32_t cellCount() const { return cellCount_; }
     bool isVector() const { return isVector_; }
-    // active may be null: every cell active. values as CoreDataset::readStep gives them.
+    // active: one byte per cell, non-zero for an active one; null: every cell active. values as
+    // CoreDataset::readStep gives them.
     void writeStep(float time, const std::int8_t* active, const float* values);
     // The end card; the file then takes its name.
     void finish();
@@ -75,7 +76,7 @@ private:
     std::int32_t nodeCount_ = 0;
     std::int32_t cellCount_ = 0;
     bool isVector_ = false;
-    std::vector<std::int8_t> allActive_;
+    std::vector<std::int8_t> flags_;  // 1 for an active cell, 0 for another
     std::vector<float> first_, second_;  // pairs on their way to the two components
 };
 
