@@ -86,3 +86,29 @@ def test_a_modellers_script(example, monkeypatch):
         time, flags, values = next(trimmed)
     assert time == 111111.0 and not flags.any()
     assert np.array_equal(values, np.minimum(deepest, np.float32(0.5)))
+
+
+def test_threads_share_the_core(example, monkeypatch):
+    """Reads and runs from several threads at once all finish, each with its own result."""
+    import threading
+
+    monkeypatch.chdir(example)
+    with kelvara.open("base_V.dat") as ds:
+        expected = [step.values.copy() for step in ds]
+    outcomes = []
+
+    def read():
+        with kelvara.open("base_V.dat") as ds:
+            got = [step.values for step in ds]
+        outcomes.append(all(np.array_equal(a, b) for a, b in zip(got, expected))
+                        and len(got) == len(expected))
+
+    def run():
+        outcomes.append(kelvara.run(["-max", "base_d.dat"]).status == 0)
+
+    threads = [threading.Thread(target=f) for f in (read, run, read, run, read)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=60)
+    assert outcomes == [True] * 5
