@@ -57,17 +57,12 @@ std::int64_t smallestStepBytes(const DatasetHeader& h) {
 
 // Counts that the file itself contradicts would make the storage absurdly large: a dataset
 // whose header announces a step must hold at least one step of its size.
-void checkCountsAgainstFile(const RunState& run, int i, const DatasetHeader& h) {
-    const std::string& name = run.inputName(i);
-    if (h.nodeCount < 0 || h.cellCount < 0) {
-        throw errorLine("ERROR - " + name + " gives a negative number of nodes or cells.");
-    }
-    std::size_t index = static_cast<std::size_t>(i);
-    if (run.inputCards[index] == kCardStep &&
-        unitBytesLeft(run.inputUnits[index]) < smallestStepBytes(h)) {
-        throw errorLine("ERROR - " + name + " is too short for a time step of " +
-                    AINTEGER(h.nodeCount) + " nodes and " + AINTEGER(h.cellCount) +
-                    " cells: the file is truncated or its header is damaged.");
+void checkStepFits(RunState& run, int i, const DatasetHeader& h) {
+    DatasetReader& reader = run.input(i);
+    if (reader.card() == kCardStep && reader.bytesLeft() < smallestStepBytes(h)) {
+        throw errorLine("ERROR - " + run.inputName(i) + " is too short for a time step of " +
+                        AINTEGER(h.nodeCount) + " nodes and " + AINTEGER(h.cellCount) +
+                        " cells: the file is truncated or its header is damaged.");
     }
 }
 
@@ -151,28 +146,35 @@ void* allocateZeroedTable(std::size_t bytes) { return std::calloc(bytes == 0 ? 1
 void releaseZeroedTable(void* table, std::size_t) noexcept { std::free(table); }
 #endif
 
+std::unique_ptr<DatasetReader> readerOfUnit(int unit) {
+    return std::make_unique<DatasetReader>(fileSource(unitStream(unit), false), unitName(unit),
+                                           [](const std::string& line) { consoleLine(line); });
+}
+
 bool RunState::readStep(int i) {
     return readStep(i, [](float) { return true; });
 }
 
 bool RunState::readStep(int i, const std::function<bool(float)>& wanted, Flags flags,
                         const PieceWork* onValues) {
-    std::size_t index = static_cast<std::size_t>(i);
-    std::int32_t& card = inputCards[index];
-    const int unit = inputUnits[index];
-    if (card != kCardStep || unitAtEnd(unit)) return false;
-    // Flags can be deferred only in a file that can be read again where they are.
-    if (flags == Flags::Defer && unitBytesLeft(unit) == std::numeric_limits<std::int64_t>::max())
-        flags = Flags::Read;
-    std::int64_t flagsAt = -1;
-    READ_DAT_STEP(unit, primary.isVector, primary.nodeCount, primary.cellCount,
-                  flags == Flags::Read ? active.data() : nullptr, values1.data(), values2.data(),
-                  time, card, wanted, &flagsAt, onValues);
-    if (flagsAt >= 0 && flags != Flags::PassOver) {
-        // Flags read now replace any deferred ones; deferred ones replace those before.
-        deferredFlagsUnit = flags == Flags::Defer ? unit : 0;
-        deferredFlagsAt = flags == Flags::Defer ? flagsAt : -1;
-    }
+    DatasetReader& reader = input(i);
+    if (!reader.hasStep()) return false;
+    // time is set as soon as the step's time is read, before its values arrive: the work on
+    // the values as they arrive may use it.
+    const std::function<bool(float)> timeRead = [this, &wanted](float t) {
+        time = t;
+        return wanted(t);
+    };
+    StepRequest request;
+    request.wanted = &timeRead;
+    request.flags = flags;
+    request.onValues = onValues;
+    const StepRead step = reader.nextStep(
+        {flags == Flags::PassOver ? nullptr : active.data(), values1.data(), values2.data()},
+        request);
+    // Flags read now replace any deferred ones; deferred ones replace those before.
+    if (step.hasFlags && flags != Flags::PassOver)
+        deferredFlags = reader.hasDeferredFlags() ? &reader : nullptr;
     return true;
 }
 
@@ -189,10 +191,9 @@ void RunState::mergeActiveIntoOutActive() {
 }
 
 void RunState::takeDeferredFlags() {
-    if (deferredFlagsUnit == 0) return;
-    READ_DAT_FLAGS(deferredFlagsUnit, deferredFlagsAt, primary.cellCount, active.data());
-    deferredFlagsUnit = 0;
-    deferredFlagsAt = -1;
+    if (deferredFlags == nullptr) return;
+    deferredFlags->readDeferredFlags(active.data());
+    deferredFlags = nullptr;
 }
 
 bool BUILD_OUTPUT_NAME(RunOptions& o) {
@@ -211,7 +212,7 @@ int RUN_DRIVER(RunOptions& options) {
     run.options = &options;
     const int count = options.fileCount;
     run.inputUnits.assign(static_cast<std::size_t>(count) + 1, 0);
-    run.inputCards.assign(static_cast<std::size_t>(count) + 1, 0);
+    run.inputs.resize(static_cast<std::size_t>(count) + 1);
 
     consoleLine();
     consoleLine("KORVEN .dat Files:");
@@ -225,6 +226,8 @@ int RUN_DRIVER(RunOptions& options) {
                             " was closed while another input was opened; name each input once.");
         }
     }
+    for (int i = 1; i <= count; ++i)
+        run.inputs[static_cast<std::size_t>(i)] = readerOfUnit(run.inputUnits[static_cast<std::size_t>(i)]);
     checkOutputIsNotAnInput(run);
 
     const bool timesText = options.shape().output == OutputForm::TimesText;
@@ -238,8 +241,8 @@ int RUN_DRIVER(RunOptions& options) {
     }
     markRunOutput(run.outputUnit);
 
-    READ_DAT_HEADER(run.inputUnits[1], run.primary, run.inputCards[1], run.inputName(1));
-    checkCountsAgainstFile(run, 1, run.primary);
+    run.primary = run.input(1).readHeader(run.inputName(1));
+    checkStepFits(run, 1, run.primary);
     if (options.operation.transform == ValueTransform::FlowAngle && !run.primary.isVector) {
         stopAfterPause({"", "ERROR - .dat file must be a vector file for -va option"});
     }
@@ -247,10 +250,7 @@ int RUN_DRIVER(RunOptions& options) {
         consoleLine();
         consoleLine("Checking that .dat files have same number nodes and cells...");
         for (int i = 2; i <= count; ++i) {
-            std::size_t index = static_cast<std::size_t>(i);
-            run.second = run.primary;
-            READ_DAT_HEADER(run.inputUnits[index], run.second, run.inputCards[index],
-                            run.inputName(i));
+            run.second = run.input(i).readHeader(run.inputName(i), run.primary);
             if (run.second.nodeCount != run.primary.nodeCount ||
                 run.second.cellCount != run.primary.cellCount) {
                 stopAfterPause({"ERROR - Number nodes and/or cells in " + run.inputName(i) +
@@ -260,7 +260,7 @@ int RUN_DRIVER(RunOptions& options) {
                 stopAfterPause({"ERROR - " + run.inputName(i) +
                                 " is not the same vector or scalar format as in primary .dat file."});
             }
-            checkCountsAgainstFile(run, i, run.second);
+            checkStepFits(run, i, run.second);
         }
     }
 
@@ -269,13 +269,17 @@ int RUN_DRIVER(RunOptions& options) {
                 AINTEGER(run.cellCount()) + " cells...");
     allocateStorage(run);
 
-    if (!timesText)
-        WRITE_DAT_HEADER(run.outputUnit, run.nodeCount(), run.cellCount(),
-                         writesVectors(options.operation, run.primary.isVector), run.outputName());
+    if (!timesText) {
+        run.output = std::make_unique<DatasetWriter>(fileSink(unitStream(run.outputUnit), false),
+                                                     unitName(run.outputUnit));
+        run.output->writeHeader(run.nodeCount(), run.cellCount(),
+                                writesVectors(options.operation, run.primary.isVector),
+                                run.outputName());
+    }
 
     runOperation(run);
 
-    if (!timesText) WRITE_DAT_END(run.outputUnit);
+    if (run.output) run.output->writeEnd();
     for (int i = 1; i <= count; ++i) CLOSEFILEUNIT(run.inputUnits[static_cast<std::size_t>(i)]);
     CLOSEFILEUNIT(run.outputUnit);
     consoleLine();

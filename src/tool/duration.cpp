@@ -193,8 +193,8 @@ void runDuration(RunState& run) {
         previousTime = t;
     }
 
-    WRITE_DAT_STEP(run.outputUnit, false, kDurationTime, nodes, run.cellCount(),
-                   run.outActive.data(), run.result1.data(), run.result2.data());
+    run.output->writeStep(kDurationTime, run.outActive.data(), run.result1.data(),
+                          run.result2.data());
 }
 
 }  // namespace kelvara
