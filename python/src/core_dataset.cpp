@@ -9,103 +9,47 @@
 #include <algorithm>
 #include <limits>
 
+#include "fileio/console.h"
 #include "fileio/error.h"
 #include "fileio/units.h"
 
 namespace kelvara_python {
-namespace {
-
-std::int32_t loadInt(const unsigned char* p) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) |
-                                     (static_cast<std::uint32_t>(p[1]) << 8) |
-                                     (static_cast<std::uint32_t>(p[2]) << 16) |
-                                     (static_cast<std::uint32_t>(p[3]) << 24));
-}
-
-}  // namespace
 
 void CoreDataset::open(const std::string& path) {
     close();
-    header_ = kelvara::DatasetHeader{};
-    card_ = 0;
-    unit_ = kelvara::OPENFILEUNIT("BI", path);
-    try {
-        kelvara::READ_DAT_HEADER(unit_, header_, card_, path);
-        readHeaderCards(path);
-    } catch (...) {
-        close();
-        throw;
-    }
+    // The reader's lines go to the console of the call (captured by the module).
+    auto reader = std::make_unique<kelvara::DatasetReader>(kelvara::DatasetReader::open(
+        path, [](const std::string& line) { kelvara::consoleLine(line); }));
+    header_ = reader->readHeader();
+    flagSize_ = reader->flagSize();
+    timeUnits_ = reader->timeUnits();
+    reader_ = std::move(reader);
 }
 
-// The flag size (card 120) and time unit (card 250) of the header READ_DAT_HEADER has just
-// read and checked: its cards once more, from the start of the file to where it stopped.
-void CoreDataset::readHeaderCards(const std::string& path) {
-    std::FILE* stream = kelvara::unitStream(unit_);
-    const off_t end = ftello(stream);
-    if (end < 0 || fseeko(stream, 0, SEEK_SET) != 0) {
-        throw kelvara::errorLine("ERROR - Could not read " + path + ".");
-    }
-    unsigned char item[48];
-    std::int32_t card = 0;
-    auto take = [&](std::size_t n) { return std::fread(item, 1, n, stream) == n; };
-    while (ftello(stream) < end && card != kelvara::kCardStep && take(4)) {
-        card = loadInt(item);
-        switch (card) {
-            case kelvara::kCardObjectType:
-            case kelvara::kCardFloatSize:
-            case kelvara::kCardObjectId:
-            case kelvara::kCardSflt:
-            case kelvara::kCardValueCount:
-            case kelvara::kCardCellCount: take(4); break;
-            case kelvara::kCardFlagSize:
-                if (take(4)) flagSize_ = loadInt(item);
-                break;
-            case kelvara::kCardName: take(kelvara::kDatasetNameLength); break;
-            case kelvara::kCardReferenceTime: take(static_cast<std::size_t>(flagSize_) + 8); break;
-            case kelvara::kCardTimeUnits:
-                if (take(4)) timeUnits_ = loadInt(item);
-                break;
-            default: break;
-        }
-    }
-    if (fseeko(stream, end, SEEK_SET) != 0) {
-        throw kelvara::errorLine("ERROR - Could not read " + path + ".");
-    }
-}
-
-bool CoreDataset::hasStep() const {
-    return unit_ != 0 && card_ == kelvara::kCardStep && !kelvara::unitAtEnd(unit_);
-}
+bool CoreDataset::hasStep() { return reader_ != nullptr && reader_->hasStep(); }
 
 bool CoreDataset::readStep(std::int8_t* active, float* values, float& time) {
     const auto nodes = static_cast<std::size_t>(header_.nodeCount);
-    std::int64_t flagsAt = -1;
-    const std::function<bool(float)> always = [](float) { return true; };
+    kelvara::StepRead read;
     if (!header_.isVector) {
-        kelvara::READ_DAT_STEP(unit_, false, header_.nodeCount, header_.cellCount, active, values,
-                               nullptr, time, card_, always, &flagsAt);
-        return flagsAt >= 0;
+        read = reader_->nextStep({active, values, nullptr});
+    } else {
+        first_.resize(nodes);
+        second_.resize(nodes);
+        read = reader_->nextStep({active, first_.data(), second_.data()});
+        for (std::size_t i = 0; i < nodes; ++i) {
+            values[2 * i] = first_[i];
+            values[2 * i + 1] = second_[i];
+        }
     }
-    first_.resize(nodes);
-    second_.resize(nodes);
-    kelvara::READ_DAT_STEP(unit_, true, header_.nodeCount, header_.cellCount, active,
-                           first_.data(), second_.data(), time, card_, always, &flagsAt);
-    for (std::size_t i = 0; i < nodes; ++i) {
-        values[2 * i] = first_[i];
-        values[2 * i + 1] = second_[i];
-    }
-    return flagsAt >= 0;
+    time = read.time;
+    return read.hasFlags;
 }
 
 void CoreDataset::close() {
-    if (unit_ == 0) return;
-    const int unit = unit_;
-    unit_ = 0;
-    card_ = 0;
+    reader_.reset();
     std::vector<float>().swap(first_);
     std::vector<float>().swap(second_);
-    kelvara::CLOSEFILEUNIT(unit);
 }
 
 // ---- Output ---------------------------------------------------------------------------------
@@ -113,14 +57,17 @@ void CoreDataset::close() {
 void CoreOutput::open(const std::string& path, std::int32_t nodeCount, std::int32_t cellCount,
                       bool isVector, const std::string& name) {
     abandon();
+    // The file unit writes beside the final name and moves the file there when it is closed.
     unit_ = kelvara::OPENFILEUNIT("BO", path);
     try {
         kelvara::markRunOutput(unit_);
         nodeCount_ = nodeCount;
         cellCount_ = cellCount;
         isVector_ = isVector;
+        writer_ = std::make_unique<kelvara::DatasetWriter>(
+            kelvara::fileSink(kelvara::unitStream(unit_), false), path);
         // The header takes the dataset's name from a file name, as the tool's outputs do.
-        kelvara::WRITE_DAT_HEADER(unit_, nodeCount, cellCount, isVector, name + ".dat");
+        writer_->writeHeader(nodeCount, cellCount, isVector, name + ".dat");
     } catch (...) {
         abandon();
         throw;
@@ -136,11 +83,9 @@ void CoreOutput::writeStep(float time, const std::int8_t* active, const float* v
     } else {
         for (std::size_t i = 0; i < cells; ++i) flags_[i] = active[i] != 0 ? 1 : 0;
     }
-    active = flags_.data();
     try {
         if (!isVector_) {
-            kelvara::WRITE_DAT_STEP(unit_, false, time, nodeCount_, cellCount_, active, values,
-                                    nullptr);
+            writer_->writeStep(time, flags_.data(), values, nullptr);
             return;
         }
         first_.resize(nodes);
@@ -149,8 +94,7 @@ void CoreOutput::writeStep(float time, const std::int8_t* active, const float* v
             first_[i] = values[2 * i];
             second_[i] = values[2 * i + 1];
         }
-        kelvara::WRITE_DAT_STEP(unit_, true, time, nodeCount_, cellCount_, active, first_.data(),
-                                second_.data());
+        writer_->writeStep(time, flags_.data(), first_.data(), second_.data());
     } catch (...) {
         abandon();
         throw;
@@ -160,17 +104,19 @@ void CoreOutput::writeStep(float time, const std::int8_t* active, const float* v
 void CoreOutput::finish() {
     if (unit_ == 0) return;
     try {
-        kelvara::WRITE_DAT_END(unit_);
+        writer_->writeEnd();
     } catch (...) {
         abandon();
         throw;
     }
+    writer_.reset();
     const int unit = unit_;
     unit_ = 0;
     kelvara::CLOSEFILEUNIT(unit);  // moves the file into place; a failure leaves nothing
 }
 
 void CoreOutput::abandon() {
+    writer_.reset();
     if (unit_ == 0) return;
     const int unit = unit_;
     unit_ = 0;

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "formats/dataset.h"
+#include "formats/dataset_io.h"
 #include "formats/mesh.h"
 
 namespace kelvara_python {
@@ -27,24 +29,21 @@ public:
 
     // Opens path and reads its header; on an error nothing stays open.
     void open(const std::string& path);
-    bool isOpen() const { return unit_ != 0; }
+    bool isOpen() const { return reader_ != nullptr; }
     const kelvara::DatasetHeader& header() const { return header_; }
     int flagSize() const { return flagSize_; }
     // Card 250: 0 hours (no card), 1 minutes, 2 seconds, 4 days, any other code unknown.
     std::int32_t timeUnits() const { return timeUnits_; }
     // Whether a step follows.
-    bool hasStep() const;
+    bool hasStep();
     // Reads the next step: time; active (cellCount bytes, written only when the step has flags,
     // the result); values (nodeCount reals, or nodeCount (x, y) pairs for vectors).
     bool readStep(std::int8_t* active, float* values, float& time);
     void close();
 
 private:
-    void readHeaderCards(const std::string& path);
-
-    int unit_ = 0;
-    std::int32_t card_ = 0;
-    kelvara::DatasetHeader header_;
+    std::unique_ptr<kelvara::DatasetReader> reader_;
+    kelvara::DatasetHeader header_;  // kept after the close, for the attributes
     int flagSize_ = 1;
     std::int32_t timeUnits_ = 0;
     std::vector<float> first_, second_;  // vector components on their way to pairs
@@ -76,6 +75,7 @@ private:
     std::int32_t nodeCount_ = 0;
     std::int32_t cellCount_ = 0;
     bool isVector_ = false;
+    std::unique_ptr<kelvara::DatasetWriter> writer_;
     std::vector<std::int8_t> flags_;  // 1 for an active cell, 0 for another
     std::vector<float> first_, second_;  // pairs on their way to the two components
 };

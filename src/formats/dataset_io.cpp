@@ -264,6 +264,7 @@ struct DatasetReader::State {
     std::unique_ptr<ByteSource> source;
     MessageSink messages;
     std::size_t flagSize = 1;  // bytes of the status and of each flag (card 120)
+    std::int32_t timeUnits = 0;  // card 250 (0: hours)
     std::vector<unsigned char> chunk;
     std::array<std::vector<unsigned char>, kMaxParts> partAreas;
 
@@ -488,6 +489,8 @@ DatasetReader::DatasetReader(DatasetReader&&) noexcept = default;
 DatasetReader& DatasetReader::operator=(DatasetReader&&) noexcept = default;
 
 std::int64_t DatasetReader::bytesLeft() { return state_->bytesLeft(); }
+int DatasetReader::flagSize() const { return static_cast<int>(state_->flagSize); }
+std::int32_t DatasetReader::timeUnits() const { return state_->timeUnits; }
 
 void DatasetReader::rewind() {
     state_->source->seek(0);
@@ -586,6 +589,7 @@ const DatasetHeader& DatasetReader::readHeader(const std::string& shownName,
              ".");
     }
     s.checkCountsAgainstFile(header, card_, name);
+    s.timeUnits = timeUnits;
     if (timeUnits != 0) {
         const char* unitText = timeUnitName(timeUnits);
         s.say("");
