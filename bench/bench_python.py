@@ -4,8 +4,9 @@
 
 Given a folder, it writes the benchmark case's depths there first (build/bench/generate_bench
 --datasets d: 1,000,000 nodes, 100 hourly steps and the maxima, 605 MB in base_d.dat) unless
-the folder holds them already. Three readers go through the file from the page cache, each the
-median of --runs runs after one warming pass:
+the folder holds them already. Three readers go through the file from the page cache, taking
+turns, after one warming pass each; each figure is the median of --runs runs (wall time, and
+processor time of all threads and children):
   cat         `cat file > /dev/null`: the time to get the bytes out of the page cache
   kelvara     for step in kelvara.open(file): every step's flags and values as numpy arrays
   np.fromfile a plain numpy reader: np.fromfile for the status, time, flags and values of each
@@ -14,6 +15,7 @@ median of --runs runs after one warming pass:
 import argparse
 import os
 import pathlib
+import resource
 import statistics
 import subprocess
 import sys
@@ -76,15 +78,28 @@ def read_with_cat(path):
     return None
 
 
-def timed(reader, path, runs):
-    reader(path)  # warms the page cache and the allocator
-    times = []
-    result = None
+def cpu_seconds():
+    """Processor time of this process, its threads and its finished children."""
+    me = resource.getrusage(resource.RUSAGE_SELF)
+    children = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return me.ru_utime + me.ru_stime + children.ru_utime + children.ru_stime
+
+
+def timed(readers, path, runs):
+    """Median wall and processor seconds of each reader, the readers taking turns run by run so
+    that a change in the machine's load falls on all of them alike."""
+    for reader in readers.values():
+        reader(path)  # warms the page cache and the allocator
+    wall = {name: [] for name in readers}
+    cpu = {name: [] for name in readers}
     for _ in range(runs):
-        start = time.perf_counter()
-        result = reader(path)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times), result
+        for name, reader in readers.items():
+            start, start_cpu = time.perf_counter(), cpu_seconds()
+            reader(path)
+            wall[name].append(time.perf_counter() - start)
+            cpu[name].append(cpu_seconds() - start_cpu)
+    return ({name: statistics.median(t) for name, t in wall.items()},
+            {name: statistics.median(t) for name, t in cpu.items()})
 
 
 def main():
@@ -104,14 +119,20 @@ def main():
         path = dataset
     size = path.stat().st_size
     print(f"{path}: {size / 1e6:.0f} MB; {os.cpu_count()} cores; median of {args.runs} runs")
-    cat, _ = timed(read_with_cat, path, args.runs)
-    ours, steps = timed(read_with_kelvara, path, args.runs)
-    plain, plain_steps = timed(read_with_fromfile, path, args.runs)
+    steps, plain_steps = read_with_kelvara(path), read_with_fromfile(path)
     assert steps == plain_steps, (steps, plain_steps)
-    print(f"{'reader':<12} {'s':>7} {'GB/s':>6} {'/ cat':>6}")
-    for name, seconds in [("cat", cat), ("kelvara", ours), ("np.fromfile", plain)]:
-        print(f"{name:<12} {seconds:7.3f} {size / seconds / 1e9:6.2f} {seconds / cat:6.2f}")
-    print(f"{steps} steps; kelvara within 1.5 x cat: {'yes' if ours <= 1.5 * cat else 'no'}")
+    readers = {"cat": read_with_cat, "kelvara": read_with_kelvara,
+               "np.fromfile": read_with_fromfile}
+    wall, cpu = timed(readers, path, args.runs)
+    load = os.getloadavg()[0]
+    print(f"{steps} steps; load average {load:.1f} at the end")
+    print(f"{'reader':<12} {'s':>7} {'GB/s':>6} {'/ cat':>6} {'cpu s':>7}")
+    for name in readers:
+        seconds = wall[name]
+        print(f"{name:<12} {seconds:7.3f} {size / seconds / 1e9:6.2f} "
+              f"{seconds / wall['cat']:6.2f} {cpu[name]:7.3f}")
+    ours = wall["kelvara"]
+    print(f"kelvara within 1.5 x cat: {'yes' if ours <= 1.5 * wall['cat'] else 'no'}")
     return 0
 
 
