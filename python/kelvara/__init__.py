@@ -46,7 +46,8 @@ values: numpy float32 array, shape (nodes,) for a scalar dataset, (nodes, 2) for
 Mesh = collections.namedtuple("Mesh", "nodes cells")
 Mesh.__doc__ = """A .2dm mesh.
 
-nodes: numpy float64 array of shape (n, 3): x, y and ground elevation z of node i + 1 in row i.
+nodes: numpy float64 array of shape (n, 3): x, y and ground elevation z of node i + 1 in row i
+    (NaN in all three for a number that no node line gives).
 cells: numpy int32 array of shape (m, 4): the corner node numbers (from 1, as in the file and
     in the order the file gives them) of cell i + 1 in row i; 0 in the fourth column of a
     triangle.

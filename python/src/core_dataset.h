@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,11 +13,6 @@
 #include "formats/mesh.h"
 
 namespace kelvara_python {
-
-// A part of the package that the core of this build cannot give (Python: NotImplementedError).
-struct NotInThisBuild : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 // One dataset open for reading.
 class CoreDataset {

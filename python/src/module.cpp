@@ -13,6 +13,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -316,7 +317,9 @@ py::tuple readMesh(const std::string& path) {
     for (py::ssize_t i = 0; i < n; ++i) {
         xyz(i, 0) = mesh.x[static_cast<std::size_t>(i)];
         xyz(i, 1) = mesh.y[static_cast<std::size_t>(i)];
-        xyz(i, 2) = mesh.elevation[static_cast<std::size_t>(i)];
+        // A node that no "ND" line names has no coordinates and no elevation.
+        xyz(i, 2) = std::isnan(xyz(i, 0)) ? std::numeric_limits<double>::quiet_NaN()
+                                          : mesh.elevation[static_cast<std::size_t>(i)];
     }
     if (m > 0) {
         std::memcpy(cells.mutable_data(), mesh.cells.data(),
@@ -356,8 +359,6 @@ PYBIND11_MODULE(_kelvara, m) {
             if (failure) std::rethrow_exception(failure);
         } catch (const CoreFailure& f) {
             raiseError(f.lines);
-        } catch (const NotInThisBuild& e) {
-            PyErr_SetString(PyExc_NotImplementedError, e.what());
         }
     });
 

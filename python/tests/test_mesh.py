@@ -1,5 +1,6 @@
 """kelvara.read_mesh: node coordinates and elevations, cells in file order."""
 import numpy as np
+import pytest
 
 import kelvara
 from conftest import EXAMPLE
@@ -42,3 +43,12 @@ def test_bundled_mesh_as_its_lines_say():
     want = np.array([expected_nodes[i + 1] for i in range(len(expected_nodes))])
     assert np.allclose(nodes, want, rtol=1e-6, atol=1e-6)
     assert cells.tolist() == [expected_cells[i + 1] for i in range(len(expected_cells))]
+
+
+def test_a_node_without_a_line(tmp_path):
+    path = tmp_path / "gap.2dm"
+    path.write_text("MESH2D\nND 1 0 0 1\nND 3 1 0 2\nE3T 1 1 3 1 1\n")
+    with pytest.warns(UserWarning, match="WARNING - "):
+        nodes, cells = kelvara.read_mesh(path)
+    assert nodes.shape == (3, 3) and np.isnan(nodes[1]).all()
+    assert nodes[2].tolist() == [1, 0, 2] and cells.tolist() == [[1, 3, 1, 0]]
