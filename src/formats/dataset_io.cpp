@@ -163,6 +163,18 @@ private:
     bool owned_;
 };
 
+class MemorySink final : public ByteSink {
+public:
+    explicit MemorySink(std::string& into) : into_(into) {}
+    bool write(const void* data, std::size_t size) override {
+        into_.append(static_cast<const char*>(data), size);
+        return true;
+    }
+
+private:
+    std::string& into_;
+};
+
 // Large blocks go to and from the system in pieces of at most this size: the system copies
 // them fastest, and much larger single calls now and then stall for a long time on some
 // systems while it finds room for them in its cache.
@@ -256,6 +268,10 @@ std::unique_ptr<ByteSource> memorySource(const void* data, std::size_t size) {
 
 std::unique_ptr<ByteSink> fileSink(std::FILE* file, bool owned) {
     return std::make_unique<FileSink>(file, owned);
+}
+
+std::unique_ptr<ByteSink> memorySink(std::string& into) {
+    return std::make_unique<MemorySink>(into);
 }
 
 // ---- Reader -------------------------------------------------------------------------------

@@ -146,6 +146,8 @@ public:
 
 // A stdio stream (closed with the sink when owned).
 std::unique_ptr<ByteSink> fileSink(std::FILE* file, bool owned);
+// Appends to into, which must outlive the sink.
+std::unique_ptr<ByteSink> memorySink(std::string& into);
 
 class DatasetWriter {
 public:

@@ -221,26 +221,42 @@ int RUN_DRIVER(RunOptions& options) {
     for (int i = 1; i <= count; ++i)
         run.inputUnits[static_cast<std::size_t>(i)] = OPENFILEUNIT("BI", run.inputName(i));
     for (int i = 1; i <= count; ++i) {
-        if (unitStream(run.inputUnits[static_cast<std::size_t>(i)]) == nullptr) {
+        const int unit = run.inputUnits[static_cast<std::size_t>(i)];
+        if (unitStream(unit) == nullptr) {
             throw errorLine("ERROR - " + run.inputName(i) +
                             " was closed while another input was opened; name each input once.");
         }
+        run.inputs[static_cast<std::size_t>(i)] = readerOfUnit(unit);
     }
-    for (int i = 1; i <= count; ++i)
-        run.inputs[static_cast<std::size_t>(i)] = readerOfUnit(run.inputUnits[static_cast<std::size_t>(i)]);
     checkOutputIsNotAnInput(run);
 
-    const bool timesText = options.shape().output == OutputForm::TimesText;
     consoleLine();
-    if (timesText) {
+    if (options.shape().output == OutputForm::TimesText) {
         consoleLine("Output Times File: " + run.outputName());
         run.outputUnit = OPENFILEUNIT("O ", run.outputName());
+        run.timesFile = unitStream(run.outputUnit);
     } else {
         consoleLine("Output .dat File: " + run.outputName());
         run.outputUnit = OPENFILEUNIT("BO", run.outputName());
+        run.output = std::make_unique<DatasetWriter>(fileSink(unitStream(run.outputUnit), false),
+                                                     unitName(run.outputUnit));
     }
     markRunOutput(run.outputUnit);
 
+    RUN_OPERATION(run);
+
+    for (int i = 1; i <= count; ++i) CLOSEFILEUNIT(run.inputUnits[static_cast<std::size_t>(i)]);
+    CLOSEFILEUNIT(run.outputUnit);
+    consoleLine();
+    consoleLine("Finished.");
+    if (!options.batch) pauseForUser();
+    consoleFlush();
+    return 0;
+}
+
+void RUN_OPERATION(RunState& run) {
+    const RunOptions& options = *run.options;
+    const int count = options.fileCount;
     run.primary = run.input(1).readHeader(run.inputName(1));
     checkStepFits(run, 1, run.primary);
     if (options.operation.transform == ValueTransform::FlowAngle && !run.primary.isVector) {
@@ -269,24 +285,13 @@ int RUN_DRIVER(RunOptions& options) {
                 AINTEGER(run.cellCount()) + " cells...");
     allocateStorage(run);
 
-    if (!timesText) {
-        run.output = std::make_unique<DatasetWriter>(fileSink(unitStream(run.outputUnit), false),
-                                                     unitName(run.outputUnit));
+    if (run.output) {
         run.output->writeHeader(run.nodeCount(), run.cellCount(),
                                 writesVectors(options.operation, run.primary.isVector),
                                 run.outputName());
     }
-
     runOperation(run);
-
     if (run.output) run.output->writeEnd();
-    for (int i = 1; i <= count; ++i) CLOSEFILEUNIT(run.inputUnits[static_cast<std::size_t>(i)]);
-    CLOSEFILEUNIT(run.outputUnit);
-    consoleLine();
-    consoleLine("Finished.");
-    if (!options.batch) pauseForUser();
-    consoleFlush();
-    return 0;
 }
 
 }  // namespace kelvara

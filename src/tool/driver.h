@@ -73,7 +73,8 @@ struct RunState {
     std::vector<int> inputUnits;
     std::vector<std::unique_ptr<DatasetReader>> inputs;
     int outputUnit = 0;
-    std::unique_ptr<DatasetWriter> output;  // none for the times listing
+    std::unique_ptr<DatasetWriter> output;  // the output dataset; none for the times listing
+    std::FILE* timesFile = nullptr;         // the times listing's text file
     int meshUnit = 0;
 
     // Storage allocated once from the primary header; indices from 0. Every entry starts at zero
@@ -124,5 +125,10 @@ bool BUILD_OUTPUT_NAME(RunOptions& options);
 
 // The whole run after the command line has been read; returns the exit status.
 int RUN_DRIVER(RunOptions& options);
+
+// The run once its files are open (run.options, run.inputs and run.output or run.timesFile
+// set): reads and compares the headers, allocates the storage, writes the output's header, runs
+// the operation and writes the end card.
+void RUN_OPERATION(RunState& run);
 
 }  // namespace kelvara

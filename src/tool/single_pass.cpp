@@ -97,7 +97,7 @@ void runSinglePass(RunState& run) {
 void runTimesListing(RunState& run) {
     consoleLine();
     consoleLine("Reading times from file: " + run.inputName(1));
-    std::FILE* out = unitStream(run.outputUnit);
+    std::FILE* out = run.timesFile;
     // Only the times are needed: every step's flags and values are passed over.
     while (run.readStep(1, [](float) { return false; }, RunState::Flags::PassOver)) {
         if (out != nullptr) std::fprintf(out, "%s\n", formatFixed(run.time, 15, 3).c_str());
