@@ -27,6 +27,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/mman.h>
+
 #include "core_dataset.h"
 #include "fileio/console.h"
 #include "fileio/error.h"
@@ -153,9 +155,7 @@ public:
                 }
             }
         }
-        void* block = std::malloc(std::max<std::size_t>(bytes, 1));
-        if (block == nullptr) throw std::bad_alloc();
-        return block;
+        return allocate(bytes);
     }
     void give(void* block, std::size_t bytes) {
         std::lock_guard<std::mutex> hold(lock_);
@@ -170,6 +170,23 @@ public:
     }
 
 private:
+    // Large blocks start on a large-page boundary and are advised for large pages where the
+    // system has them: the system then copies a step's bytes into fewer, larger pages.
+    static void* allocate(std::size_t bytes) {
+        constexpr std::size_t kLargePage = std::size_t{2} << 20;
+        void* block = nullptr;
+        if (bytes >= kLargePage) {
+            if (posix_memalign(&block, kLargePage, bytes) != 0) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+            madvise(block, bytes - bytes % kLargePage, MADV_HUGEPAGE);
+#endif
+            return block;
+        }
+        block = std::malloc(std::max<std::size_t>(bytes, 1));
+        if (block == nullptr) throw std::bad_alloc();
+        return block;
+    }
+
     static constexpr std::size_t kKept = 6;  // two steps' values and flags, with room to spare
     std::mutex lock_;
     std::vector<std::pair<std::size_t, void*>> free_;
