@@ -27,6 +27,7 @@ class Error(Exception):
     """
 
     def __init__(self, message, lines=(), status=1):
+        """message: the "ERROR - " line; lines: the console lines; status: the exit status."""
         super().__init__(message)
         self.lines = list(lines)
         self.status = status
@@ -179,6 +180,7 @@ def _as_flags(flags, cells):
 
 
 def _as_values(values, nodes, vector):
+    """Values as a C-ordered float32 array of the dataset's shape."""
     array = np.ascontiguousarray(values, dtype=np.float32)
     expected = (nodes, 2) if vector else (nodes,)
     if array.shape != expected:
