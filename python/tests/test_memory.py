@@ -36,3 +36,22 @@ def test_large_dataset_reads_in_constant_memory(tmp_path):
     grown = peak_bytes() - before
     assert count == STEPS and total == sum(range(1, STEPS))
     assert grown <= 3 * step, f"peak memory grew by {grown} bytes, a step is {step}"
+
+
+def test_large_dataset_writes_in_constant_memory(tmp_path):
+    path = tmp_path / "written_d.dat"
+    values = np.zeros(NODES, np.float32)
+    flags = np.ones(CELLS, np.uint8)
+    step = CELLS + 4 * NODES
+
+    def steps():
+        for i in range(STEPS // 2):
+            values[:: 1000] = i
+            yield float(i), flags, values
+
+    kelvara.write(path, NODES, CELLS, False, "small", [(0.0, flags, values)])  # warms the writer
+    before = peak_bytes()
+    assert kelvara.write(path, NODES, CELLS, False, "written", steps()) == STEPS // 2
+    grown = peak_bytes() - before
+    assert path.stat().st_size == 92 + STEPS // 2 * (9 + step) + 4
+    assert grown <= 3 * step, f"peak memory grew by {grown} bytes, a step is {step}"
