@@ -142,6 +142,8 @@ MESHES = [  # (what, text, words the message holds)
     ("a cell with a corner of no node", "MESH2D\nND 1 0 0 0\nND 2 1 0 0\nND 3 0 1 0\n"
                                         "E3T 1 1 2 9 1\n", "ERROR - "),
     ("a cell with too few corners", "MESH2D\nND 1 0 0 0\nE4Q 1 1 1 1\n", "Reading .2dm file"),
+    ("a node number far beyond its lines", "MESH2D\nND 2000000000 0 0 0\n", "damaged"),
+    ("a cell number far beyond its lines", "MESH2D\nND 1 0 0 0\nE3T 999999999 1 1 1\n", "damaged"),
 ]
 
 
