@@ -99,10 +99,13 @@ private:
 };
 
 // The "WARNING - " lines of a call, as Python warnings (raised by the caller with the GIL).
-void warnAbout(const std::vector<std::string>& lines) {
+// depth: the frames between the user's code and this call (kelvara.open -> Dataset -> here: 3).
+void warnAbout(const std::vector<std::string>& lines, int depth) {
     for (const auto& line : lines) {
         if (line.rfind("WARNING - ", 0) == 0) {
-            if (PyErr_WarnEx(PyExc_UserWarning, line.c_str(), 2) != 0) throw py::error_already_set();
+            if (PyErr_WarnEx(PyExc_UserWarning, line.c_str(), depth) != 0) {
+                throw py::error_already_set();
+            }
         }
     }
 }
@@ -229,7 +232,7 @@ const char* timeUnitText(std::int32_t code) {
 class Reader {
 public:
     explicit Reader(const std::string& path) : pool_(std::make_shared<BlockPool>()) {
-        warnAbout(inCore([&] { dataset_.open(path); }));
+        warnAbout(inCore([&] { dataset_.open(path); }), 3);
     }
     ~Reader() {
         try {
@@ -325,7 +328,7 @@ private:
 
 py::tuple readMesh(const std::string& path) {
     kelvara::MeshGeometry mesh;
-    warnAbout(inCore([&] { readMeshFile(path, mesh); }));
+    warnAbout(inCore([&] { readMeshFile(path, mesh); }), 2);
     const auto n = static_cast<py::ssize_t>(mesh.x.size());
     const auto m = static_cast<py::ssize_t>(mesh.cells.size());
     py::array_t<double> nodes({n, py::ssize_t{3}});
@@ -338,6 +341,7 @@ py::tuple readMesh(const std::string& path) {
         xyz(i, 2) = std::isnan(xyz(i, 0)) ? std::numeric_limits<double>::quiet_NaN()
                                           : mesh.elevation[static_cast<std::size_t>(i)];
     }
+    static_assert(sizeof(mesh.cells[0]) == 4 * sizeof(std::int32_t), "cells are 4 numbers");
     if (m > 0) {
         std::memcpy(cells.mutable_data(), mesh.cells.data(),
                     static_cast<std::size_t>(m) * 4 * sizeof(std::int32_t));
