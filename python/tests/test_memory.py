@@ -2,11 +2,20 @@
 import resource
 
 import numpy as np
+import pytest
 
 import kelvara
 from datfiles import header_bytes, step_bytes
 
 NODES, CELLS, STEPS = 250_000, 500_000, 200  # 1.5 MB a step, 300 MB in all
+
+
+@pytest.fixture
+def tmp_path(tmp_path):
+    """The test's folder, emptied afterwards: pytest keeps the folders of earlier runs."""
+    yield tmp_path
+    for path in tmp_path.iterdir():
+        path.unlink()
 
 
 def peak_bytes():
