@@ -56,8 +56,8 @@ std::int32_t loadAt(const std::string& b, std::size_t at) {
     return static_cast<std::int32_t>(v);
 }
 
-// Whether bytes are exactly what the writer produces (see isWrittenDataset).
-bool isWrittenDataset(const std::string& b) {
+// Whether bytes are exactly what the writer produces (as fuzz::isWrittenDataset checks a file).
+bool isWrittenBytes(const std::string& b) {
     using namespace kelvara;
     const auto size = static_cast<std::int64_t>(b.size());
     if (size < kWrittenHeaderBytes + 4) return false;
@@ -113,6 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         }
     }
-    if (!isWrittenDataset(output)) broken("finished with a malformed output");
+    if (!isWrittenBytes(output)) broken("finished with a malformed output");
     return 0;
 }
