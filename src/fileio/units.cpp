@@ -362,6 +362,15 @@ void CLOSEFILEUNIT(int unit) {
     u->identity = FileIdentity{};
 }
 
+void abandonUnit(int unit) {
+    Unit* u = findUnit(unit);
+    if (u == nullptr || !u->inUse) return;
+    closeFile(*u, false);
+    u->inUse = false;
+    u->name.clear();
+    u->identity = FileIdentity{};
+}
+
 std::FILE* unitStream(int unit) {
     Unit* u = findUnit(unit);
     return u == nullptr ? nullptr : u->file;

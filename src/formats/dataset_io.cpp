@@ -284,15 +284,18 @@ struct DatasetReader::State {
     MessageSink messages;
     std::size_t flagSize = 1;  // bytes of the status and of each flag (card 120)
     bool warnedNoEndCard = false;  // the data ended without its end card, and was warned of
+    std::int32_t timeUnits = 0;  // card 250 (0: hours)
     std::vector<unsigned char> chunk;
     std::array<std::vector<unsigned char>, kMaxParts> partAreas;
 
     void say(const std::string& line) const {
         if (messages) messages(line);
     }
-    unsigned char* work() {
-        if (chunk.empty()) chunk.resize(kChunkBytes);
-        return chunk.data();
+    // The work area, at least min(bytes, kChunkBytes) long: small datasets never pay for more.
+    std::size_t work(std::size_t bytes) {
+        const std::size_t wanted = std::max<std::size_t>(8, std::min(bytes, kChunkBytes));
+        if (chunk.size() < wanted) chunk.resize(wanted);
+        return chunk.size();
     }
 
     // Reads exactly size bytes; false when the data ends first (a read error fails).
@@ -372,8 +375,8 @@ struct DatasetReader::State {
                    const PieceWork* onPiece) {
         const std::int64_t start = sharedReadStart(count * 8);
         if (start < 0) {
-            constexpr std::size_t kPairsPerChunk = kChunkBytes / 8;
-            unsigned char* area = work();
+            const std::size_t kPairsPerChunk = work(count * 8) / 8;
+            unsigned char* area = chunk.data();
             for (std::size_t done = 0; done < count;) {
                 std::size_t n = std::min(kPairsPerChunk, count - done);
                 if (!readBytes(area, n * 8, name)) return false;
@@ -408,8 +411,8 @@ struct DatasetReader::State {
     // for any other.
     bool readFlags(std::int8_t* active, std::size_t count, const std::string& name) {
         if (flagSize == 1) return readBlock(active, count, name);
-        constexpr std::size_t kFlagsPerChunk = kChunkBytes / 4;
-        unsigned char* area = work();
+        const std::size_t kFlagsPerChunk = work(count * 4) / 4;
+        unsigned char* area = chunk.data();
         for (std::size_t done = 0; done < count;) {
             std::size_t n = std::min(kFlagsPerChunk, count - done);
             if (!readBytes(area, n * 4, name)) return false;
@@ -437,9 +440,10 @@ struct DatasetReader::State {
     // work area. False when the data ends first.
     bool passOver(std::size_t size, const std::string& name) {
         if (skipBytes(static_cast<std::int64_t>(size))) return true;
-        unsigned char* area = work();
+        const std::size_t areaBytes = work(size);
+        unsigned char* area = chunk.data();
         for (std::size_t done = 0; done < size;) {
-            const std::size_t n = std::min(kChunkBytes, size - done);
+            const std::size_t n = std::min(areaBytes, size - done);
             if (!readBytes(area, n, name)) return false;
             done += n;
         }
@@ -508,6 +512,8 @@ DatasetReader::DatasetReader(DatasetReader&&) noexcept = default;
 DatasetReader& DatasetReader::operator=(DatasetReader&&) noexcept = default;
 
 std::int64_t DatasetReader::bytesLeft() { return state_->bytesLeft(); }
+int DatasetReader::flagSize() const { return static_cast<int>(state_->flagSize); }
+std::int32_t DatasetReader::timeUnits() const { return state_->timeUnits; }
 
 void DatasetReader::rewind() {
     state_->source->seek(0);
@@ -631,6 +637,7 @@ const DatasetHeader& DatasetReader::readHeader(const std::string& shownName,
              ".");
     }
     s.checkCountsAgainstFile(header, card_, name);
+    s.timeUnits = timeUnits;
     if (timeUnits != 0) {
         const char* unitText = timeUnitName(timeUnits);
         s.say("");
@@ -746,9 +753,11 @@ struct DatasetWriter::State {
     bool vectors = false;
     std::vector<unsigned char> chunk;
 
-    unsigned char* work() {
-        if (chunk.empty()) chunk.resize(kChunkBytes);
-        return chunk.data();
+    // The work area, at least min(bytes, kChunkBytes) long.
+    std::size_t work(std::size_t bytes) {
+        const std::size_t wanted = std::max<std::size_t>(8, std::min(bytes, kChunkBytes));
+        if (chunk.size() < wanted) chunk.resize(wanted);
+        return chunk.size();
     }
 
     void writeBytes(const void* data, std::size_t size) {
@@ -765,8 +774,8 @@ struct DatasetWriter::State {
             writeBytes(values, count * 4);
             return;
         }
-        constexpr std::size_t kPerChunk = kChunkBytes / 4;
-        unsigned char* area = work();
+        const std::size_t kPerChunk = work(count * 4) / 4;
+        unsigned char* area = chunk.data();
         for (std::size_t done = 0; done < count;) {
             std::size_t n = std::min(kPerChunk, count - done);
             for (std::size_t i = 0; i < n; ++i) storeFloat(area + 4 * i, values[done + i]);
@@ -776,8 +785,8 @@ struct DatasetWriter::State {
     }
 
     void writePairs(const float* first, const float* second, std::size_t count) {
-        constexpr std::size_t kPairsPerChunk = kChunkBytes / 8;
-        unsigned char* area = work();
+        const std::size_t kPairsPerChunk = work(count * 8) / 8;
+        unsigned char* area = chunk.data();
         for (std::size_t done = 0; done < count;) {
             std::size_t n = std::min(kPairsPerChunk, count - done);
             unsigned char* p = area;
