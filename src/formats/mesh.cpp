@@ -20,9 +20,12 @@
 namespace kelvara {
 namespace {
 
-// Characters of a line that are looked at; the rest of a longer line is not seen.
-constexpr std::size_t kLineLength = 100;
+// Characters of a line that messages show.
+constexpr std::size_t kShownLength = 100;
 constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+// A node or element line longer than this is not a line of a mesh: it ends the run rather than
+// being gathered without limit. Other lines of any length are passed over.
+constexpr std::size_t kLongestLine = std::size_t{1} << 20;
 
 bool isSeparator(char c) { return c == ' ' || c == ',' || c == '\t' || c == '\r'; }
 
@@ -45,37 +48,42 @@ bool isPlainDecimal(std::string_view token) {
     return digits;
 }
 
-// Any real of the free format: also exponents written with D or Q or without a letter ("1.5-3"),
-// a leading plus sign, and values so small that they read as zero.
-bool parseReal(std::string_view token, float& value) {
+float toReal(const char* text, float) { return std::strtof(text, nullptr); }
+double toReal(const char* text, double) { return std::strtod(text, nullptr); }
+
+// Any finite real of the free format: also exponents written with D or Q or without a letter
+// ("1.5-3"), a leading plus sign, and values so small that they read as zero. Infinities, NaN
+// and values beyond the range of T are not numbers here.
+template <class T>
+bool parseReal(std::string_view token, T& value) {
     if (token.empty()) return false;
     if (isPlainDecimal(token)) {
         if (token.front() == '+') token.remove_prefix(1);
         return std::from_chars(token.data(), token.data() + token.size(), value).ec == std::errc();
     }
-    char text[2 * kLineLength + 2];
-    std::size_t n = 0;
-    std::size_t i = token.front() == '+' ? 1 : 0;
-    for (; i < token.size(); ++i) {
+    std::string text;
+    text.reserve(token.size() + 8);
+    for (std::size_t i = token.front() == '+' ? 1 : 0; i < token.size(); ++i) {
         char c = token[i];
         if (c == 'd' || c == 'D' || c == 'q' || c == 'Q') {
             c = 'e';
-        } else if ((c == '+' || c == '-') && n > 0 &&
-                   (std::isdigit(static_cast<unsigned char>(text[n - 1])) || text[n - 1] == '.')) {
-            text[n++] = 'e';
+        } else if ((c == '+' || c == '-') && !text.empty() &&
+                   (std::isdigit(static_cast<unsigned char>(text.back())) || text.back() == '.')) {
+            text += 'e';
         }
-        text[n++] = c;
+        text += c;
     }
-    text[n] = '\0';
-    if (n == 0) return false;
-    auto [ptr, ec] = std::from_chars(text, text + n, value);
-    if (ptr != text + n) return false;
+    if (text.empty()) return false;
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ptr != end) return false;
     if (ec == std::errc::result_out_of_range) {
         // Underflow reads as (nearly) zero; overflow is not a number this reader accepts.
-        value = std::strtof(text, nullptr);
+        value = toReal(begin, T{});
         return std::isfinite(value);
     }
-    return ec == std::errc();
+    return ec == std::errc() && std::isfinite(value);
 }
 
 // Free-format numbers of one line: blanks and commas separate them.
@@ -103,7 +111,8 @@ public:
         return true;
     }
 
-    bool readReal(float& value) { return parseReal(next(), value); }
+    template <class T>
+    bool readReal(T& value) { return parseReal(next(), value); }
 
     // A real that must be there and be a number but whose value is not kept.
     bool skipReal() {
@@ -124,81 +133,129 @@ private:
     const char* end_;
 };
 
+// The element lines read: their keyword, how many node numbers follow the cell number, and how
+// far apart the corners are among them (2 for elements with mid-side nodes).
+struct ElementKind {
+    char keyword[4];
+    int nodes;
+    int cornerStep;
+};
+constexpr ElementKind kTriangle{"E3T", 3, 1};
+constexpr ElementKind kQuadrilateral{"E4Q", 4, 1};
+constexpr ElementKind kSixNodeTriangle{"E6T", 6, 2};
+constexpr ElementKind kEightNodeQuadrilateral{"E8Q", 8, 2};
+
+// Where the reader puts what it reads: the corner tables of READ_2DM_ELEVATIONS, or, with
+// kGeometry, a MeshGeometry.
+template <bool kGeometry>
 class MeshReader {
 public:
     MeshReader(float* nodeElevation, std::int32_t nodeCount, std::int32_t* first,
                std::int32_t* second, std::int32_t* third, std::int32_t* fourth,
-               std::int32_t cellCount)
+               std::int32_t cellCount, MeshGeometry* geometry)
         : elevation_(nodeElevation), nodeCount_(std::max(nodeCount, 0)),
           first_(first), second_(second), third_(third), fourth_(fourth),
-          cellCount_(std::max(cellCount, 0)) {}
+          cellCount_(std::max(cellCount, 0)), geometry_(geometry) {}
 
     void clear() {
         const auto cells = static_cast<std::size_t>(cellCount_);
-        for (std::int32_t* table : {first_, second_, third_, fourth_}) {
-            if (cells > 0) std::fill_n(table, cells, 0);
+        if constexpr (!kGeometry) {
+            for (std::int32_t* table : {first_, second_, third_, fourth_}) {
+                if (cells > 0) std::fill_n(table, cells, 0);
+            }
         }
         if (nodeCount_ > 0) std::fill_n(elevation_, static_cast<std::size_t>(nodeCount_), kNoElevation);
     }
 
-    // One whole line of the file (without its line end): only its first 100 characters count.
-    void line(std::string_view text) {
-        if (text.size() > kLineLength) text = text.substr(0, kLineLength);
+    // One whole line of the file (without its line end). overlong: the line was longer than
+    // kLongestLine and text holds only its beginning.
+    void line(std::string_view text, bool overlong = false) {
         if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-        if (text.size() >= 2 && text[0] == 'N' && text[1] == 'D') {
+        if (text.size() < 2) return;
+        if (text[0] == 'N' && text[1] == 'D') {
+            if (overlong) lineError(text);
             nodeLine(text);
-        } else if (text.size() >= 3 && text[0] == 'E' && text[1] == '4' && text[2] == 'Q') {
-            cellLine(text, 4);
-        } else if (text.size() >= 3 && text[0] == 'E' && text[1] == '3' && text[2] == 'T') {
-            cellLine(text, 3);
+        } else if (text[0] == 'E' && text.size() >= 3) {
+            const ElementKind* kind = nullptr;
+            for (const ElementKind* k : {&kTriangle, &kQuadrilateral, &kSixNodeTriangle,
+                                         &kEightNodeQuadrilateral}) {
+                if (text[1] == k->keyword[1] && text[2] == k->keyword[2]) kind = k;
+            }
+            if (kind == nullptr) return;
+            if (overlong) lineError(text);
+            cellLine(text, *kind);
         }
     }
 
-    std::int64_t elevationCount() const { return elevationCount_; }
+    std::int32_t highestNode() const { return highestNode_; }
+    std::int32_t highestCell() const { return highestCell_; }
 
 private:
     void nodeLine(std::string_view text) {
         FreeFormat numbers(text.substr(2));
         std::int32_t node = 0;
         float z = 0.0f;
-        if (!numbers.readInt(node) || !numbers.skipReal() || !numbers.skipReal() ||
-            !numbers.readReal(z)) {
-            lineError(text);
+        double x = 0.0, y = 0.0;
+        bool read;
+        if constexpr (kGeometry) {
+            read = numbers.readInt(node) && numbers.readReal(x) && numbers.readReal(y) &&
+                   numbers.readReal(z);
+        } else {
+            read = numbers.readInt(node) && numbers.skipReal() && numbers.skipReal() &&
+                   numbers.readReal(z);
         }
+        if (!read) lineError(text);
         if (node < 1 || node > nodeCount_) incompatible(text);
-        elevation_[node - 1] = z;
-        ++elevationCount_;
+        const std::size_t n = static_cast<std::size_t>(node - 1);
+        elevation_[n] = z;
+        if constexpr (kGeometry) {
+            geometry_->x[n] = x;
+            geometry_->y[n] = y;
+            highestNode_ = std::max(highestNode_, node);
+        }
     }
 
-    void cellLine(std::string_view text, int corners) {
+    void cellLine(std::string_view text, const ElementKind& kind) {
         FreeFormat numbers(text.substr(3));
         std::int32_t cell = 0;
-        std::int32_t corner[4] = {0, 0, 0, 0};
+        std::int32_t node[8] = {};
         if (!numbers.readInt(cell)) lineError(text);
-        for (int i = 0; i < corners; ++i) {
-            if (!numbers.readInt(corner[i])) lineError(text);
+        for (int i = 0; i < kind.nodes; ++i) {
+            if (!numbers.readInt(node[i])) lineError(text);
         }
         if (cell < 1 || cell > cellCount_) incompatible(text);
-        for (int i = 0; i < corners; ++i) {
-            if (corner[i] < 1 || corner[i] > nodeCount_) incompatible(text);
+        for (int i = 0; i < kind.nodes; ++i) {
+            if (node[i] < 1 || node[i] > nodeCount_) incompatible(text);
         }
+        const int corners = kind.nodes / kind.cornerStep;
+        std::int32_t corner[4] = {0, 0, 0, 0};
+        for (int i = 0; i < corners; ++i) corner[i] = node[i * kind.cornerStep];
         const std::size_t c = static_cast<std::size_t>(cell - 1);
-        first_[c] = corner[0];
-        if (corners == 4) {
-            second_[c] = corner[3];
-            third_[c] = corner[2];
-            fourth_[c] = corner[1];
+        if constexpr (kGeometry) {
+            geometry_->cells[c] = {corner[0], corner[1], corner[2], corner[3]};
+            highestCell_ = std::max(highestCell_, cell);
         } else {
-            second_[c] = corner[2];
-            third_[c] = corner[1];
+            first_[c] = corner[0];
+            if (corners == 4) {
+                second_[c] = corner[3];
+                third_[c] = corner[2];
+                fourth_[c] = corner[1];
+            } else {
+                second_[c] = corner[2];
+                third_[c] = corner[1];
+            }
         }
+    }
+
+    static std::string_view shown(std::string_view text) {
+        return trimRight(text.substr(0, std::min(text.size(), kShownLength)));
     }
 
     [[noreturn]] static void lineError(std::string_view text) {
         consoleLine();
         consoleLine("ERROR - Reading .2dm file from following line in .2dm file");
         consoleLine();
-        consoleLine(trimRight(text));
+        consoleLine(shown(text));
         consoleLine();
         FATALSTOP();
     }
@@ -208,7 +265,7 @@ private:
         consoleLine();
         consoleLine("ERROR - .2dm file is incompatible with .dat file whilst reading node elevations");
         consoleLine();
-        consoleLine(trimRight(text));
+        consoleLine(shown(text));
         consoleLine();
         FATALSTOP();
     }
@@ -220,18 +277,16 @@ private:
     std::int32_t* third_;
     std::int32_t* fourth_;
     std::int32_t cellCount_;
-    std::int64_t elevationCount_ = 0;
+    MeshGeometry* geometry_;
+    std::int32_t highestNode_ = 0;
+    std::int32_t highestCell_ = 0;
 };
 
-}  // namespace
-
-void READ_2DM_ELEVATIONS(int unit, float* nodeElevation, std::int32_t nodeCount,
-                         std::int32_t* first, std::int32_t* second, std::int32_t* third,
-                         std::int32_t* fourth, std::int32_t cellCount) {
-    consoleLine("...reading .2dm file");
-    MeshReader reader(nodeElevation, nodeCount, first, second, third, fourth, cellCount);
-    reader.clear();
-
+// Feeds every line of the open unit to reader, then warns when nodes were left without an
+// elevation.
+template <bool kGeometry>
+void readLines(int unit, MeshReader<kGeometry>& reader, const float* elevation,
+               std::int32_t nodeCount) {
     std::FILE* stream = unitStream(unit);
     if (stream == nullptr) {
         consoleLine();
@@ -240,11 +295,10 @@ void READ_2DM_ELEVATIONS(int unit, float* nodeElevation, std::int32_t nodeCount,
     }
 
     // Lines are cut out of large blocks; a line that runs across the end of a block is gathered
-    // (its first 100 characters only) in a small field until its line end arrives.
+    // in pending (its first kLongestLine characters) until its line end arrives.
     std::vector<char> block(kBlockBytes);
-    char pending[kLineLength];
-    std::size_t pendingLength = 0;
-    bool linePending = false;
+    std::string pending;
+    bool linePending = false, overlong = false;
     std::size_t got;
     while ((got = std::fread(block.data(), 1, block.size(), stream)) > 0) {
         const char* p = block.data();
@@ -255,15 +309,15 @@ void READ_2DM_ELEVATIONS(int unit, float* nodeElevation, std::int32_t nodeCount,
             if (!linePending && lineEnd != nullptr) {
                 reader.line({p, static_cast<std::size_t>(stop - p)});
             } else {
-                std::size_t take = std::min(kLineLength - pendingLength,
-                                            static_cast<std::size_t>(stop - p));
-                std::memcpy(pending + pendingLength, p, take);
-                pendingLength += take;
+                const auto length = static_cast<std::size_t>(stop - p);
+                const std::size_t take = std::min(kLongestLine - pending.size(), length);
+                pending.append(p, take);
+                overlong = overlong || take < length;
                 linePending = true;
                 if (lineEnd != nullptr) {
-                    reader.line({pending, pendingLength});
-                    pendingLength = 0;
-                    linePending = false;
+                    reader.line(pending, overlong);
+                    pending.clear();
+                    linePending = overlong = false;
                 }
             }
             p = lineEnd != nullptr ? lineEnd + 1 : end;
@@ -274,13 +328,47 @@ void READ_2DM_ELEVATIONS(int unit, float* nodeElevation, std::int32_t nodeCount,
         consoleLine("ERROR - Could not read " + unitName(unit) + ".");
         FATALSTOP();
     }
-    if (linePending) reader.line({pending, pendingLength});
+    if (linePending) reader.line(pending, overlong);
 
-    if (reader.elevationCount() != nodeCount) {
+    // Nodes, not lines, are counted: a node named twice does not make up for one never named.
+    // An elevation of -99998 or below is this tool's mark of a value that is not set.
+    std::int64_t missing = 0;
+    for (std::int32_t n = 0; n < nodeCount; ++n) missing += !(elevation[n] > -99998.0f);
+    if (missing > 0) {
         consoleLine();
-        consoleLine("WARNING - Did not read an elevation for all nodes from .2dm file.");
+        consoleLine("WARNING - Did not read an elevation for all nodes from .2dm file: " +
+                    std::to_string(missing) + " of " + std::to_string(nodeCount) +
+                    " nodes have none.");
         PAUSECONSOLE();
     }
+}
+
+}  // namespace
+
+void READ_2DM_ELEVATIONS(int unit, float* nodeElevation, std::int32_t nodeCount,
+                         std::int32_t* first, std::int32_t* second, std::int32_t* third,
+                         std::int32_t* fourth, std::int32_t cellCount) {
+    consoleLine("...reading .2dm file");
+    MeshReader<false> reader(nodeElevation, nodeCount, first, second, third, fourth, cellCount,
+                             nullptr);
+    reader.clear();
+    readLines(unit, reader, nodeElevation, std::max(nodeCount, 0));
+}
+
+void READ_2DM_GEOMETRY(int unit, std::int32_t nodeCount, std::int32_t cellCount,
+                       MeshGeometry& mesh) {
+    consoleLine("...reading .2dm file");
+    const auto nodes = static_cast<std::size_t>(std::max(nodeCount, 0));
+    const auto cells = static_cast<std::size_t>(std::max(cellCount, 0));
+    mesh.x.assign(nodes, std::numeric_limits<double>::quiet_NaN());
+    mesh.y.assign(nodes, std::numeric_limits<double>::quiet_NaN());
+    mesh.elevation.assign(nodes, kNoElevation);
+    mesh.cells.assign(cells, {0, 0, 0, 0});
+    MeshReader<true> reader(mesh.elevation.data(), nodeCount, nullptr, nullptr, nullptr, nullptr,
+                            cellCount, &mesh);
+    readLines(unit, reader, mesh.elevation.data(), std::max(nodeCount, 0));
+    mesh.meshNodeCount = reader.highestNode();
+    mesh.meshCellCount = reader.highestCell();
 }
 
 }  // namespace kelvara
