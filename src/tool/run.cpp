@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "fileio/console.h"
+#include "fileio/platform.h"
 #include "fileio/units.h"
 #include "tool/driver.h"
 #include "tool/options.h"
@@ -17,14 +18,42 @@ namespace {
     endRun(status);
 }
 
+// Whether an argument is the batch flag. Flag words match by their first characters in table
+// order, and no word before "b" begins with b, so every argument "-b..." is the batch flag
+// however the rest of the command line reads.
+bool isBatchFlag(const std::string& argument) {
+    return argument.size() >= 2 && argument[0] == '-' && (argument[1] == 'b' || argument[1] == 'B');
+}
+
 int run(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+
+    // Before anything can pause: with -b anywhere, also an error in the command line before it
+    // reads nothing from standard input.
+    for (const auto& argument : arguments)
+        if (isBatchFlag(argument)) setConsoleBatch(true);
+    // A closed standard output (a reader such as "head" that has had enough) is a write error
+    // that ends the run through the console, not a signal that kills it mid-write.
+    platform::ignoreBrokenPipe();
+
+    // The two answers every command-line user tries first; no other command line begins with
+    // two dashes, so none changes meaning.
+    for (const auto& argument : arguments) {
+        if (argument == "--help") {
+            for (const auto& line : usageText()) consoleLine(line);
+            endRun(0);
+        }
+        if (argument == "--version") {
+            consoleLine("kelvara " KELVARA_VERSION);
+            endRun(0);
+        }
+    }
+
     INITFILEUNITS();
     consoleLine();
     consoleLine("Build 2007-07-AA");
     consoleLine();
-
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
 
     RunOptions options;
     CommandLineError error;
@@ -42,7 +71,9 @@ int run(int argc, char** argv) {
         pauseForUser();
         showUsageAndEnd(1);
     }
-    return RUN_DRIVER(options);
+    const int status = RUN_DRIVER(options);
+    finishConsole();
+    return status;
 }
 
 }  // namespace
