@@ -29,16 +29,17 @@ int run(int argc, char** argv) {
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
 
-    // Before anything can pause: with -b anywhere, also an error in the command line before it
-    // reads nothing from standard input.
-    for (const auto& argument : arguments)
-        if (isBatchFlag(argument)) setConsoleBatch(true);
+    // Before anything can pause: -b anywhere on the command line means nothing reads standard
+    // input, also when an error in the command line comes before it.
+    bool batch = false;
+    for (const auto& argument : arguments) batch = batch || isBatchFlag(argument);
+    setConsoleBatch(batch);
     // A closed standard output (a reader such as "head" that has had enough) is a write error
     // that ends the run through the console, not a signal that kills it mid-write.
     platform::ignoreBrokenPipe();
 
-    // The two answers every command-line user tries first; no other command line begins with
-    // two dashes, so none changes meaning.
+    // The two answers every command-line user tries first. Only these exact words, which were
+    // flag errors before, so no command line that ran changes meaning.
     for (const auto& argument : arguments) {
         if (argument == "--help") {
             for (const auto& line : usageText()) consoleLine(line);
