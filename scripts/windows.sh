@@ -112,8 +112,9 @@ check_exports build-win32 i686-w64-mingw32-objdump
 if ((run32)); then
   ctest --test-dir build-win32 --output-on-failure -j"$(nproc)"
 else
-  # The checks that run no Windows program: the export list and the DLL's name table.
-  ctest --test-dir build-win32 -R '^windows_export' --output-on-failure
+  # The checks that run no Windows program (ctest itself would run the test programs to list
+  # their tests): the export list against the header; the name table was checked above.
+  cmake -DHEADER=include/kelvara.h -DLIST=cmake/exports.txt -P tests/windows/check_exports.cmake
   echo "32-bit Windows tests: skipped (this machine cannot run 32-bit programs, so 32-bit Wine" \
        "does not start); build-win32 was built and its exports checked."
 fi
