@@ -4,79 +4,103 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
+#include "fileio/error.h"
 #include "fileio/units.h"
 
 namespace kelvara {
 namespace {
 
 bool gBatch = false;
-bool gOutputFailed = false;  // standard output could not be written; reported once
 
-// Flushes standard output. False (with the failure reported on standard error, once) when it or
-// an earlier write to it failed.
-bool flushConsole() {
-    if (gOutputFailed) return false;
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-    const int error = errno;
-    gOutputFailed = true;
+// Standard output could not be written: the run ends with status 1, its unfinished outputs
+// removed, and the reason on standard error (where else could it go).
+[[noreturn]] void standardOutputFailed(int error) {
     std::clearerr(stdout);
+    abandonAllUnits();
     std::fprintf(stderr, "ERROR - Standard output cannot be written: %s\n", std::strerror(error));
     std::fflush(stderr);
-    return false;
+    std::_Exit(1);
 }
 
-void flushOrEnd() {
-    if (!flushConsole()) endRun(1);
-}
+class StandardConsole final : public ConsoleSink {
+public:
+    void write(std::string_view text) override {
+        if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+        flush();
+    }
+    bool readLine(std::string& line) override {
+        flush();
+        line.clear();
+        int c;
+        bool any = false;
+        while ((c = std::fgetc(stdin)) != EOF) {
+            any = true;
+            if (c == '\n') break;
+            line.push_back(static_cast<char>(c));
+        }
+        if (!any) return false;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return true;
+    }
+    void flush() override {
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) standardOutputFailed(errno);
+    }
+    bool runsCommands() const override { return true; }
+};
+
+ConsoleSink* gConsole = &standardConsole();
+
+thread_local int gErrorScopes = 0;
 
 }  // namespace
 
 void setConsoleBatch(bool batch) { gBatch = batch; }
 bool consoleBatch() { return gBatch; }
 
-void consoleLine(std::string_view text) {
-    if (gOutputFailed) return;  // on the way out after the failure: nothing more to say
-    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    flushOrEnd();
+ConsoleSink& standardConsole() {
+    static StandardConsole console;
+    return console;
 }
 
-void consoleWrite(std::string_view text) {
-    if (gOutputFailed) return;
-    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
-    flushOrEnd();
+ConsoleRedirect::ConsoleRedirect(ConsoleSink& sink) : previous_(gConsole) { gConsole = &sink; }
+ConsoleRedirect::~ConsoleRedirect() { gConsole = previous_; }
+
+void consoleLine(std::string_view text) {
+    gConsole->write(text);
+    gConsole->write("\n");
 }
+
+void consoleWrite(std::string_view text) { gConsole->write(text); }
 
 bool consoleReadLine(std::string& line) {
-    flushOrEnd();
     line.clear();
-    if (gBatch) return false;  // nothing reads standard input in batch mode
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(stdin)) != EOF) {
-        any = true;
-        if (c == '\n') break;
-        line.push_back(static_cast<char>(c));
+    if (gBatch) {  // nothing reads standard input in batch mode
+        gConsole->flush();
+        return false;
     }
-    if (!any) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return true;
+    return gConsole->readLine(line);
 }
 
-void waitForEnter(std::string_view prompt) {
-    if (gBatch) return;
+void consoleFlush() { gConsole->flush(); }
+
+bool waitForEnter(std::string_view prompt) {
+    if (gBatch) return false;
     consoleLine(prompt);
     std::string line;
     while (consoleReadLine(line)) {
-        if (line.empty()) return;
+        if (line.empty()) return true;
         // A typed line is a command for the system's command processor; then ask again.
-        flushOrEnd();
-        int ignored = std::system(line.c_str());
-        (void)ignored;
+        if (gConsole->runsCommands()) {
+            gConsole->flush();
+            int ignored = std::system(line.c_str());
+            (void)ignored;
+        }
         consoleLine(prompt);
     }
-    // End of standard input: carry on as if Enter had been pressed.
+    // No answer can come: carry on as if Enter had been pressed.
+    return false;
 }
 
 void pauseForUser() { waitForEnter("Press Enter to Continue"); }
@@ -86,24 +110,46 @@ void PAUSECONSOLE() {
     waitForEnter("Press Enter to Continue");
 }
 
-void FATALSTOP() {
-    abandonAllUnits();
-    consoleLine();
-    waitForEnter("Press Enter to Close");
-    endRun(1);
+void FATALSTOP() { raise(Error({}, StopKind::Close)); }
+
+// ---- Errors ---------------------------------------------------------------------------------
+
+Error::Error(std::vector<std::string> lines, StopKind stop)
+    : lines_(std::move(lines)), stop_(stop) {}
+
+const char* Error::what() const noexcept {
+    for (const auto& line : lines_)
+        if (!line.empty()) return line.c_str();
+    return "run stopped";
 }
 
-void endRun(int status) {
+Error errorLine(const std::string& text) { return Error({"", text}, StopKind::Close); }
+
+ErrorScope::ErrorScope() { ++gErrorScopes; }
+ErrorScope::~ErrorScope() { --gErrorScopes; }
+bool ErrorScope::active() { return gErrorScopes > 0; }
+
+void reportError(const Error& error) {
+    for (const auto& line : error.lines()) consoleLine(line);
+    switch (error.stop()) {
+    case StopKind::Close:
+        abandonAllUnits();
+        consoleLine();
+        waitForEnter("Press Enter to Close");
+        break;
+    case StopKind::Continue: pauseForUser(); break;
+    case StopKind::CloseAtOnce: waitForEnter("Press Enter to Close"); break;
+    case StopKind::Plain: break;
+    }
     abandonAllUnits();
-    if (!flushConsole()) status = 1;
-#ifdef KELVARA_FUZZING
-    gOutputFailed = false;
-    throw RunEnded{status};
-#else
-    std::exit(status);
-#endif
+    consoleFlush();
 }
 
-void finishConsole() { flushOrEnd(); }
+void raise(Error error) {
+    if (ErrorScope::active()) throw error;
+    // A routine of the C interface called by another program: the documented stop.
+    reportError(error);
+    std::exit(1);
+}
 
 }  // namespace kelvara
