@@ -302,9 +302,9 @@ TEST(Difference, MissingMeshFollowsTheOpenProtocol) {
     dir.write("b_h.dat", datBytes({{1.0f, {1, 1}, kLevels2, {}}}, 4, 2, false));
     dir.write("a.2dm", kMesh);
     dir.write("other.2dm", kMesh);
-    // The missing b.2dm is replaced by the name typed at the prompt.
+    // The missing b.2dm is replaced by the name typed at the prompt (which -b would not ask).
     ToolResult r =
-        runTool({"-b", "-dif", "a_h.dat", "b_h.dat", "out.dat"}, "other.2dm\n", dir.path());
+        runTool({"-dif", "a_h.dat", "b_h.dat", "out.dat"}, "other.2dm\n", dir.path());
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("CHECK - \"b.2dm\" cannot be found"), std::string::npos) << r.output;
     WrittenDat out = parseWrittenDat(readFile(dir.file("out.dat")));
