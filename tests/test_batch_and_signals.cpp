@@ -359,7 +359,9 @@ TEST(Signals, APipeIntoHeadLeavesNoWorkFile) {
     // output may stay); never killed by SIGPIPE (141).
     const std::string status = readFile(dir.file("status.txt"));
     EXPECT_TRUE(status == "0\n" || status == "1\n") << status;
-    if (status == "0\n") EXPECT_TRUE(fileExists(dir.file("a_d(con).dat")));
+    if (status == "0\n") {
+        EXPECT_TRUE(fileExists(dir.file("a_d(con).dat")));
+    }
     EXPECT_EQ(workFiles(dir.path()), std::vector<std::string>{});
 }
 
