@@ -1,6 +1,8 @@
 // Command-line classification: flag words, their numbers, the label and the validations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 
 #include "tool/driver.h"
@@ -271,12 +273,22 @@ TEST(FreeFormatReal, AcceptsFortranStyleItems) {
     }
 }
 
-TEST(UsageText, HasThirtyTwoLines) {
+TEST(UsageText, KeepsItsLinesAndAddsTheNewOperationsAfterThem) {
     const auto& lines = usageText();
-    ASSERT_EQ(lines.size(), 32u);
+    ASSERT_GE(lines.size(), 32u);
     EXPECT_EQ(lines[12].back(), ' ');
     EXPECT_EQ(lines[21].back(), ' ');
-    EXPECT_EQ(lines[29], "Example:  kelvara.exe -k99999 run_h.dat");
+    EXPECT_EQ(lines[24], "     \"-va\" outputs the flow angle in degrees (N=0, E=90, W=-90, S=180/-180)");
+    const auto example = std::find(lines.begin(), lines.end(),
+                                   "Example:  kelvara.exe -k99999 run_h.dat");
+    ASSERT_NE(example, lines.end());
+    EXPECT_EQ(*(example - 1), "");
+    EXPECT_EQ(lines.back(), "");
+    for (const char* word : {"\"-arrival<cutoff_value>\"", "\"-hazard<debris_factor>\""}) {
+        EXPECT_TRUE(std::any_of(lines.begin() + 25, example, [&](const std::string& line) {
+            return line.find(word) != std::string::npos;
+        })) << word;
+    }
 }
 
 }  // namespace

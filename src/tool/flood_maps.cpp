@@ -34,9 +34,10 @@ void runArrival(RunState& run) {
     consoleLine();
     consoleLine("Processing file: " + run.inputName(1));
     DatasetReader& reader = run.input(1);
-    float* values = map.stepBuffer();
     bool anyStep = false;
     while (reader.hasStep()) {
+        // The map keeps the step given as the previous one and hands over another table.
+        float* values = map.stepBuffer();
         float time = 0.0f;
         const std::function<bool(float)> wanted = [&time](float t) {
             time = t;
