@@ -218,7 +218,8 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
                 }
                 if (!answer.empty() && (answer[0] == 'Y' || answer[0] == 'y')) {
                     if (!closeFile(*holder, true)) {
-                        raise(Error({"  Unable to close file."}, StopKind::Plain));
+                        raise(Error({"ERROR - Unable to close \"" + holder->name + "\"."},
+                                    StopKind::Plain));
                     }
                     exists = ::stat(name.c_str(), &st) == 0;
                 } else {
@@ -321,11 +322,14 @@ void INITFILEUNITS() {
 }
 
 int OPENFILEUNIT(std::string_view kind, std::string_view name) {
-    std::string buffer = TRIMF(name);
-    if (buffer.size() > kNameLength) buffer.resize(kNameLength);
-    buffer = std::string(trimRight(buffer));
+    std::string buffer = std::string(trimRight(TRIMF(name)));
+    // A name cut to fit would name another file.
+    if (buffer.size() > kNameLength) {
+        stopWithError("ERROR - The name \"" + buffer.substr(0, 100) + "...\" is longer than the " +
+                      std::to_string(kNameLength) + " characters a file name may have.");
+    }
     if (buffer.empty()) {
-        raise(Error({"", "Empty filename specified.  Bailing out.  Contact ZPN."},
+        raise(Error({"", "ERROR - Empty filename specified.  Bailing out.  Contact ZPN."},
                     StopKind::CloseAtOnce));
     }
     for (int i = 0; i < kUnitCount; ++i) {
@@ -338,7 +342,7 @@ int OPENFILEUNIT(std::string_view kind, std::string_view name) {
         u.inUse = true;
         return unit;
     }
-    raise(Error({"No free file numbers."}, StopKind::Plain));
+    raise(Error({"ERROR - No free file numbers."}, StopKind::Plain));
 }
 
 void CLOSEFILEUNIT(int unit) {

@@ -252,6 +252,9 @@ const char* timeUnitName(std::int32_t code) {
     }
 }
 
+// Cards a header may have before its first step: a real one has a dozen.
+constexpr int kHeaderCardLimit = 100;
+
 // Counts that no step of the file bears out are believed only up to this many (a mesh of more
 // than 16 million nodes or cells is not taken on the word of a header alone).
 constexpr std::int64_t kUnconfirmedCountLimit = std::int64_t{1} << 24;
@@ -280,6 +283,7 @@ struct DatasetReader::State {
     std::unique_ptr<ByteSource> source;
     MessageSink messages;
     std::size_t flagSize = 1;  // bytes of the status and of each flag (card 120)
+    bool warnedNoEndCard = false;  // the data ended without its end card, and was warned of
     std::vector<unsigned char> chunk;
     std::array<std::vector<unsigned char>, kMaxParts> partAreas;
 
@@ -514,6 +518,15 @@ void DatasetReader::rewind() {
     deferredAt_ = -1;
 }
 
+std::int64_t DatasetReader::stepPosition() { return state_->source->position(); }
+
+bool DatasetReader::returnToStep(std::int64_t at) {
+    if (at < 0 || !state_->source->seek(at)) return false;
+    card_ = kCardStep;
+    deferredAt_ = -1;
+    return true;
+}
+
 bool DatasetReader::hasStep() { return card_ == kCardStep && !state_->source->atEnd(); }
 
 const DatasetHeader& DatasetReader::readHeader(const std::string& shownName,
@@ -532,14 +545,26 @@ const DatasetHeader& DatasetReader::readHeader(const std::string& shownName,
     };
 
     unsigned char item[kDatasetNameLength];
+    // A header that never gives its counts, or runs on far beyond any real header, is no
+    // dataset (an empty file, zeros, text, a device that never ends).
+    int cardsRead = 0;
+    bool hasNodeCount = false;
+    bool hasCellCount = false;
     while (card_ != kCardStep) {
         std::size_t got = s.source->read(item, 4);
         if (got == 0) {
             if (s.source->failed()) fail("ERROR - Could not read " + name + ".");
+            if (cardsRead == 0) fail("ERROR - " + name + " is empty: it holds no dataset.");
             break;  // end of file: no step follows
         }
         if (got != 4) truncated();
+        if (++cardsRead > kHeaderCardLimit) {
+            fail("ERROR - " + name + " holds no dataset: no card 200 or 210 within the first " +
+                 AINTEGER(kHeaderCardLimit) + " cards of its header.");
+        }
         card_ = loadInt(item);
+        hasNodeCount = hasNodeCount || card_ == kCardValueCount;
+        hasCellCount = hasCellCount || card_ == kCardCellCount;
         switch (card_) {
             case kCardObjectType:
             case kCardObjectId:
@@ -595,6 +620,10 @@ const DatasetHeader& DatasetReader::readHeader(const std::string& shownName,
         }
     }
 
+    if (!hasNodeCount || !hasCellCount) {
+        fail("ERROR - " + name + " holds no dataset: its header gives no number of " +
+             (hasNodeCount ? "cells" : hasCellCount ? "nodes" : "nodes and cells") + ".");
+    }
     s.say("Number Cells:" + countField(header.cellCount));
     s.say("Number Nodes:" + countField(header.nodeCount));
     s.say("Data Description: " + header.datasetName);
@@ -671,11 +700,26 @@ StepRead DatasetReader::nextStep(const StepBuffers& into, const StepRequest& req
     const std::size_t got = s.source->read(item, 4);
     if (got == 0) {
         if (s.source->failed()) fail("ERROR - Could not read " + name + ".");
+        // A whole last step without the end card: a run still being written.
+        if (!s.warnedNoEndCard) {
+            s.warnedNoEndCard = true;
+            s.say("WARNING - " + name + " has no end card (210) after its last time step; it may "
+                  "still be being written.");
+        }
         card_ = kCardEnd;
     } else if (got != 4) {
         truncated();
     } else {
         card_ = loadInt(item);
+        // Anything else means that the steps are out of line with the header: a damaged card,
+        // a repeated header or an extra card.
+        if (card_ != kCardStep && card_ != kCardEnd) {
+            const std::int64_t at = s.source->position();
+            fail("ERROR - " + name + " is damaged: card " + AINTEGER(card_) +
+                 " follows the time step at time " + timeText +
+                 (at >= 4 ? " at byte " + std::to_string(static_cast<long long>(at - 4)) : "") +
+                 ", where only 200 or 210 may.");
+        }
         // A card 200 with nothing after it opens a step that was cut off.
         if (card_ == kCardStep && s.source->atEnd()) {
             fail("ERROR - Unexpected end of file in " + name + " while reading a time step.");

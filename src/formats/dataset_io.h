@@ -115,6 +115,10 @@ public:
 
     // Back to the start of the data, to read the header again.
     void rewind();
+    // Where the next step starts (-1 when the source cannot seek), and coming back there to
+    // read that step again: for a step read before its time had come. Only when hasStep().
+    std::int64_t stepPosition();
+    bool returnToStep(std::int64_t at);
 
     // The last card read (200 when a step follows, 210 at the end).
     std::int32_t card() const { return card_; }

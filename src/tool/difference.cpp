@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,7 @@
 #include "formats/mesh.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
+#include "tool/step_times.h"
 #include "util/numbers.h"
 #include "util/path.h"
 
@@ -46,6 +48,9 @@ struct Companion {
     bool used = false;
     int unit = 0;
     std::unique_ptr<DatasetReader> reader;
+    float time = 0.0f;      // time of the step last read
+    bool haveStep = false;  // a step has been read
+    bool warned = false;    // a pair's time was missing
 };
 
 // One side of the comparison.
@@ -121,13 +126,39 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
     fillInParts(side.level, static_cast<std::size_t>(run.nodeCount()), kNoLevel);
 }
 
-// Brings a side's water level to the matched pair: its own values, or the companion's next
-// step (a companion without more steps keeps its last level).
-void advanceLevel(RunState& run, Side& side) {
+// Brings a side's water level to the pair's time: its own values, or the companion's step at
+// that time (within the pairing tolerance). Earlier companion steps are passed over; a later one
+// is left unread for a later pair. Where the companion has no step at the time, the levels last
+// read stay, with a warning (once per companion). Values are read through values1, which is
+// free until the output values are worked out, so that levels are replaced only by a match.
+void advanceLevel(RunState& run, Side& side, float pairTime) {
     Companion& c = side.companion;
     if (!c.used) return;  // level is the side's own values
-    if (!c.reader->hasStep()) return;
-    c.reader->nextStep({run.active.data(), side.level, run.values2.data()});
+    const std::function<bool(float)> atPair = [pairTime](float t) {
+        return std::fabs(t - pairTime) <= kTimeTolerance;
+    };
+    if (c.haveStep && atPair(c.time)) return;
+    DatasetReader& reader = *c.reader;
+    while (reader.hasStep()) {
+        const std::int64_t stepAt = reader.stepPosition();
+        const StepRead step = reader.nextStep({run.active.data(), run.values1.data(),
+                                               run.values2.data()},
+                                              {&atPair, FlagReading::Defer});
+        if (step.valuesRead && atPair(step.time)) {
+            std::copy(run.values1.begin(), run.values1.end(), side.level);
+            reader.readDeferredFlags(run.active.data());
+            c.time = step.time;
+            c.haveStep = true;
+            return;
+        }
+        // A step after the pair's time is read again for the pair at its time.
+        if (step.time > pairTime && reader.returnToStep(stepAt)) break;
+    }
+    if (!c.warned) {
+        c.warned = true;
+        consoleLine("WARNING - " + unitName(c.unit) + " has no time step at " +
+                    timeText(pairTime) + ": the water levels last read are used.");
+    }
 }
 
 // Both step loops write the output values into values1, which no input is read into at a match
@@ -264,10 +295,12 @@ void runDifference(RunState& run) {
         if (o.noWetDry) {
             if (selected) plainDifference(run, t);
         } else {
-            // The companions advance one step per matched pair, processed or skipped.
-            advanceLevel(run, first);
-            advanceLevel(run, second);
-            if (selected) wetDryDifference(run, t, first, second);
+            // The companions are read at the time of each pair processed.
+            if (selected) {
+                advanceLevel(run, first, first.time);
+                advanceLevel(run, second, first.time);
+                wetDryDifference(run, t, first, second);
+            }
         }
         if (selected) {
             run.output->writeStep(first.time, t.firstFlags.data(), run.values1.data(), nullptr);

@@ -14,6 +14,7 @@
 #include "formats/dataset.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
+#include "tool/step_times.h"
 #include "util/numbers.h"
 
 namespace kelvara {
@@ -74,7 +75,8 @@ public:
         if (run_.primary.isVector) {
             VECTOR_MAGNITUDES(v + begin, run_.values2.data() + begin, v + begin, end - begin);
         }
-        if (!measured_) return;
+        // An interval whose time does not increase adds nothing (see runDuration).
+        if (!measured_ || !timeIncreases(previousTime_, run_.time)) return;
         const float interval = run_.time - previousTime_;
         const float c = cutoff_;
         float* total = tables_.duration.data();
@@ -185,6 +187,15 @@ void runDuration(RunState& run) {
         if (!isOrdinaryTime(t)) continue;
         if (!primed) {
             prime();
+            continue;
+        }
+        if (!timeIncreases(previousTime, t)) {
+            // Times that go back (a concatenation of runs that each start at 0) or repeat:
+            // the step starts the next interval, but this one is not measured.
+            consoleLine(intervalNotMeasuredWarning(previousTime, t));
+            std::swap(run.values1, tables.previous);
+            run.mergeActiveInto(tables.outActive);
+            previousTime = t;
             continue;
         }
         const float dt = t - previousTime;

@@ -20,6 +20,7 @@
 #include "fileio/units.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
+#include "tool/step_times.h"
 #include "util/numbers.h"
 
 namespace kelvara {
@@ -28,7 +29,6 @@ namespace {
 constexpr float kNotSet = -99999.0f;
 constexpr float kSetThreshold = -99998.0f;
 constexpr float kTimeLimit = 99998.0f;
-constexpr float kTimeTolerance = 0.001f;
 constexpr float kOutputTime = 111111.0f;
 
 // An ordinary output time: not one of the special times that summarise a run.
@@ -80,9 +80,11 @@ void findLevels(RunState& run, DurationDifferenceTables& t, int i) {
     consoleLine("Processing file: " + run.inputName(i));
     // Only the step at the -t time is read; the others are passed over, and the flags are read
     // only for that step (those in force at it, which may be an earlier step's).
-    const auto atTime = [&o](float t) { return std::fabs(t - o.time) < kTimeTolerance; };
+    const auto atTime = [&o](float t) { return matchesGivenTime(o.time, t); };
+    bool found = false;
     while (run.readStep(i, atTime, RunState::Flags::Defer)) {
         if (!atTime(run.time)) continue;
+        found = true;
         run.takeDeferredFlags();
         const float* v = run.values1.data();
         for (std::int32_t n = 0; n < nodes; ++n) {
@@ -97,6 +99,11 @@ void findLevels(RunState& run, DurationDifferenceTables& t, int i) {
         } else {
             for (std::int32_t c = 0; c < cells; ++c) out[c] = std::min(out[c], in[c]);
         }
+    }
+    // Without a step at the time the run has no level to compare: the difference would be
+    // that of the other run alone.
+    if (!found) {
+        throw errorLine(noStepAtTimeError(o.time, run.inputName(i)));
     }
 }
 
@@ -179,6 +186,13 @@ void measureDurations(RunState& run, DurationDifferenceTables& t, int i) {
     };
     while (run.readStep(i, measured, RunState::Flags::PassOver)) {
         if (!measured(run.time)) continue;
+        if (!timeIncreases(previousTime, run.time)) {
+            // The step starts the next interval, but this one is not measured.
+            consoleLine(intervalNotMeasuredWarning(previousTime, run.time));
+            std::copy(run.values1.begin(), run.values1.end(), previous);
+            previousTime = run.time;
+            continue;
+        }
         const float dt = run.time - previousTime;
         const float sum = addInterval(static_cast<std::size_t>(nodes), dt, cutoff, level,
                                       run.values1.data(), previous, duration);

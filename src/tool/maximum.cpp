@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/units.h"
 #include "fileio/workers.h"
 #include "formats/dataset.h"
@@ -13,6 +14,7 @@
 #include "formats/mesh.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
+#include "tool/step_times.h"
 #include "util/path.h"
 
 namespace kelvara {
@@ -21,6 +23,8 @@ namespace {
 constexpr float kMaximumTime = 111111.0f;
 constexpr float kFileNumberTime = 222222.0f;
 constexpr float kStageMaximumTime = 99999.1f;
+// Start of a scalar maximum: a value counts as set only above it.
+constexpr float kNoValueYet = -99998.0f;
 
 // Steps that are not value steps: those at 99999.1 and the input numbers this operation writes
 // at 222222, so that its own output can be fed back in.
@@ -206,8 +210,12 @@ void runMaximum(RunState& run) {
 
     const bool waterLevel =
         IDENTIFY_DATA_TYPE(run.inputName(1), "SMS data type identified as: ").isWaterLevel;
-    // Every table starts at zero: the maxima, the input numbers, the output's flags, the kept
-    // vectors' magnitudes (VECTOR_MAGNITUDE of 0, 0 is 0) and the wet marks.
+    // Every table starts at zero (the input numbers, the output's flags, the vectors kept and
+    // the wet marks) but two. A scalar maximum starts below every set value (a value counts as
+    // set above -99998), so that values below zero, water levels below datum, are kept as they
+    // are; nodes that never get a value are given 0.0 at the end. The kept vector's magnitude
+    // starts below zero, so that the first vector, a zero vector included, is kept with its
+    // input number.
     MaximumTables t;
     sizeTables([&] {
         t.maximum.resize(nodes);
@@ -222,6 +230,9 @@ void runMaximum(RunState& run) {
             t.cellWasWet.resize(cells);
         }
     });
+    if (!isVector) fillInParts(t.maximum.data(), t.maximum.size(), kNoValueYet);
+    if (!t.keptMagnitude.empty())
+        fillInParts(t.keptMagnitude.data(), t.keptMagnitude.size(), -1.0f);
     if (waterLevel) {
         readMesh(run, t.mesh);
         dropCornersOutsideTheMesh(run, t.mesh);
@@ -232,7 +243,7 @@ void runMaximum(RunState& run) {
         consoleLine("Processing file: " + run.inputName(i));
         // Steps that do not count are passed over without reading their values.
         const auto counts = [&o](float t) {
-            return !isSummaryStep(t) && !(o.atTime && !(std::fabs(o.time - t) < 0.001f));
+            return !isSummaryStep(t) && !(o.atTime && !matchesGivenTime(o.time, t));
         };
         // Depths and vectors are worked on as their values arrive; water levels wait for the
         // step's flags to be taken into the wet nodes first.
@@ -244,14 +255,27 @@ void runMaximum(RunState& run) {
                 updateScalars(run, t, i, b, e);
             }
         };
+        bool used = false;
         while (run.readStep(i, counts, RunState::Flags::Read, waterLevel ? nullptr : &update)) {
             if (!counts(run.time)) continue;
+            used = true;
             if (waterLevel && nodes > 0) {
                 updateWetMarks(run, t);
                 updateWetNodes(run, t, i);
             }
             run.mergeActiveInto(t.outActive);
         }
+        if (o.atTime && !used) {
+            throw errorLine(noStepAtTimeError(o.time, run.inputName(i)));
+        }
+    }
+    // Nodes that never had a value keep 0.0 and input number 0.
+    if (!isVector) {
+        float* maximum = t.maximum.data();
+        const std::int32_t* fileOf = t.inputOfMaximum.data();
+        forEachPart(nodes, kBlock, kPartNodes, [&](std::size_t, std::size_t begin, std::size_t end) {
+            for (std::size_t n = begin; n < end; ++n) maximum[n] = fileOf[n] == 0 ? 0.0f : maximum[n];
+        });
     }
 
     // The output has the inputs' form: pairs (maximum vector) for vectors, values otherwise.

@@ -34,6 +34,20 @@ bool matches(const std::string& argument, const std::string& word) {
     return FLAGEXISTS(compared, word);
 }
 
+// The number after a flag is the whole rest of the argument (blanks around it aside): "0,1"
+// is no number, not 0.
+bool readFlagNumber(const std::string& rest, float& value) {
+    std::string_view item;
+    if (!freeItem(rest, item)) return false;
+    const std::size_t end = static_cast<std::size_t>(item.data() - rest.data()) + item.size();
+    return rest.find_first_not_of(" \t", end) == std::string::npos && parseReal(item, value);
+}
+
+// The start of a long argument, for a message.
+std::string shortened(const std::string& argument) {
+    return argument.size() > 100 ? argument.substr(0, 100) + "..." : argument;
+}
+
 std::string labelOf(const std::string& argument) {
     std::string label(trimRight(argument.substr(1)));
     if (label.size() > kLabelLength) label.resize(kLabelLength);
@@ -119,9 +133,18 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
 
     Operation& op = o.operation;
     std::vector<GivenFlag> given;
-    for (std::string argument : arguments) {
-        if (argument.size() > kArgumentLength) argument.resize(kArgumentLength);
+    for (const std::string& argument : arguments) {
+        // A name cut to fit would name another file.
+        if (argument.size() > kArgumentLength) {
+            return fail(Kind::BadName,
+                        {"", "ERROR - An argument is longer than the " +
+                                 AINTEGER(static_cast<int>(kArgumentLength)) +
+                                 " characters a name may have: \"" + shortened(argument) + "\""});
+        }
         if (argument.empty() || argument[0] != '-') {
+            if (trimRight(argument).empty()) {
+                return fail(Kind::BadName, {"", "ERROR - An empty file name was given."});
+            }
             if (o.fileCount >= kMaxInputs) {
                 return fail(Kind::TooManyFiles,
                             {"", "ERROR - Too many .dat files specified: at most " +
@@ -165,7 +188,10 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
         if (number != nullptr) {
             std::size_t wordLength = std::string(found->word).size();
             std::string rest = argument.size() > wordLength + 1 ? argument.substr(wordLength + 1) : "";
-            if (!readFreeReal(rest, *number)) {
+            bool read = readFlagNumber(rest, *number);
+            // A negative cutoff would turn every trimmed vector round.
+            if (found->flag == Flag::Trim && *number < 0.0f) read = false;
+            if (!read) {
                 return fail(Kind::UnreadableNumber,
                             {"ERROR - Reading time for keep or remove argument, or cutoff depth "
                              "for duration"});
