@@ -54,7 +54,8 @@ public:
     // header: the mesh must have exactly nodeCount nodes; cellCount 0 when its steps have no
     // activity flags) and creates the file for bandCount bands (the number of steps to be
     // written, counted beforehand). Warnings (no coordinate reference, cells that cannot be
-    // drawn) are added to warnings as whole "WARNING - " lines. Throws GridError.
+    // drawn) are added to warnings as whole "WARNING - " lines. Throws GridError. The mesh must
+    // outlive the writer.
     GridWriter(const MeshGeometry& mesh, const GridRequest& request, std::int32_t nodeCount,
                std::int32_t cellCount, bool vector, int bandCount,
                std::vector<std::string>& warnings);

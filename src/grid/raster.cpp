@@ -58,39 +58,60 @@ std::string describeTime(float time) {
     return "time " + shown + " h";
 }
 
+bool Rasteriser::drawable(const std::array<std::int32_t, 4>& k) const {
+    const std::size_t nodes = std::min(mesh_.x.size(), mesh_.y.size());
+    const int corners = k[3] == 0 ? 3 : 4;
+    for (int i = 0; i < corners; ++i) {
+        if (k[i] < 1 || static_cast<std::size_t>(k[i]) > nodes || !std::isfinite(mesh_.x[k[i] - 1]) ||
+            !std::isfinite(mesh_.y[k[i] - 1])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <class Add>
+void Rasteriser::forEachTriangle(Add add) const {
+    const double lastRow = static_cast<double>(layout_.rows - 1);
+    for (std::size_t c = 0; c < mesh_.cells.size(); ++c) {
+        const auto& k = mesh_.cells[c];
+        if (k[0] == 0 || !drawable(k)) continue;
+        for (int half = 0; half < (k[3] == 0 ? 1 : 2); ++half) {
+            std::int32_t t[3];
+            triangle(k, half, t);
+            const double va = v(t[0]), vb = v(t[1]), vc = v(t[2]);
+            const double lo = std::max(0.0, std::ceil(std::min(va, std::min(vb, vc)) - eps_));
+            const double hi = std::min(lastRow, std::floor(std::max(va, std::max(vb, vc)) + eps_));
+            if (lo > hi) continue;  // between two rows of centres
+            add(static_cast<std::uint32_t>(2 * c + static_cast<std::size_t>(half)),
+                static_cast<std::size_t>(lo) / static_cast<std::size_t>(bandRows_),
+                static_cast<std::size_t>(hi) / static_cast<std::size_t>(bandRows_));
+        }
+    }
+}
+
 Rasteriser::Rasteriser(const MeshGeometry& mesh, double cellSize, int bandRows,
                        const std::string& meshName)
-    : bandRows_(std::max(bandRows, 1)) {
+    : mesh_(mesh), bandRows_(std::max(bandRows, 1)) {
     checkCellSize(cellSize);
 
-    // The cells that can be drawn, and their extent.
-    const std::size_t nodes = std::min(mesh.x.size(), mesh.y.size());
-    auto located = [&](std::int32_t node) {
-        return node >= 1 && static_cast<std::size_t>(node) <= nodes &&
-               std::isfinite(mesh.x[node - 1]) && std::isfinite(mesh.y[node - 1]);
-    };
+    // The extent of the cells that can be drawn.
     double xmin = INFINITY, xmax = -INFINITY, ymin = INFINITY, ymax = -INFINITY;
-    std::vector<std::int32_t> drawn;
-    for (std::size_t c = 0; c < mesh.cells.size(); ++c) {
-        const auto& k = mesh.cells[c];
+    for (const auto& k : mesh.cells) {
         if (k[0] == 0) continue;  // no element line names this cell
-        const int corners = k[3] == 0 ? 3 : 4;
-        bool ok = true;
-        for (int i = 0; i < corners; ++i) ok = ok && located(k[i]);
-        if (!ok) {
+        if (!drawable(k)) {
             ++cellsLeftOut_;
             continue;
         }
-        for (int i = 0; i < corners; ++i) {
+        for (int i = 0; i < (k[3] == 0 ? 3 : 4); ++i) {
             const double x = mesh.x[k[i] - 1], y = mesh.y[k[i] - 1];
             xmin = std::min(xmin, x);
             xmax = std::max(xmax, x);
             ymin = std::min(ymin, y);
             ymax = std::max(ymax, y);
         }
-        drawn.push_back(static_cast<std::int32_t>(c));
     }
-    if (drawn.empty()) {
+    if (!(xmin <= xmax)) {
         throw GridError("ERROR - " + meshName +
                         " has no cell whose corners all have coordinates: there is no grid to "
                         "draw.");
@@ -116,46 +137,20 @@ Rasteriser::Rasteriser(const MeshGeometry& mesh, double cellSize, int bandRows,
     layout_.cellSize = cellSize;
     layout_.columns = static_cast<std::int64_t>(columns);
     layout_.rows = static_cast<std::int64_t>(rows);
+    // Rounding of positions in cell units grows with their size.
+    eps_ = 4.0 * DBL_EPSILON * (columns + rows) + 1e-9;
 
-    // Node positions in cell units, cell centres at whole numbers.
-    u_.assign(nodes, 0.0);
-    v_.assign(nodes, 0.0);
-    for (std::size_t n = 0; n < nodes; ++n) {
-        u_[n] = (mesh.x[n] - left) / cellSize - 0.5;
-        v_[n] = (top - mesh.y[n]) / cellSize - 0.5;
-    }
-
-    // Triangles (quadrilaterals split along A-C), and how many fall into each band of rows.
-    const double eps = 4.0 * DBL_EPSILON * (columns + rows) + 1e-9;
-    const std::int64_t bands = bandCount();
-    bandStart_.assign(static_cast<std::size_t>(bands) + 1, 0);
-    triangles_.reserve(drawn.size() + drawn.size() / 8);
-    std::vector<std::int32_t> firstBand, lastBand;
-    auto addTriangle = [&](std::int32_t cell, std::int32_t a, std::int32_t b, std::int32_t c) {
-        const double va = v_[a - 1], vb = v_[b - 1], vc = v_[c - 1];
-        const double lo = std::max(0.0, std::ceil(std::min({va, vb, vc}) - eps));
-        const double hi = std::min(rows - 1.0, std::floor(std::max({va, vb, vc}) + eps));
-        if (lo > hi) return;  // between two rows of centres
-        const std::int64_t b0 = static_cast<std::int64_t>(lo) / bandRows_;
-        const std::int64_t b1 = static_cast<std::int64_t>(hi) / bandRows_;
-        for (std::int64_t b = b0; b <= b1; ++b) ++bandStart_[static_cast<std::size_t>(b) + 1];
-        triangles_.push_back({{a - 1, b - 1, c - 1}, cell});
-        firstBand.push_back(static_cast<std::int32_t>(b0));
-        lastBand.push_back(static_cast<std::int32_t>(b1));
-    };
-    for (std::int32_t c : drawn) {
-        const auto& k = mesh.cells[static_cast<std::size_t>(c)];
-        addTriangle(c, k[0], k[1], k[2]);
-        if (k[3] != 0) addTriangle(c, k[0], k[2], k[3]);
-    }
+    // Triangles sorted into bands of rows: counted, then placed.
+    bandStart_.assign(static_cast<std::size_t>(bandCount()) + 1, 0);
+    forEachTriangle([&](std::uint32_t, std::size_t first, std::size_t last) {
+        for (std::size_t b = first; b <= last; ++b) ++bandStart_[b + 1];
+    });
     for (std::size_t b = 1; b < bandStart_.size(); ++b) bandStart_[b] += bandStart_[b - 1];
     bandTriangles_.resize(bandStart_.back());
     std::vector<std::size_t> next(bandStart_.begin(), bandStart_.end() - 1);
-    for (std::size_t t = 0; t < triangles_.size(); ++t) {
-        for (std::int32_t b = firstBand[t]; b <= lastBand[t]; ++b) {
-            bandTriangles_[next[static_cast<std::size_t>(b)]++] = static_cast<std::uint32_t>(t);
-        }
-    }
+    forEachTriangle([&](std::uint32_t entry, std::size_t first, std::size_t last) {
+        for (std::size_t b = first; b <= last; ++b) bandTriangles_[next[b]++] = entry;
+    });
 }
 
 std::int64_t Rasteriser::bandCount() const {
@@ -168,18 +163,21 @@ void Rasteriser::fill(std::int64_t band, std::int64_t column, std::int64_t width
     const std::int64_t rowStart = band * bandRows_;
     const std::int64_t rowEnd = std::min(layout_.rows, rowStart + bandRows_);
     std::fill(out, out + (rowEnd - rowStart) * width, noData);
-    const double eps = 4.0 * DBL_EPSILON * static_cast<double>(layout_.columns + layout_.rows) + 1e-9;
+    const double eps = eps_;
     const double firstColumn = static_cast<double>(column);
     const double lastColumn = static_cast<double>(column + width - 1);
 
     const std::size_t b = static_cast<std::size_t>(band);
     for (std::size_t e = bandStart_[b]; e < bandStart_[b + 1]; ++e) {
-        const Triangle& t = triangles_[bandTriangles_[e]];
-        if (active != nullptr && active[t.cell] == 0) continue;
-        const float f[3] = {nodeValue[t.node[0]], nodeValue[t.node[1]], nodeValue[t.node[2]]};
+        const std::uint32_t entry = bandTriangles_[e];
+        const std::size_t cell = entry / 2;
+        if (active != nullptr && active[cell] == 0) continue;
+        std::int32_t t[3];
+        triangle(mesh_.cells[cell], static_cast<int>(entry % 2), t);
+        const float f[3] = {nodeValue[t[0] - 1], nodeValue[t[1] - 1], nodeValue[t[2] - 1]};
         if (!(usable(f[0]) && usable(f[1]) && usable(f[2]))) continue;
-        const double u[3] = {u_[t.node[0]], u_[t.node[1]], u_[t.node[2]]};
-        const double v[3] = {v_[t.node[0]], v_[t.node[1]], v_[t.node[2]]};
+        const double u[3] = {this->u(t[0]), this->u(t[1]), this->u(t[2])};
+        const double v[3] = {this->v(t[0]), this->v(t[1]), this->v(t[2])};
 
         // The plane through the three corners: value = f0 + a (u - u0) + b (v - v0).
         const double du1 = u[1] - u[0], dv1 = v[1] - v[0];

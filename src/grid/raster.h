@@ -3,6 +3,7 @@
 // time. Used by the GeoTIFF writer (grid.h).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -33,7 +34,8 @@ public:
     // Lays the grid over the extent of the mesh's cells that can be drawn (every corner a node
     // with coordinates) and sorts their triangles into bands of bandRows rows. Throws GridError
     // for a cell size that is not a positive finite number, a grid of more than kMostCells cells
-    // and a mesh with no cell to draw; meshName names the mesh in those messages.
+    // and a mesh with no cell to draw; meshName names the mesh in those messages. The mesh must
+    // outlive the rasteriser.
     Rasteriser(const MeshGeometry& mesh, double cellSize, int bandRows,
                const std::string& meshName);
 
@@ -52,18 +54,29 @@ public:
               const std::int8_t* active, float noData, float* out) const;
 
 private:
-    struct Triangle {
-        std::int32_t node[3];  // from 0
-        std::int32_t cell;     // from 0
-    };
+    // Whether every corner of a cell is a node with coordinates.
+    bool drawable(const std::array<std::int32_t, 4>& corners) const;
+    // Position of node n (from 1) in cell units: centres at whole numbers.
+    double u(std::int32_t n) const { return (mesh_.x[n - 1] - layout_.originX) / layout_.cellSize - 0.5; }
+    double v(std::int32_t n) const { return (layout_.originY - mesh_.y[n - 1]) / layout_.cellSize - 0.5; }
+    // Corners (node numbers from 1) of triangle half (0 or 1) of a cell.
+    static void triangle(const std::array<std::int32_t, 4>& k, int half, std::int32_t out[3]) {
+        out[0] = k[0];
+        out[1] = k[half == 0 ? 1 : 2];
+        out[2] = k[half == 0 ? 2 : 3];
+    }
+    // Calls add(entry, firstBand, lastBand) for every triangle that holds a centre.
+    template <class Add>
+    void forEachTriangle(Add add) const;
 
+    const MeshGeometry& mesh_;
     GridLayout layout_;
     int bandRows_;
+    double eps_ = 0.0;  // how far outside a triangle a centre still counts as in it
     std::int64_t cellsLeftOut_ = 0;
-    std::vector<double> u_, v_;  // node positions in cell units: centres at whole numbers
-    std::vector<Triangle> triangles_;
     std::vector<std::size_t> bandStart_;  // per band (and one more): where its entries start
-    std::vector<std::int32_t> bandTriangles_;
+    // Per band: its triangles, as cell (from 0) * 2 + half.
+    std::vector<std::uint32_t> bandTriangles_;
 };
 
 }  // namespace kelvara::grid
