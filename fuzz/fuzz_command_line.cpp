@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         broken("name table out of step with fileCount");
     for (std::size_t i = 1; i < options.fileNames.size(); ++i)
         if (options.fileNames[i].size() > kArgumentLength) broken("file name over 1000 characters");
-    if (options.label.size() > kLabelLength) broken("label over 100 characters");
+    if (options.operation.label.size() > kLabelLength) broken("label over 100 characters");
     if (accepted && !options.showUsage) {
         const int count = options.fileCount;
         if (BUILD_OUTPUT_NAME(options)) {

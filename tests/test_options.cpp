@@ -25,33 +25,44 @@ Parsed parse(const std::vector<std::string>& args) {
 }
 
 TEST(CommandLine, FlagWordsAreMatchedByPrefixInTableOrder) {
+    using K = OperationKind;
+    using Check = bool (*)(const RunOptions&);
     struct Case {
         std::vector<std::string> args;
-        bool RunOptions::*flag;
+        OperationKind kind;
+        Check check;
     };
+    const Check none = [](const RunOptions&) { return true; };
     const std::vector<Case> cases = {
-        {{"-con", "a.dat", "b.dat"}, &RunOptions::concatenate},
-        {{"-conx", "a.dat", "b.dat"}, &RunOptions::concatenate},
-        {{"-CON", "a.dat", "b.dat"}, &RunOptions::concatenate},
-        {{"-maxima", "a.dat"}, &RunOptions::maximum},
-        {{"-dif", "a.dat", "b.dat"}, &RunOptions::difference},
-        {{"-dur0.3", "a.dat"}, &RunOptions::duration},
-        {{"-ddur0.5", "-t3", "a.dat", "b.dat"}, &RunOptions::durationDifference},
-        {{"-trim2", "a.dat"}, &RunOptions::trimValues},
-        {{"-B", "-k1", "a.dat"}, &RunOptions::batch},
-        {{"-bogus", "-k1", "a.dat"}, &RunOptions::batch},
-        {{"-k99999", "a.dat"}, &RunOptions::keepTime},
-        {{"-r2", "a.dat"}, &RunOptions::removeTime},
-        {{"-times", "a.dat"}, &RunOptions::listTimes},
-        {{"-TIMES", "a.dat"}, &RunOptions::listTimes},
-        {{"-t5", "-max", "a.dat"}, &RunOptions::atTime},
-        {{"-va", "a.dat"}, &RunOptions::flowAngle},
-        {{"-nowetdry", "-dif", "a.dat", "b.dat"}, &RunOptions::noWetDry},
+        {{"-con", "a.dat", "b.dat"}, K::SinglePass, [](const RunOptions& o) { return o.operation.concatenate; }},
+        {{"-conx", "a.dat", "b.dat"}, K::SinglePass, [](const RunOptions& o) { return o.operation.concatenate; }},
+        {{"-CON", "a.dat", "b.dat"}, K::SinglePass, [](const RunOptions& o) { return o.operation.concatenate; }},
+        {{"-maxima", "a.dat"}, K::Maximum, none},
+        {{"-dif", "a.dat", "b.dat"}, K::Difference, none},
+        {{"-dur0.3", "a.dat"}, K::Duration, none},
+        {{"-ddur0.5", "-t3", "a.dat", "b.dat"}, K::DurationDifference,
+         [](const RunOptions& o) { return o.operation.atTime; }},
+        {{"-trim2", "a.dat"}, K::SinglePass,
+         [](const RunOptions& o) { return o.operation.transform == ValueTransform::Trim; }},
+        {{"-B", "-k1", "a.dat"}, K::SinglePass, [](const RunOptions& o) { return o.batch; }},
+        {{"-bogus", "-k1", "a.dat"}, K::SinglePass, [](const RunOptions& o) { return o.batch; }},
+        {{"-k99999", "a.dat"}, K::SinglePass,
+         [](const RunOptions& o) { return o.operation.steps == StepChoice::Keep; }},
+        {{"-r2", "a.dat"}, K::SinglePass,
+         [](const RunOptions& o) { return o.operation.steps == StepChoice::Remove; }},
+        {{"-times", "a.dat"}, K::ListTimes, none},
+        {{"-TIMES", "a.dat"}, K::ListTimes, none},
+        {{"-t5", "-max", "a.dat"}, K::Maximum, [](const RunOptions& o) { return o.operation.atTime; }},
+        {{"-va", "a.dat"}, K::SinglePass,
+         [](const RunOptions& o) { return o.operation.transform == ValueTransform::FlowAngle; }},
+        {{"-nowetdry", "-dif", "a.dat", "b.dat"}, K::Difference,
+         [](const RunOptions& o) { return o.operation.noWetDry; }},
     };
     for (const auto& c : cases) {
         Parsed p = parse(c.args);
         ASSERT_TRUE(p.ok) << c.args[0];
-        EXPECT_TRUE(p.options.*c.flag) << c.args[0];
+        EXPECT_EQ(p.options.operation.kind, c.kind) << c.args[0];
+        EXPECT_TRUE(c.check(p.options)) << c.args[0];
         EXPECT_FALSE(p.options.showUsage);
     }
 }
@@ -73,25 +84,26 @@ TEST(CommandLine, NumbersAreReadInFreeFormatAndTheLastOneWins) {
         {{"-k1d1", "a.dat"}, 0.1f, 10.0f, ""},
         {{"-trim2", "a.dat"}, 2.0f, 0.0f, "trim2"},
         {{"-dur0.3", "a.dat"}, 0.3f, 0.0f, "dur0.3"},
-        {{"-dur0.3", "-ddur0.5", "-t1", "a.dat"}, 0.5f, 1.0f, "dur0.3"},
-        {{"-k5", "-t10", "-max", "a.dat"}, 0.1f, 10.0f, ""},
+        {{"-dur0.3", "-dur0.5", "a.dat"}, 0.5f, 0.0f, "dur0.5"},
+        {{"-ddur0.5", "-t1", "a.dat", "b.dat"}, 0.5f, 1.0f, ""},
+        {{"-k5", "-t10", "a.dat"}, 0.1f, 10.0f, ""},
         {{"-t10", "-k5", "a.dat"}, 0.1f, 5.0f, ""},
-        {{"-trim2", "-va", "a.dat"}, 2.0f, 0.0f, "va"},
+        {{"-trim2", "-k1", "-trim3", "a.dat"}, 3.0f, 1.0f, "trim3"},
         {{"-VA  ", "a.dat"}, 0.1f, 0.0f, "VA"},
     };
     for (const auto& c : cases) {
         Parsed p = parse(c.args);
         ASSERT_TRUE(p.ok) << c.args[0];
-        EXPECT_EQ(p.options.cutoff, c.cutoff) << c.args[0];
-        EXPECT_EQ(p.options.time, c.time) << c.args[0];
-        EXPECT_EQ(p.options.label, c.label) << c.args[0];
+        EXPECT_EQ(p.options.operation.cutoff, c.cutoff) << c.args[0];
+        EXPECT_EQ(p.options.operation.time, c.time) << c.args[0];
+        EXPECT_EQ(p.options.operation.label, c.label) << c.args[0];
     }
 }
 
 TEST(CommandLine, RemovingATimeAbove99998RemovesEveryMaximumTime) {
-    EXPECT_TRUE(parse({"-r99999", "a.dat"}).options.removeAllMaxTimes);
-    EXPECT_FALSE(parse({"-r99998", "a.dat"}).options.removeAllMaxTimes);
-    EXPECT_FALSE(parse({"-r5", "a.dat"}).options.removeAllMaxTimes);
+    EXPECT_TRUE(parse({"-r99999", "a.dat"}).options.operation.removeAllMaxTimes);
+    EXPECT_FALSE(parse({"-r99998", "a.dat"}).options.operation.removeAllMaxTimes);
+    EXPECT_FALSE(parse({"-r5", "a.dat"}).options.operation.removeAllMaxTimes);
 }
 
 TEST(CommandLine, BadArgumentsStopWithTheirMessages) {
@@ -184,8 +196,6 @@ TEST(OutputName, IsBuiltFromTheFirstInputAndTheOperation) {
         {{"-trim2", "run_V.dat"}, "run_V(trim2).dat", 1},
         {{"-va", "run_V.dat"}, "run_V(va).dat", 1},
         {{"-times", "dir/run_h.dat"}, "times.txt", 1},
-        {{"-dif", "-con", "a.dat", "b.dat"}, "a(con).dat", 2},
-        {{"-k5", "-r6", "a.dat"}, "a(r6.).dat", 1},
     };
     for (const auto& c : cases) {
         Parsed p = parse(c.args);

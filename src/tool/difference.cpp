@@ -185,7 +185,7 @@ void wetDryDifference(RunState& run, const Side& a, const Side& b) {
 }  // namespace
 
 void runDifference(RunState& run) {
-    const RunOptions& o = *run.options;
+    const Operation& o = run.options->operation;
 
     Side first;
     first.input = 1;

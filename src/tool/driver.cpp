@@ -34,10 +34,11 @@ namespace {
 void checkOutputIsNotAnInput(const RunState& run) {
     const RunOptions& o = *run.options;
     const std::string output = CLEANPATH(run.outputName());
+    const bool companions = o.shape().readsCompanionLevels;
     std::vector<std::string> protectedNames;
     for (int i = 1; i <= o.fileCount; ++i) {
         protectedNames.push_back(unitName(run.inputUnits[static_cast<std::size_t>(i)]));
-        if (o.difference && !o.noWetDry && !o.maximum && !o.duration && !o.durationDifference)
+        if (companions)
             protectedNames.push_back(CLEANPATH(FILENAMEPATHNO_(run.inputName(i)) + "_h.dat"));
     }
     for (const auto& name : protectedNames) {
@@ -100,25 +101,15 @@ void allocateStorage(RunState& run) {
     }
 }
 
-bool vectorOutput(const RunState& run) {
-    const RunOptions& o = *run.options;
-    return !(o.difference || o.flowAngle || o.duration || !run.primary.isVector);
-}
-
 void runOperation(RunState& run) {
-    const RunOptions& o = *run.options;
-    if (o.maximum) {
-        runMaximum(run);
-    } else if (o.duration) {
-        runDuration(run);
-    } else if (o.durationDifference) {
-        runDurationDifference(run);
-    } else if (o.difference) {
-        runDifference(run);
-    } else if (o.listTimes) {
-        runTimesListing(run);
-    } else {
-        runSinglePass(run);
+    switch (run.options->operation.kind) {
+    case OperationKind::None: break;  // stopped with the usage text before any file
+    case OperationKind::SinglePass: runSinglePass(run); break;
+    case OperationKind::ListTimes: runTimesListing(run); break;
+    case OperationKind::Maximum: runMaximum(run); break;
+    case OperationKind::Duration: runDuration(run); break;
+    case OperationKind::Difference: runDifference(run); break;
+    case OperationKind::DurationDifference: runDurationDifference(run); break;
     }
 }
 
@@ -213,33 +204,13 @@ void RunState::takeDeferredFlags() {
 }
 
 bool BUILD_OUTPUT_NAME(RunOptions& o) {
-    std::string name = FILENAMEPATH(o.fileNames.size() > 1 ? o.fileNames[1] : std::string());
-    if (o.removeTime) {
-        name += "(r" + AREAL(o.time) + ")";
-    } else if (o.keepTime) {
-        name += "(k" + AREAL(o.time) + ")";
-    } else if (o.concatenate) {
-        name += "(con)";
-    } else if (o.maximum) {
-        name += "(maxmax)";
-    } else if (o.difference || o.durationDifference) {
-        if (o.fileCount == 3) {
-            name = FILENAMEPATH(o.fileNames[3]);
-            o.fileCount = 2;
-        } else {
-            // -dur before -ddur or -dif runs on one input: the second name is then blank.
-            name += " - " + FILENAME(o.fileNames.size() > 2 ? o.fileNames[2] : std::string());
-        }
-    } else if (o.duration || o.flowAngle || o.trimValues) {
-        name += "(" + o.label + ")";
-    } else if (o.listTimes) {
-        name = "times.txt";
-    } else {
+    if (o.operation.kind == OperationKind::None) {
         o.showUsage = true;
         return false;
     }
-    if (!o.listTimes) name += ".dat";
-    o.fileNames[0] = name;
+    const OperationShape shape = o.shape();
+    if (shape.lastNameNamesOutput && o.fileCount > shape.maxInputs) o.fileCount = shape.maxInputs;
+    o.fileNames[0] = shape.outputName;
     return true;
 }
 
@@ -266,8 +237,9 @@ int RUN_DRIVER(RunOptions& options) {
     }
     checkOutputIsNotAnInput(run);
 
+    const bool timesText = options.shape().output == OutputForm::TimesText;
     consoleLine();
-    if (options.listTimes) {
+    if (timesText) {
         consoleLine("Output Times File: " + run.outputName());
         run.outputUnit = OPENFILEUNIT("O ", run.outputName());
     } else {
@@ -278,7 +250,7 @@ int RUN_DRIVER(RunOptions& options) {
 
     READ_DAT_HEADER(run.inputUnits[1], run.primary, run.inputCards[1], run.inputName(1));
     checkCountsAgainstFile(run, 1, run.primary);
-    if (options.flowAngle && !run.primary.isVector) {
+    if (options.operation.transform == ValueTransform::FlowAngle && !run.primary.isVector) {
         stopAfterPause({"", "ERROR - .dat file must be a vector file for -va option"});
     }
     if (count > 1) {
@@ -307,13 +279,13 @@ int RUN_DRIVER(RunOptions& options) {
                 AINTEGER(run.cellCount()) + " cells...");
     allocateStorage(run);
 
-    if (!options.listTimes)
-        WRITE_DAT_HEADER(run.outputUnit, run.nodeCount(), run.cellCount(), vectorOutput(run),
-                         run.outputName());
+    if (!timesText)
+        WRITE_DAT_HEADER(run.outputUnit, run.nodeCount(), run.cellCount(),
+                         writesVectors(options.operation, run.primary.isVector), run.outputName());
 
     runOperation(run);
 
-    if (!options.listTimes) WRITE_DAT_END(run.outputUnit);
+    if (!timesText) WRITE_DAT_END(run.outputUnit);
     for (int i = 1; i <= count; ++i) CLOSEFILEUNIT(run.inputUnits[static_cast<std::size_t>(i)]);
     CLOSEFILEUNIT(run.outputUnit);
     consoleLine();

@@ -140,7 +140,7 @@ private:
 }  // namespace
 
 void runDuration(RunState& run) {
-    const RunOptions& o = *run.options;
+    const Operation& o = run.options->operation;
     const std::int32_t nodes = run.nodeCount();
     // The durations and the output's flags start at zero. The tables come zeroed, but are
     // written once here all the same: a fresh page that is first read maps the system's shared

@@ -56,7 +56,7 @@ void keepHigher(std::size_t n, const float* __restrict v, float* __restrict peak
 }
 
 void findPeaks(RunState& run, int i, float* peak) {
-    const float endTime = run.options->time;
+    const float endTime = run.options->operation.time;
     const std::int32_t nodes = run.nodeCount();
     consoleLine();
     consoleLine("Processing file: " + run.inputName(i));
@@ -77,7 +77,7 @@ void findPeaks(RunState& run, int i, float* peak) {
 }
 
 void findLevels(RunState& run, int i, const float* lowerPeak, float* level) {
-    const RunOptions& o = *run.options;
+    const Operation& o = run.options->operation;
     const std::int32_t nodes = run.nodeCount();
     const std::int32_t cells = run.cellCount();
     restartInput(run, i);
@@ -160,7 +160,7 @@ float addInterval(std::size_t nodes, float dt, float cutoff, const float* level,
 // Fills result1 with the time each node of input i stays at or above its level + cutoff.
 void measureDurations(RunState& run, int i, const float* level) {
     const std::size_t index = static_cast<std::size_t>(i);
-    const float cutoff = run.options->cutoff;
+    const float cutoff = run.options->operation.cutoff;
     const std::int32_t nodes = run.nodeCount();
     float* duration = run.result1.data();
     float* previous = run.result2.data();
@@ -198,7 +198,7 @@ void measureDurations(RunState& run, int i, const float* level) {
 }  // namespace
 
 void runDurationDifference(RunState& run) {
-    const RunOptions& o = *run.options;
+    const Operation& o = run.options->operation;
     const std::int32_t nodes = run.nodeCount();
     float* peak1 = run.extra[0].data();
     float* peak2 = run.extra[1].data();

@@ -216,7 +216,8 @@ void updateVectors(RunState& run, std::int32_t file, float* magnitude, std::size
 }  // namespace
 
 void runMaximum(RunState& run) {
-    const RunOptions& o = *run.options;
+    const Operation& o = run.options->operation;
+    const int inputs = run.options->fileCount;
     const bool isVector = run.primary.isVector;
 
     // The maxima (with their vectors' second components), the input numbers and the output's
@@ -261,7 +262,7 @@ void runMaximum(RunState& run) {
         keptMagnitude = run.extra[1].data();
     }
 
-    for (int i = 1; i <= o.fileCount; ++i) {
+    for (int i = 1; i <= inputs; ++i) {
         consoleLine();
         consoleLine("Processing file: " + run.inputName(i));
         // Steps that do not count are passed over without reading their values.

@@ -1,5 +1,7 @@
 #include "tool/options.h"
 
+#include <utility>
+
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -40,10 +42,69 @@ std::string labelOf(const std::string& argument) {
 
 }  // namespace
 
-bool hasOperation(const RunOptions& o) {
-    return o.removeTime || o.keepTime || o.concatenate || o.maximum || o.difference ||
-           o.durationDifference || o.duration || o.flowAngle || o.trimValues || o.listTimes;
+bool hasOperation(const RunOptions& o) { return o.operation.kind != OperationKind::None; }
+
+namespace {
+
+// The operation flags of a command line, each flag once, as first typed.
+struct GivenFlag {
+    Flag flag;
+    std::string argument;
+};
+
+bool standsAlone(Flag f) {
+    return f == Flag::Times || f == Flag::Max || f == Flag::Dur || f == Flag::Dif ||
+           f == Flag::Ddur;
 }
+
+bool isOperationFlag(Flag f) {
+    return standsAlone(f) || f == Flag::Con || f == Flag::Keep || f == Flag::Remove ||
+           f == Flag::Trim || f == Flag::FlowAngle;
+}
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i > 0) text += i + 1 == words.size() ? " and " : ", ";
+        text += words[i];
+    }
+    return text;
+}
+
+// The rule, in one place: a run performs one operation. The single pass honours -con, one of
+// -k and -r, and one of -trim and -va together; -times, -max, -dur, -dif and -ddur each stand
+// alone. Returns the flags that conflict (none when the operation can be honoured).
+std::vector<std::string> conflictingFlags(const std::vector<GivenFlag>& given) {
+    bool alone = false;
+    for (const auto& g : given) alone = alone || standsAlone(g.flag);
+    std::vector<std::string> flags;
+    if (alone && given.size() > 1) {
+        for (const auto& g : given) flags.push_back(g.argument);
+        return flags;
+    }
+    for (auto pair : {std::make_pair(Flag::Keep, Flag::Remove),
+                      std::make_pair(Flag::Trim, Flag::FlowAngle)}) {
+        for (const auto& g : given)
+            if (g.flag == pair.first || g.flag == pair.second) flags.push_back(g.argument);
+        if (flags.size() == 2) return flags;
+        flags.clear();
+    }
+    return flags;
+}
+
+OperationKind kindOf(const std::vector<GivenFlag>& given) {
+    if (given.empty()) return OperationKind::None;
+    switch (given.front().flag) {
+    case Flag::Times: return OperationKind::ListTimes;
+    case Flag::Max: return OperationKind::Maximum;
+    case Flag::Dur: return OperationKind::Duration;
+    case Flag::Dif: return OperationKind::Difference;
+    case Flag::Ddur: return OperationKind::DurationDifference;
+    default: return OperationKind::SinglePass;
+    }
+}
+
+}  // namespace
 
 bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o,
                         CommandLineError& error) {
@@ -56,6 +117,8 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
 
     if (!arguments.empty()) o.showUsage = false;
 
+    Operation& op = o.operation;
+    std::vector<GivenFlag> given;
     for (std::string argument : arguments) {
         if (argument.size() > kArgumentLength) argument.resize(kArgumentLength);
         if (argument.empty() || argument[0] != '-') {
@@ -82,22 +145,22 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
                                  std::string(trimRight(argument)) + "\""});
         }
 
-        // The flag is set first; then its number, read from the character after the word.
+        // The flag is taken first; then its number, read from the character after the word.
         float* number = nullptr;
         switch (found->flag) {
-        case Flag::Con: o.concatenate = true; break;
-        case Flag::Max: o.maximum = true; break;
-        case Flag::Dif: o.difference = true; break;
-        case Flag::Dur: o.duration = true; number = &o.cutoff; break;
-        case Flag::Ddur: o.durationDifference = true; number = &o.cutoff; break;
-        case Flag::Trim: o.trimValues = true; number = &o.cutoff; break;
+        case Flag::Con: op.concatenate = true; break;
+        case Flag::Max: break;
+        case Flag::Dif: break;
+        case Flag::Dur: number = &op.cutoff; break;
+        case Flag::Ddur: number = &op.cutoff; break;
+        case Flag::Trim: op.transform = ValueTransform::Trim; number = &op.cutoff; break;
         case Flag::Batch: o.batch = true; break;
-        case Flag::Keep: o.keepTime = true; number = &o.time; break;
-        case Flag::Remove: o.removeTime = true; number = &o.time; break;
-        case Flag::Times: o.listTimes = true; break;
-        case Flag::AtTime: o.atTime = true; number = &o.time; break;
-        case Flag::FlowAngle: o.flowAngle = true; break;
-        case Flag::NoWetDry: o.noWetDry = true; break;
+        case Flag::Keep: op.steps = StepChoice::Keep; number = &op.time; break;
+        case Flag::Remove: op.steps = StepChoice::Remove; number = &op.time; break;
+        case Flag::Times: break;
+        case Flag::AtTime: op.atTime = true; number = &op.time; break;
+        case Flag::FlowAngle: op.transform = ValueTransform::FlowAngle; break;
+        case Flag::NoWetDry: op.noWetDry = true; break;
         }
         if (number != nullptr) {
             std::size_t wordLength = std::string(found->word).size();
@@ -108,43 +171,38 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
                              "for duration"});
             }
         }
-        if (found->flag == Flag::Remove) o.removeAllMaxTimes = o.time > 99998.0f;
+        if (found->flag == Flag::Remove) op.removeAllMaxTimes = op.time > 99998.0f;
         if (found->flag == Flag::Dur || found->flag == Flag::Trim ||
             found->flag == Flag::FlowAngle) {
-            o.label = labelOf(argument);
+            op.label = labelOf(argument);
+        }
+        if (isOperationFlag(found->flag)) {
+            bool seen = false;
+            for (const auto& g : given) seen = seen || g.flag == found->flag;
+            if (!seen) given.push_back({found->flag, std::string(trimRight(argument))});
         }
     }
 
+    const std::vector<std::string> conflicting = conflictingFlags(given);
+    if (!conflicting.empty()) {
+        return fail(Kind::ConflictingOperations,
+                    {"", "ERROR - The flags " + joined(conflicting) +
+                             " cannot be used together: give one operation per run."});
+    }
+    op.kind = kindOf(given);
+    if (op.kind == OperationKind::None) return true;
+
     // Validations that need no file.
-    if (o.removeTime || o.keepTime || o.listTimes || o.flowAngle || o.trimValues || o.duration) {
-        if (o.fileCount > 1) {
-            return fail(Kind::WrongFileCount,
-                        {"", "ERROR - Can only specify one .dat file for -dur, -trim, -va, "
-                             "-times, -k and -r options."});
-        }
-    } else if (o.difference || o.durationDifference) {
-        if (o.fileCount != 2 && o.fileCount != 3) {
-            return fail(Kind::WrongFileCount,
-                        {"", "ERROR - Must specify two .dat files for -dif or -ddur options."});
-        }
-    } else if (o.concatenate) {
-        if (o.fileCount < 2) {
-            return fail(Kind::WrongFileCount,
-                        {"", "ERROR - Must specify at least two .dat files for -con option."});
-        }
+    const OperationShape shape = describeOperation(op, o.inputNames());
+    const int most = shape.maxInputs + (shape.lastNameNamesOutput ? 1 : 0);
+    if (o.fileCount < shape.minInputs || o.fileCount > most) {
+        return fail(Kind::WrongFileCount, {"", shape.countError});
     }
-    // -dif and -ddur read a second input whenever they are the operation that runs (-max and
-    // -dur come first), also when a single-file flag let one name through above.
-    if ((o.difference || o.durationDifference) && !o.maximum && !o.duration &&
-        o.fileCount < 2) {
-        return fail(Kind::WrongFileCount,
-                    {"", "ERROR - Must specify two .dat files for -dif or -ddur options."});
-    }
-    if (o.durationDifference && !o.atTime) {
+    if (op.kind == OperationKind::DurationDifference && !op.atTime) {
         return fail(Kind::NoEndTime,
                     {"ERROR - Must specify an end time using -t option for duration differences"});
     }
-    if (hasOperation(o) && o.fileCount == 0) {
+    if (o.fileCount == 0) {
         return fail(Kind::NoFiles, {"", "ERROR - No .dat file specified."});
     }
     return true;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tool/operation.h"
+
 namespace kelvara {
 
 constexpr int kMaxInputs = 100;         // inputs the name table holds
@@ -11,27 +13,19 @@ constexpr std::size_t kArgumentLength = 1000;
 constexpr std::size_t kLabelLength = 100;
 
 struct RunOptions {
-    bool concatenate = false;
-    bool maximum = false;
-    bool difference = false;
-    bool duration = false;
-    bool durationDifference = false;
-    bool trimValues = false;
+    Operation operation;  // the one operation, resolved once from the flags
     bool batch = false;
-    bool keepTime = false;
-    bool removeTime = false;
-    bool removeAllMaxTimes = false;
-    bool listTimes = false;
-    bool atTime = false;
-    bool flowAngle = false;
-    bool noWetDry = false;
-    float cutoff = 0.1f;  // shared by -dur, -ddur and -trim: the last one given wins
-    float time = 0.0f;    // shared by -k, -r and -t: the last one given wins
-    std::string label;    // text of the last -dur, -trim or -va flag, without its dash
     // Entry 0 is the output name; entries 1 to fileCount are the inputs in command-line order.
     std::vector<std::string> fileNames = std::vector<std::string>(1);
     int fileCount = 0;
     bool showUsage = true;
+
+    // The names given on the command line (entries 1 on of fileNames).
+    std::vector<std::string> inputNames() const {
+        return std::vector<std::string>(fileNames.begin() + 1, fileNames.end());
+    }
+    // The operation's shape for these names.
+    OperationShape shape() const { return describeOperation(operation, inputNames()); }
 };
 
 // What stopped the reading of the command line, with the console text that reports it.
@@ -44,6 +38,7 @@ struct CommandLineError {
         NoEndTime,       // -ddur without -t: fatal stop
         TooManyFiles,
         NoFiles,
+        ConflictingOperations,  // operations that cannot be honoured together
     };
     Kind kind = Kind::None;
     std::vector<std::string> lines;  // console lines, in order ("" is an empty line)
@@ -54,7 +49,7 @@ struct CommandLineError {
 bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& options,
                         CommandLineError& error);
 
-// Whether any operation flag is set (-b and -nowetdry alone are no operation).
+// Whether an operation was given (-b, -t and -nowetdry alone are no operation).
 bool hasOperation(const RunOptions& options);
 
 // The usage text, one entry per console line.

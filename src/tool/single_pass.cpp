@@ -18,16 +18,14 @@ namespace {
 // Nodes per block of the trimming loop.
 constexpr std::size_t kBlock = 256;
 
-bool isStepWritten(const RunOptions& o, float t) {
-    if (o.trimValues || o.flowAngle) return true;
-    if (o.keepTime) {
-        if (t == o.time || o.concatenate) return true;
-    } else if (o.concatenate) {
-        return true;
+// The step choice of -k and -r, the same for every input; without either every step is written.
+bool isStepWritten(const Operation& o, float t) {
+    switch (o.steps) {
+    case StepChoice::All: return true;
+    case StepChoice::Keep: return t == o.time;
+    case StepChoice::Remove:
+        return !(t == o.time) && !(o.removeAllMaxTimes && std::fabs(t) > 99998.0f);
     }
-    if (!o.removeTime) return false;
-    if (t == o.time) return false;
-    if (o.removeAllMaxTimes && std::fabs(t) > 99998.0f) return false;
     return true;
 }
 
@@ -66,26 +64,27 @@ void flowAngles(RunState& run, std::size_t begin, std::size_t end) {
 }  // namespace
 
 void runSinglePass(RunState& run) {
-    const RunOptions& o = *run.options;
-    const bool vectorValues = run.primary.isVector && !o.flowAngle;
-    for (int i = 1; i <= o.fileCount; ++i) {
+    const RunOptions& options = *run.options;
+    const Operation& o = options.operation;
+    const bool vectorValues = writesVectors(o, run.primary.isVector);
+    for (int i = 1; i <= options.fileCount; ++i) {
         consoleLine();
         consoleLine("Processing file: " + run.inputName(i));
         // Steps that are not written are passed over without reading their values. -k writes
         // one time out of many: there the flags too are read only for the steps written (those
         // in force at a step, which may be an earlier step's).
         const auto written = [&o](float t) { return isStepWritten(o, t); };
-        const bool fewWritten = o.keepTime && !o.concatenate && !o.trimValues && !o.flowAngle;
-        const auto flags = fewWritten ? RunState::Flags::Defer : RunState::Flags::Read;
-        // -trim and -va transform the values as they arrive (every step is written).
+        const auto flags =
+            o.steps == StepChoice::Keep ? RunState::Flags::Defer : RunState::Flags::Read;
+        // -trim and -va transform the values as they arrive.
         const PieceWork transform = [&run, &o](std::size_t, std::size_t begin, std::size_t end) {
-            if (o.trimValues) {
+            if (o.transform == ValueTransform::Trim) {
                 trimValues(run, o.cutoff, begin, end);
             } else {
                 flowAngles(run, begin, end);
             }
         };
-        const bool transforms = o.trimValues || o.flowAngle;
+        const bool transforms = o.transform != ValueTransform::None;
         while (run.readStep(i, written, flags, transforms ? &transform : nullptr)) {
             if (!written(run.time)) continue;
             run.takeDeferredFlags();

@@ -1,0 +1,73 @@
+// The one operation a command line asks for, with its parameters, and what each operation is:
+// how many inputs it reads, the form of its output and the output's name. Everything after the
+// command line reads the operation from here; no flag decides it again further down.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kelvara {
+
+enum class OperationKind {
+    None,                // no operation flag: the usage text
+    SinglePass,          // -con, -k, -r, -trim, -va: steps copied, chosen and transformed
+    ListTimes,           // -times
+    Maximum,             // -max
+    Duration,            // -dur<cutoff>
+    Difference,          // -dif
+    DurationDifference,  // -ddur<cutoff> -t<time>
+};
+
+// Which steps the single pass writes, and what it does to their values.
+enum class StepChoice { All, Keep, Remove };
+enum class ValueTransform { None, Trim, FlowAngle };
+
+struct Operation {
+    OperationKind kind = OperationKind::None;
+
+    // The single pass.
+    bool concatenate = false;
+    StepChoice steps = StepChoice::All;
+    ValueTransform transform = ValueTransform::None;
+    bool removeAllMaxTimes = false;  // -r above 99998: every step beyond |99998| goes too
+
+    // Parameters shared as on the command line: the last of -dur, -ddur and -trim sets cutoff,
+    // the last of -k, -r and -t sets time.
+    float cutoff = 0.1f;
+    float time = 0.0f;
+    bool atTime = false;    // -t given: -max and -dif use only that time, -ddur ends there
+    bool noWetDry = false;  // -dif without the wet/dry test
+    std::string label;      // text of the last -dur, -trim or -va flag, without its dash
+};
+
+// The form of an operation's output.
+enum class OutputForm {
+    Scalar,     // a dataset of one value per node
+    LikeInput,  // a dataset of the primary input's form (pairs when it is a vector dataset)
+    TimesText,  // the text file times.txt in the current folder, no dataset
+};
+
+// What an operation is, in one place: a new operation adds its case to describeOperation.
+struct OperationShape {
+    // Inputs the operation reads; a count outside gives countError.
+    int minInputs = 0;
+    int maxInputs = 0;
+    std::string countError;
+    // With one more name than maxInputs, the last name names the output instead (-dif, -ddur).
+    bool lastNameNamesOutput = false;
+    OutputForm output = OutputForm::Scalar;
+    // Reads the water levels beside its inputs (stem_h.dat), which the output must not replace.
+    bool readsCompanionLevels = false;
+    // The output's full name, built from the first input (its folder and name without
+    // extension) or, with lastNameNamesOutput, from that last name.
+    std::string outputName;
+};
+
+// inputs: the dataset names of the command line (output name not included).
+OperationShape describeOperation(const Operation& operation,
+                                 const std::vector<std::string>& inputs);
+
+// Whether the operation's output is a vector dataset, given the primary input's form.
+bool writesVectors(const Operation& operation, bool primaryIsVector);
+
+}  // namespace kelvara
