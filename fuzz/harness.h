@@ -1,10 +1,10 @@
 // What every fuzz target shares: a quiet console, a scratch folder, input split into parts, and
 // a run of the whole tool that checks what a run must never do.
 //
-// The targets are built with KELVARA_FUZZING (fuzz/CMakeLists.txt): the error stops of the
-// library then throw kelvara::RunEnded instead of ending the process, so that a clean
-// "ERROR - " stop is an ordinary outcome here and only crashes, sanitizer reports and broken
-// promises (checked below with abort) are findings.
+// The targets run the shipped code: a run goes through the in-process entry, and a routine
+// that may stop is called inside an ErrorScope, where a stop comes back as a kelvara::Error.
+// A clean "ERROR - " stop is thus an ordinary outcome here; only crashes, sanitizer reports and
+// broken promises (checked below with abort) are findings.
 #pragma once
 
 #include <dirent.h>
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/units.h"
 #include "formats/dataset.h"
 #include "tool/driver.h"
@@ -152,22 +153,12 @@ inline std::string outputNameOf(const std::vector<std::string>& args) {
 // no hidden file behind; a finished run leaves a well-formed dataset.
 inline void runToolChecked(const std::vector<std::string>& args) {
     const std::string output = outputNameOf(args);
-    std::vector<std::string> store;
-    store.push_back("kelvara");
-    store.insert(store.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : store) argv.push_back(a.data());
-    argv.push_back(nullptr);
 
     const std::vector<std::string> before = folderContents(scratchFolder());
-    int status = 0;
-    try {
-        status = kelvara_run(static_cast<int>(store.size()), argv.data());
-    } catch (const RunEnded& end) {
-        status = end.status;
-    }
-    std::fflush(stdout);
-    abandonAllUnits();
+    std::string console;
+    const int status = runCommandLineText(args, console);
+    for (int unit = kUnitBase + 1; unit <= kUnitBase + kUnitCount; ++unit)
+        if (unitStream(unit) != nullptr) broken("left unit " + std::to_string(unit) + " open");
 
     struct stat st {};
     const bool outputExists = ::stat(output.c_str(), &st) == 0;

@@ -92,6 +92,12 @@ def main():
     write("fuzz_dataset", "op00-two-runs", bytes([0]) + SCALAR + SEP + NO_END)
     write("fuzz_dataset", "op09-two-runs", bytes([9]) + SCALAR + SEP + SPECIAL_TIMES)
     write("fuzz_dataset", "op10-mixed", bytes([10]) + SCALAR + SEP + WIDE_FLAGS)
+    # fuzz_dataset_memory: the same inputs, read from memory (and its two combinations).
+    for op in range(14):
+        for name, data in datasets.items():
+            write("fuzz_dataset_memory", "op%02d-%s" % (op, name), bytes([op]) + data)
+    write("fuzz_dataset_memory", "op00-two-runs", bytes([0]) + SCALAR + SEP + NO_END)
+    write("fuzz_dataset_memory", "op10-mixed", bytes([10]) + SCALAR + SEP + WIDE_FLAGS)
 
     # fuzz_water_level: command byte, run_h.dat, run.2dm, base_h.dat, base.2dm, run_d.dat,
     # base_d.dat.

@@ -87,7 +87,26 @@ KELVARA_API void KELVARA_CALL OPENFILEUNIT(int32_t *unit, const char *kind, int3
                                            const char *name, int32_t nameLen);
 KELVARA_API void KELVARA_CALL CLOSEFILEUNIT(const int32_t *unit);
 KELVARA_API void KELVARA_CALL PAUSECONSOLE(void);
+/* Closes every unit in use, waits for Enter ("Press Enter to Close") and ends the process with
+ * status 1. */
 KELVARA_API void KELVARA_CALL FATALSTOP(void);
+
+/* ---- A whole kelvara run inside this process ------------------------------------------ */
+
+/* Runs one kelvara command line as the executable would, in batch mode, and returns its exit
+ * status (0 finished or the plain usage text, 1 an error) in *status and its console text in
+ * console (lines ended by a line feed, blank-padded, cut at consoleLen); *consoleUsed receives
+ * the length of the whole text, which may exceed consoleLen. arguments holds the arguments
+ * without the program name, each ended or separated by a NUL character ("-k5\0run_h.dat");
+ * trailing blanks of the field are not significant. The run never reads standard input, never
+ * pauses and never ends the calling process; a run that fails leaves no partial output and no
+ * open file behind, so a failed run may be followed by another in the same process. Units the
+ * program opened itself stay open. Concurrent calls are serialised by a lock inside the library:
+ * one run at a time. A run uses the file-unit table and the console of the routines above: do not
+ * call those from another thread while a run is under way. */
+KELVARA_API void KELVARA_CALL RUNCOMMANDLINE(char *console, int32_t consoleLen,
+                                             const char *arguments, int32_t argumentsLen,
+                                             int32_t *status, int32_t *consoleUsed);
 
 /* ---- Message log -------------------------------------------------------------------- */
 /* (message log section) */

@@ -18,8 +18,12 @@
 #include <string>
 #include <vector>
 
+#include <regex>
+
+#include "fileio/error.h"
 #include "fileio/units.h"
 #include "formats/dataset.h"
+#include "formats/dataset_io.h"
 #include "support/dat_builder.h"
 #include "support/tempdir.h"
 
@@ -40,38 +44,30 @@ struct ReadBack {
     std::int32_t headerCard = 0;
     std::vector<Step> steps;
     std::int32_t finalCard = 0;
+    std::string console;  // the reader's lines, each ended by a line end
 };
 
 // Reads a whole dataset the way the run driver does: header, then steps while the card is 200
 // and the file goes on. Flags start as 1 (active) before any step supplies them.
 ReadBack readAll(const std::string& path, DatasetHeader start = {}) {
     ReadBack r;
-    r.header = start;
-    int unit = kelvara::OPENFILEUNIT("BI", path);
-    kelvara::READ_DAT_HEADER(unit, r.header, r.headerCard, path);
-    r.finalCard = r.headerCard;
+    kelvara::DatasetReader reader = kelvara::DatasetReader::open(
+        path, [&r](const std::string& line) { r.console += line + "\n"; });
+    r.header = reader.readHeader(path, start);
+    r.headerCard = reader.card();
     std::vector<std::int8_t> active(static_cast<std::size_t>(r.header.cellCount), 1);
     std::vector<float> v1(static_cast<std::size_t>(r.header.nodeCount));
     std::vector<float> v2(v1.size());
-    while (r.finalCard == kelvara::kCardStep && !kelvara::unitAtEnd(unit)) {
+    while (reader.hasStep()) {
         Step s;
-        kelvara::READ_DAT_STEP(unit, r.header.isVector, r.header.nodeCount, r.header.cellCount,
-                               active.data(), v1.data(), v2.data(), s.time, r.finalCard);
+        s.time = reader.nextStep({active.data(), v1.data(), v2.data()}).time;
         s.active = active;
         s.values1 = v1;
         if (r.header.isVector) s.values2 = v2;
         r.steps.push_back(s);
     }
-    kelvara::CLOSEFILEUNIT(unit);
+    r.finalCard = reader.card();
     return r;
-}
-
-// In the child of a death test: console text goes to standard error, where the matcher looks,
-// and standard input is empty so that the closing pause returns at once.
-void consoleToStderrWithoutInput() {
-    dup2(2, 1);
-    int fd = open(kelvara::test::kNullDevice, O_RDONLY);
-    dup2(fd, 0);
 }
 
 bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
@@ -129,14 +125,16 @@ TEST_F(DatasetFormat, WrittenLayoutAndRoundTrip) {
         }
 
         const std::string path = dir.file("out.dat");
-        int unit = kelvara::OPENFILEUNIT("BO", path);
-        kelvara::WRITE_DAT_HEADER(unit, c.nodes, c.cells, c.vector, c.outputName);
-        for (const Step& s : steps) {
-            kelvara::WRITE_DAT_STEP(unit, c.vector, s.time, c.nodes, c.cells, s.active.data(),
-                                    s.values1.data(), c.vector ? s.values2.data() : nullptr);
+        {
+            kelvara::DatasetWriter writer(kelvara::fileSink(std::fopen(path.c_str(), "wb"), true),
+                                          path);
+            writer.writeHeader(c.nodes, c.cells, c.vector, c.outputName);
+            for (const Step& s : steps) {
+                writer.writeStep(s.time, s.active.data(), s.values1.data(),
+                                 c.vector ? s.values2.data() : nullptr);
+            }
+            writer.writeEnd();
         }
-        kelvara::WRITE_DAT_END(unit);
-        kelvara::CLOSEFILEUNIT(unit);
 
         const std::string bytes = kelvara::test::readFile(path);
         ASSERT_EQ(static_cast<std::int64_t>(bytes.size()),
@@ -155,9 +153,7 @@ TEST_F(DatasetFormat, WrittenLayoutAndRoundTrip) {
             EXPECT_TRUE(sameBits(written.steps[k].values2, steps[k].values2));
         }
 
-        testing::internal::CaptureStdout();
         const ReadBack back = readAll(path);
-        testing::internal::GetCapturedStdout();
         EXPECT_EQ(back.header.nodeCount, c.nodes);
         EXPECT_EQ(back.header.cellCount, c.cells);
         EXPECT_EQ(back.header.isVector, c.vector);
@@ -245,9 +241,8 @@ TEST_F(DatasetFormat, ReaderAcceptsWhatOtherWritersProduce) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string path = dir.write("in_h.dat", c.bytes);
-        testing::internal::CaptureStdout();
         const ReadBack r = readAll(path, c.start);
-        const std::string console = testing::internal::GetCapturedStdout();
+        const std::string& console = r.console;
         EXPECT_EQ(r.header.nodeCount, c.nodes);
         EXPECT_EQ(r.header.cellCount, c.cells);
         EXPECT_EQ(r.header.isVector, c.isVector);
@@ -307,12 +302,15 @@ TEST_F(DatasetFormat, TruncatedOrInconsistentFilesEndTheRun) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string path = dir.write("bad_h.dat", c.bytes);
-        EXPECT_EXIT(
-            {
-                consoleToStderrWithoutInput();
-                readAll(path);
-            },
-            testing::ExitedWithCode(1), "ERROR - " + c.message);
+        std::vector<std::string> lines;
+        try {
+            readAll(path);
+        } catch (const kelvara::Error& e) {
+            lines = e.lines();
+        }
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "");
+        EXPECT_TRUE(std::regex_search(lines[1], std::regex("^ERROR - " + c.message))) << lines[1];
     }
 }
 
@@ -333,24 +331,17 @@ TEST_F(DatasetFormat, BytesLeftFollowThePosition) {
     const std::string bytes = DatBuilder().header(2, 3, false, "left")
                                   .step(1.0f, {1, 1, 1}, {1.0f, 2.0f}).end().bytes();
     const std::string path = dir.write("left.dat", bytes);
-    testing::internal::CaptureStdout();
-    int unit = kelvara::OPENFILEUNIT("BI", path);
-    EXPECT_EQ(kelvara::unitBytesLeft(unit), static_cast<std::int64_t>(bytes.size()));
-    DatasetHeader header;
-    std::int32_t card = 0;
-    kelvara::READ_DAT_HEADER(unit, header, card, path);
-    EXPECT_EQ(kelvara::unitBytesLeft(unit), static_cast<std::int64_t>(bytes.size()) - 96);
+    kelvara::DatasetReader reader = kelvara::DatasetReader::open(path);
+    EXPECT_EQ(reader.bytesLeft(), static_cast<std::int64_t>(bytes.size()));
+    reader.readHeader();
+    EXPECT_EQ(reader.bytesLeft(), static_cast<std::int64_t>(bytes.size()) - 96);
     // Asking does not move the reading position.
     std::vector<std::int8_t> active(3);
     std::vector<float> values(2);
-    float time = 0.0f;
-    kelvara::READ_DAT_STEP(unit, false, 2, 3, active.data(), values.data(), nullptr, time, card);
+    reader.nextStep({active.data(), values.data(), nullptr});
     EXPECT_EQ(values, (std::vector<float>{1.0f, 2.0f}));
-    EXPECT_EQ(card, kelvara::kCardEnd);
-    EXPECT_EQ(kelvara::unitBytesLeft(unit), 0);
-    kelvara::CLOSEFILEUNIT(unit);
-    EXPECT_EQ(kelvara::unitBytesLeft(unit), 0);
-    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(reader.card(), kelvara::kCardEnd);
+    EXPECT_EQ(reader.bytesLeft(), 0);
 }
 
 }  // namespace

@@ -79,27 +79,25 @@ TEST(FastPaths, PassedOverStepsKeepTheirFlagsTimeAndFollowingCard) {
         {true, true, 3.0f, {0, 1, 0}, {9.0f, 10.0f}, {11.0f, 12.0f}, kCardStep},
         {true, false, 4.0f, {0, 1, 0}, {13.0f, 14.0f}, {15.0f, 16.0f}, kCardEnd},
     };
-    testing::internal::CaptureStdout();
-    const int unit = OPENFILEUNIT("BI", path);
-    DatasetHeader header;
-    std::int32_t card = 0;
-    READ_DAT_HEADER(unit, header, card, path);
+    std::string console;
+    DatasetReader reader = DatasetReader::open(
+        path, [&console](const std::string& line) { console += line + "\n"; });
+    reader.readHeader();
     std::vector<std::int8_t> active(3, 1);
     std::vector<float> x(2), y(2);
     for (const Expected& e : table) {
-        float time = 0.0f;
-        const bool read =
-            READ_DAT_STEP(unit, true, 2, 3, e.flags ? active.data() : nullptr, x.data(), y.data(),
-                          time, card, [&e](float) { return e.wanted; });
-        EXPECT_EQ(read, e.wanted);
-        EXPECT_EQ(time, e.time);
+        const std::function<bool(float)> wanted = [&e](float) { return e.wanted; };
+        StepRequest request;
+        request.wanted = &wanted;
+        const StepRead step =
+            reader.nextStep({e.flags ? active.data() : nullptr, x.data(), y.data()}, request);
+        EXPECT_EQ(step.valuesRead, e.wanted);
+        EXPECT_EQ(step.time, e.time);
         EXPECT_EQ(active, e.active);
         EXPECT_EQ(x, e.x);
         EXPECT_EQ(y, e.y);
-        EXPECT_EQ(card, e.card);
+        EXPECT_EQ(reader.card(), e.card);
     }
-    CLOSEFILEUNIT(unit);
-    const std::string console = testing::internal::GetCapturedStdout();
     EXPECT_NE(console.find("Reading data for time 1.\nReading data for time 2.\n"
                            "Reading data for time 3.\nReading data for time 4.\n"),
               std::string::npos)

@@ -2,47 +2,81 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 
+#include "fileio/error.h"
 #include "fileio/units.h"
 
 namespace kelvara {
+namespace {
+
+class StandardConsole final : public ConsoleSink {
+public:
+    void write(std::string_view text) override {
+        if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+    }
+    bool readLine(std::string& line) override {
+        std::fflush(stdout);
+        line.clear();
+        int c;
+        bool any = false;
+        while ((c = std::fgetc(stdin)) != EOF) {
+            any = true;
+            if (c == '\n') break;
+            line.push_back(static_cast<char>(c));
+        }
+        if (!any) return false;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return true;
+    }
+    void flush() override { std::fflush(stdout); }
+    bool runsCommands() const override { return true; }
+};
+
+ConsoleSink* gConsole = &standardConsole();
+
+thread_local int gErrorScopes = 0;
+
+}  // namespace
+
+ConsoleSink& standardConsole() {
+    static StandardConsole console;
+    return console;
+}
+
+ConsoleRedirect::ConsoleRedirect(ConsoleSink& sink) : previous_(gConsole) { gConsole = &sink; }
+ConsoleRedirect::~ConsoleRedirect() { gConsole = previous_; }
 
 void consoleLine(std::string_view text) {
-    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
+    gConsole->write(text);
+    gConsole->write("\n");
 }
 
-void consoleWrite(std::string_view text) {
-    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
-}
+void consoleWrite(std::string_view text) { gConsole->write(text); }
 
 bool consoleReadLine(std::string& line) {
-    std::fflush(stdout);
     line.clear();
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(stdin)) != EOF) {
-        any = true;
-        if (c == '\n') break;
-        line.push_back(static_cast<char>(c));
-    }
-    if (!any) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return true;
+    return gConsole->readLine(line);
 }
 
-void waitForEnter(std::string_view prompt) {
+void consoleFlush() { gConsole->flush(); }
+
+bool waitForEnter(std::string_view prompt) {
     consoleLine(prompt);
     std::string line;
     while (consoleReadLine(line)) {
-        if (line.empty()) return;
+        if (line.empty()) return true;
         // A typed line is a command for the system's command processor; then ask again.
-        std::fflush(stdout);
-        int ignored = std::system(line.c_str());
-        (void)ignored;
+        if (gConsole->runsCommands()) {
+            gConsole->flush();
+            int ignored = std::system(line.c_str());
+            (void)ignored;
+        }
         consoleLine(prompt);
     }
-    // End of standard input: carry on as if Enter had been pressed.
+    // No answer can come: carry on as if Enter had been pressed.
+    return false;
 }
 
 void pauseForUser() { waitForEnter("Press Enter to Continue"); }
@@ -52,21 +86,46 @@ void PAUSECONSOLE() {
     waitForEnter("Press Enter to Continue");
 }
 
-void FATALSTOP() {
-    abandonAllUnits();
-    consoleLine();
-    waitForEnter("Press Enter to Close");
-    endRun(1);
+void FATALSTOP() { raise(Error({}, StopKind::Close)); }
+
+// ---- Errors ---------------------------------------------------------------------------------
+
+Error::Error(std::vector<std::string> lines, StopKind stop)
+    : lines_(std::move(lines)), stop_(stop) {}
+
+const char* Error::what() const noexcept {
+    for (const auto& line : lines_)
+        if (!line.empty()) return line.c_str();
+    return "run stopped";
 }
 
-void endRun(int status) {
+Error errorLine(const std::string& text) { return Error({"", text}, StopKind::Close); }
+
+ErrorScope::ErrorScope() { ++gErrorScopes; }
+ErrorScope::~ErrorScope() { --gErrorScopes; }
+bool ErrorScope::active() { return gErrorScopes > 0; }
+
+void reportError(const Error& error) {
+    for (const auto& line : error.lines()) consoleLine(line);
+    switch (error.stop()) {
+    case StopKind::Close:
+        abandonAllUnits();
+        consoleLine();
+        waitForEnter("Press Enter to Close");
+        break;
+    case StopKind::Continue: pauseForUser(); break;
+    case StopKind::CloseAtOnce: waitForEnter("Press Enter to Close"); break;
+    case StopKind::Plain: break;
+    }
     abandonAllUnits();
-    std::fflush(stdout);
-#ifdef KELVARA_FUZZING
-    throw RunEnded{status};
-#else
-    std::exit(status);
-#endif
+    consoleFlush();
+}
+
+void raise(Error error) {
+    if (ErrorScope::active()) throw error;
+    // A routine of the C interface called by another program: the documented stop.
+    reportError(error);
+    std::exit(1);
 }
 
 }  // namespace kelvara

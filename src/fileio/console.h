@@ -1,5 +1,6 @@
-// Console dialogue: all text goes to standard output, answers come from standard input one line
-// at a time, and standard output is flushed before every read.
+// Console dialogue: all text goes to the console sink (standard output unless a caller routes it
+// elsewhere), answers come from it one line at a time, and standard output is flushed before
+// every read of standard input.
 #pragma once
 
 #include <string>
@@ -7,38 +8,55 @@
 
 namespace kelvara {
 
+// Where the console's text goes and where its answers come from.
+class ConsoleSink {
+public:
+    virtual ~ConsoleSink() = default;
+    virtual void write(std::string_view text) = 0;
+    // One line of answer without its line end; false when no answer can come.
+    virtual bool readLine(std::string& line) = 0;
+    virtual void flush() {}
+    // Whether a line typed at a pause is run as a command by the system's command processor.
+    virtual bool runsCommands() const { return false; }
+};
+
+// Standard output and standard input.
+ConsoleSink& standardConsole();
+
+// Routes the console of this process to sink while it lives (the previous sink after).
+class ConsoleRedirect {
+public:
+    explicit ConsoleRedirect(ConsoleSink& sink);
+    ~ConsoleRedirect();
+    ConsoleRedirect(const ConsoleRedirect&) = delete;
+    ConsoleRedirect& operator=(const ConsoleRedirect&) = delete;
+
+private:
+    ConsoleSink* previous_;
+};
+
 // Writes text and ends the line.
 void consoleLine(std::string_view text = {});
 // Writes text without ending the line (an announcement whose outcome follows on the same line).
 void consoleWrite(std::string_view text);
-// Flushes standard output and reads one line of standard input (line end removed).
-// Returns false at the end of standard input.
+// Reads one line of answer (line end removed); false when no answer can come (the end of
+// standard input).
 bool consoleReadLine(std::string& line);
+void consoleFlush();
 
 // Writes prompt on a line of its own and waits for an empty line; a non-empty line is run as a
-// command by the system's command processor and the prompt is shown again. Returns at once at
-// the end of standard input, as if Enter had been pressed.
-void waitForEnter(std::string_view prompt);
+// command by the system's command processor and the prompt is shown again. Returns at once when
+// no answer can come, as if Enter had been pressed; the result then is false.
+bool waitForEnter(std::string_view prompt);
 // The pause of the command line and of the end of a run: "Press Enter to Continue".
 void pauseForUser();
 
 // An empty line, then waitForEnter("Press Enter to Continue").
 void PAUSECONSOLE();
-// Closes every unit in use (removing the run's unfinished result), then an empty line,
-// "Press Enter to Close", and ends the process with status 1.
+// The fatal stop, after the caller has printed its error text. Raises an Error (fileio/error.h)
+// that ends the run: inside an ErrorScope it is thrown to the scope's owner; otherwise every
+// unit in use is closed (the run's unfinished result removed), an empty line and "Press Enter
+// to Close" are shown and the process ends with status 1.
 [[noreturn]] void FATALSTOP();
-
-// Ends the process with the given status after discarding every output not yet finished.
-// The one way out of the process on every path that does not finish normally.
-[[noreturn]] void endRun(int status);
-
-#ifdef KELVARA_FUZZING
-// Fuzz builds only (fuzz/CMakeLists.txt defines KELVARA_FUZZING): endRun throws this instead of
-// ending the process, so that a fuzz target takes an error stop as an ordinary outcome and goes
-// on with its next input.
-struct RunEnded {
-    int status;
-};
-#endif
 
 }  // namespace kelvara

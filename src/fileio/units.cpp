@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/platform.h"
 #include "util/path.h"
 #include "util/text.h"
@@ -171,11 +172,7 @@ Unit* unitHolding(const std::string& name, const Unit& self) {
     return nullptr;
 }
 
-[[noreturn]] void stopWithError(const std::string& text) {
-    consoleLine();
-    consoleLine(text);
-    FATALSTOP();
-}
+[[noreturn]] void stopWithError(const std::string& text) { raise(errorLine(text)); }
 
 // Asks for another name for a file that could not be opened. Returns the new name (the old one
 // when the reply is blank).
@@ -221,8 +218,7 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
                 }
                 if (!answer.empty() && (answer[0] == 'Y' || answer[0] == 'y')) {
                     if (!closeFile(*holder, true)) {
-                        consoleLine("  Unable to close file.");
-                        endRun(1);
+                        raise(Error({"  Unable to close file."}, StopKind::Plain));
                     }
                     exists = ::stat(name.c_str(), &st) == 0;
                 } else {
@@ -277,19 +273,7 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
                 consoleLine("    or the file's folder does not exist.");
                 consoleLine(" If so, close the file or create file path.");
                 consoleLine();
-                consoleLine("Press Enter to Continue");
-                std::string line;
-                bool answered = false;
-                while (consoleReadLine(line)) {
-                    if (line.empty()) {
-                        answered = true;
-                        break;
-                    }
-                    std::fflush(stdout);
-                    int ignored = std::system(line.c_str());
-                    (void)ignored;
-                    consoleLine("Press Enter to Continue");
-                }
+                const bool answered = waitForEnter("Press Enter to Continue");
                 if (!answered) {
                     stopWithError("ERROR - Could not create output file \"" + name + "\".");
                 }
@@ -341,10 +325,8 @@ int OPENFILEUNIT(std::string_view kind, std::string_view name) {
     if (buffer.size() > kNameLength) buffer.resize(kNameLength);
     buffer = std::string(trimRight(buffer));
     if (buffer.empty()) {
-        consoleLine();
-        consoleLine("Empty filename specified.  Bailing out.  Contact ZPN.");
-        waitForEnter("Press Enter to Close");
-        endRun(1);
+        raise(Error({"", "Empty filename specified.  Bailing out.  Contact ZPN."},
+                    StopKind::CloseAtOnce));
     }
     for (int i = 0; i < kUnitCount; ++i) {
         Unit& u = gUnits[static_cast<std::size_t>(i)];
@@ -356,8 +338,7 @@ int OPENFILEUNIT(std::string_view kind, std::string_view name) {
         u.inUse = true;
         return unit;
     }
-    consoleLine("No free file numbers.");
-    endRun(1);
+    raise(Error({"No free file numbers."}, StopKind::Plain));
 }
 
 void CLOSEFILEUNIT(int unit) {
@@ -366,10 +347,9 @@ void CLOSEFILEUNIT(int unit) {
     if (u->inUse) {
         bool ok = closeFile(*u, true);
         if (!ok) {
-            consoleLine();
-            consoleLine("ERROR - Could not finish writing \"" + u->name + "\": " + std::strerror(errno));
+            const std::string reason = std::strerror(errno);
             u->inUse = false;
-            FATALSTOP();
+            raise(errorLine("ERROR - Could not finish writing \"" + u->name + "\": " + reason));
         }
         consoleLine("...Closed File Unit:" + unitField(unit));
     }
@@ -405,8 +385,29 @@ void markRunOutput(int unit) {
     if (Unit* u = findUnit(unit)) u->discardOnFailure = true;
 }
 
+namespace {
+RunUnits* gRunUnits = nullptr;
+}  // namespace
+
+RunUnits::RunUnits() : outer_(gRunUnits) {
+    for (std::size_t i = 0; i < gUnits.size(); ++i) before_[i] = gUnits[i].inUse;
+    gRunUnits = this;
+}
+
+RunUnits::~RunUnits() { gRunUnits = outer_; }
+
 void abandonAllUnits() {
-    for (auto& u : gUnits) closeFile(u, !u.discardOnFailure);
+    for (std::size_t i = 0; i < gUnits.size(); ++i) {
+        Unit& u = gUnits[i];
+        if (gRunUnits != nullptr && gRunUnits->wasOpen(static_cast<int>(i))) continue;
+        closeFile(u, !u.discardOnFailure);
+        // A unit the run left behind is free again (a program's later opens reuse it).
+        if (gRunUnits != nullptr) {
+            u.inUse = false;
+            u.name.clear();
+            u.identity = FileIdentity{};
+        }
+    }
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

@@ -35,9 +35,25 @@ void rewindUnit(int unit);
 // name stays as it was.
 void markRunOutput(int unit);
 
-// Used by the fatal stop and endRun: closes every open file. Outputs marked as the run's result
+// Used when a run ends on an error: closes every open file. Outputs marked as the run's result
 // are removed; other outputs (logs and message files of programs using the library) are kept.
+// Units that were open when the innermost live RunUnits began are left alone.
 void abandonAllUnits();
+
+// The units of one run inside a program that may hold units of its own: while this lives,
+// abandonAllUnits closes only the units opened since it began.
+class RunUnits {
+public:
+    RunUnits();
+    ~RunUnits();
+    RunUnits(const RunUnits&) = delete;
+    RunUnits& operator=(const RunUnits&) = delete;
+    bool wasOpen(int index) const { return before_[static_cast<std::size_t>(index)]; }
+
+private:
+    bool before_[kUnitCount] = {};
+    RunUnits* outer_;
+};
 
 // Whether path names the same existing file as another (by device and inode).
 bool sameFile(const std::string& a, const std::string& b);

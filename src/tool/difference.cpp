@@ -14,9 +14,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/workers.h"
 #include "fileio/units.h"
 #include "formats/datatype.h"
@@ -46,9 +48,7 @@ std::string freeFormat(float value) {
 struct Companion {
     bool used = false;
     int unit = 0;
-    std::int32_t card = 0;
-    DatasetHeader header;
-    float time = 0.0f;
+    std::unique_ptr<DatasetReader> reader;
 };
 
 // One side of the comparison.
@@ -63,30 +63,23 @@ struct Side {
     Companion companion;
 };
 
-std::int32_t& cardOf(RunState& run, const Side& side) {
-    return run.inputCards[static_cast<std::size_t>(side.input)];
-}
-
 int unitOf(const RunState& run, const Side& side) {
     return run.inputUnits[static_cast<std::size_t>(side.input)];
 }
 
-bool canAdvance(RunState& run, const Side& side) {
-    return cardOf(run, side) == kCardStep && !unitAtEnd(unitOf(run, side));
-}
+bool canAdvance(RunState& run, const Side& side) { return run.input(side.input).hasStep(); }
 
 // Reads the side's next step; a vector step is kept as the magnitude of each node's vector.
 void readValues(RunState& run, Side& side) {
     const std::int32_t nodes = run.nodeCount();
+    DatasetReader& reader = run.input(side.input);
     if (run.primary.isVector) {
-        READ_DAT_STEP(unitOf(run, side), true, nodes, run.cellCount(), side.flags,
-                      run.values1.data(), run.values2.data(), side.time, cardOf(run, side));
+        side.time = reader.nextStep({side.flags, run.values1.data(), run.values2.data()}).time;
         const float* x = run.values1.data();
         const float* y = run.values2.data();
         VECTOR_MAGNITUDES(x, y, side.value, static_cast<std::size_t>(nodes));
     } else {
-        READ_DAT_STEP(unitOf(run, side), false, nodes, run.cellCount(), side.flags, side.value,
-                      run.values2.data(), side.time, cardOf(run, side));
+        side.time = reader.nextStep({side.flags, side.value, run.values2.data()}).time;
     }
 }
 
@@ -119,13 +112,12 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
     }
     c.unit = OPENFILEUNIT("BI", name);
     c.used = true;
-    READ_DAT_HEADER(c.unit, c.header, c.card, name);
+    c.reader = readerOfUnit(c.unit);
+    const DatasetHeader& header = c.reader->readHeader(name);
     // Its steps are read into the run's tables, which hold the first input's counts.
-    if (c.header.nodeCount != run.nodeCount() || c.header.cellCount != run.cellCount()) {
-        consoleLine();
-        consoleLine("ERROR - Number nodes and/or cells in " + unitName(c.unit) +
+    if (header.nodeCount != run.nodeCount() || header.cellCount != run.cellCount()) {
+        throw errorLine("ERROR - Number nodes and/or cells in " + unitName(c.unit) +
                     " not the same as in primary .dat file.");
-        FATALSTOP();
     }
     // Before its first step a companion gives no level: its nodes count as dry.
     fillInParts(side.level, static_cast<std::size_t>(run.nodeCount()), kNoLevel);
@@ -136,9 +128,8 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
 void advanceLevel(RunState& run, Side& side) {
     Companion& c = side.companion;
     if (!c.used) return;  // level is the side's own values
-    if (c.card != kCardStep || unitAtEnd(c.unit)) return;
-    READ_DAT_STEP(c.unit, c.header.isVector, c.header.nodeCount, c.header.cellCount,
-                  run.active.data(), side.level, run.values2.data(), c.time, c.card);
+    if (!c.reader->hasStep()) return;
+    c.reader->nextStep({run.active.data(), side.level, run.values2.data()});
 }
 
 // Both step loops write the output values into values1, which no input is read into at a match
@@ -236,7 +227,7 @@ void runDifference(RunState& run) {
         if (!first.held) readValues(run, first);
         if (!second.held) readValues(run, second);
         const bool cardsEnded =
-            cardOf(run, first) == kCardEnd && cardOf(run, second) == kCardEnd;
+            run.input(1).card() == kCardEnd && run.input(2).card() == kCardEnd;
 
         if (std::fabs(first.time - second.time) > kTimeTolerance) {
             consoleLine("WARNING - Inconsistent times were found:" + formatFixed(first.time, 10, 3) +
@@ -265,8 +256,8 @@ void runDifference(RunState& run) {
             if (selected) wetDryDifference(run, first, second);
         }
         if (selected) {
-            WRITE_DAT_STEP(run.outputUnit, false, first.time, run.nodeCount(), run.cellCount(),
-                           run.outActive.data(), run.values1.data(), run.values2.data());
+            run.output->writeStep(first.time, run.outActive.data(), run.values1.data(),
+                                  run.values2.data());
         }
     }
 

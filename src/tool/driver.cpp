@@ -5,12 +5,14 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <utility>
 #if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/platform.h"
 #include "fileio/units.h"
 #include "fileio/workers.h"
@@ -23,10 +25,8 @@ namespace {
 
 
 // An input-check failure: the message, a pause, and the end of the run with nothing written.
-[[noreturn]] void stopAfterPause(const std::vector<std::string>& lines) {
-    for (const auto& line : lines) consoleLine(line);
-    pauseForUser();
-    endRun(1);
+[[noreturn]] void stopAfterPause(std::vector<std::string> lines) {
+    throw Error(std::move(lines), StopKind::Continue);
 }
 
 // The files the output must never replace: the inputs, and the companion water levels that the
@@ -44,10 +44,8 @@ void checkOutputIsNotAnInput(const RunState& run) {
     for (const auto& name : protectedNames) {
         if (name.empty()) continue;
         if (name == output || sameFile(name, output)) {
-            consoleLine();
-            consoleLine("ERROR - The output file \"" + output + "\" would replace the input \"" +
+            throw errorLine("ERROR - The output file \"" + output + "\" would replace the input \"" +
                         name + "\". Give the output another name.");
-            FATALSTOP();
         }
     }
 }
@@ -59,21 +57,12 @@ std::int64_t smallestStepBytes(const DatasetHeader& h) {
 
 // Counts that the file itself contradicts would make the storage absurdly large: a dataset
 // whose header announces a step must hold at least one step of its size.
-void checkCountsAgainstFile(const RunState& run, int i, const DatasetHeader& h) {
-    const std::string& name = run.inputName(i);
-    if (h.nodeCount < 0 || h.cellCount < 0) {
-        consoleLine();
-        consoleLine("ERROR - " + name + " gives a negative number of nodes or cells.");
-        FATALSTOP();
-    }
-    std::size_t index = static_cast<std::size_t>(i);
-    if (run.inputCards[index] == kCardStep &&
-        unitBytesLeft(run.inputUnits[index]) < smallestStepBytes(h)) {
-        consoleLine();
-        consoleLine("ERROR - " + name + " is too short for a time step of " +
-                    AINTEGER(h.nodeCount) + " nodes and " + AINTEGER(h.cellCount) +
-                    " cells: the file is truncated or its header is damaged.");
-        FATALSTOP();
+void checkStepFits(RunState& run, int i, const DatasetHeader& h) {
+    DatasetReader& reader = run.input(i);
+    if (reader.card() == kCardStep && reader.bytesLeft() < smallestStepBytes(h)) {
+        throw errorLine("ERROR - " + run.inputName(i) + " is too short for a time step of " +
+                        AINTEGER(h.nodeCount) + " nodes and " + AINTEGER(h.cellCount) +
+                        " cells: the file is truncated or its header is damaged.");
     }
 }
 
@@ -95,9 +84,7 @@ void allocateStorage(RunState& run) {
         run.result2.resize(nodes);
         for (auto& table : run.extra) table.resize(nodes);
     } catch (const std::bad_alloc&) {
-        consoleLine();
-        consoleLine("ERROR - Could not allocate enough memory (RAM).");
-        FATALSTOP();
+        throw errorLine("ERROR - Could not allocate enough memory (RAM).");
     }
 }
 
@@ -159,28 +146,35 @@ void* allocateZeroedTable(std::size_t bytes) { return std::calloc(bytes == 0 ? 1
 void releaseZeroedTable(void* table, std::size_t) noexcept { std::free(table); }
 #endif
 
+std::unique_ptr<DatasetReader> readerOfUnit(int unit) {
+    return std::make_unique<DatasetReader>(fileSource(unitStream(unit), false), unitName(unit),
+                                           [](const std::string& line) { consoleLine(line); });
+}
+
 bool RunState::readStep(int i) {
     return readStep(i, [](float) { return true; });
 }
 
 bool RunState::readStep(int i, const std::function<bool(float)>& wanted, Flags flags,
                         const PieceWork* onValues) {
-    std::size_t index = static_cast<std::size_t>(i);
-    std::int32_t& card = inputCards[index];
-    const int unit = inputUnits[index];
-    if (card != kCardStep || unitAtEnd(unit)) return false;
-    // Flags can be deferred only in a file that can be read again where they are.
-    if (flags == Flags::Defer && unitBytesLeft(unit) == std::numeric_limits<std::int64_t>::max())
-        flags = Flags::Read;
-    std::int64_t flagsAt = -1;
-    READ_DAT_STEP(unit, primary.isVector, primary.nodeCount, primary.cellCount,
-                  flags == Flags::Read ? active.data() : nullptr, values1.data(), values2.data(),
-                  time, card, wanted, &flagsAt, onValues);
-    if (flagsAt >= 0 && flags != Flags::PassOver) {
-        // Flags read now replace any deferred ones; deferred ones replace those before.
-        deferredFlagsUnit = flags == Flags::Defer ? unit : 0;
-        deferredFlagsAt = flags == Flags::Defer ? flagsAt : -1;
-    }
+    DatasetReader& reader = input(i);
+    if (!reader.hasStep()) return false;
+    // time is set as soon as the step's time is read, before its values arrive: the work on
+    // the values as they arrive may use it.
+    const std::function<bool(float)> timeRead = [this, &wanted](float t) {
+        time = t;
+        return wanted(t);
+    };
+    StepRequest request;
+    request.wanted = &timeRead;
+    request.flags = flags;
+    request.onValues = onValues;
+    const StepRead step = reader.nextStep(
+        {flags == Flags::PassOver ? nullptr : active.data(), values1.data(), values2.data()},
+        request);
+    // Flags read now replace any deferred ones; deferred ones replace those before.
+    if (step.hasFlags && flags != Flags::PassOver)
+        deferredFlags = reader.hasDeferredFlags() ? &reader : nullptr;
     return true;
 }
 
@@ -197,10 +191,9 @@ void RunState::mergeActiveIntoOutActive() {
 }
 
 void RunState::takeDeferredFlags() {
-    if (deferredFlagsUnit == 0) return;
-    READ_DAT_FLAGS(deferredFlagsUnit, deferredFlagsAt, primary.cellCount, active.data());
-    deferredFlagsUnit = 0;
-    deferredFlagsAt = -1;
+    if (deferredFlags == nullptr) return;
+    deferredFlags->readDeferredFlags(active.data());
+    deferredFlags = nullptr;
 }
 
 bool BUILD_OUTPUT_NAME(RunOptions& o) {
@@ -219,7 +212,7 @@ int RUN_DRIVER(RunOptions& options) {
     run.options = &options;
     const int count = options.fileCount;
     run.inputUnits.assign(static_cast<std::size_t>(count) + 1, 0);
-    run.inputCards.assign(static_cast<std::size_t>(count) + 1, 0);
+    run.inputs.resize(static_cast<std::size_t>(count) + 1);
 
     consoleLine();
     consoleLine("KORVEN .dat Files:");
@@ -228,28 +221,44 @@ int RUN_DRIVER(RunOptions& options) {
     for (int i = 1; i <= count; ++i)
         run.inputUnits[static_cast<std::size_t>(i)] = OPENFILEUNIT("BI", run.inputName(i));
     for (int i = 1; i <= count; ++i) {
-        if (unitStream(run.inputUnits[static_cast<std::size_t>(i)]) == nullptr) {
-            consoleLine();
-            consoleLine("ERROR - " + run.inputName(i) +
-                        " was closed while another input was opened; name each input once.");
-            FATALSTOP();
+        const int unit = run.inputUnits[static_cast<std::size_t>(i)];
+        if (unitStream(unit) == nullptr) {
+            throw errorLine("ERROR - " + run.inputName(i) +
+                            " was closed while another input was opened; name each input once.");
         }
+        run.inputs[static_cast<std::size_t>(i)] = readerOfUnit(unit);
     }
     checkOutputIsNotAnInput(run);
 
-    const bool timesText = options.shape().output == OutputForm::TimesText;
     consoleLine();
-    if (timesText) {
+    if (options.shape().output == OutputForm::TimesText) {
         consoleLine("Output Times File: " + run.outputName());
         run.outputUnit = OPENFILEUNIT("O ", run.outputName());
+        run.timesFile = unitStream(run.outputUnit);
     } else {
         consoleLine("Output .dat File: " + run.outputName());
         run.outputUnit = OPENFILEUNIT("BO", run.outputName());
+        run.output = std::make_unique<DatasetWriter>(fileSink(unitStream(run.outputUnit), false),
+                                                     unitName(run.outputUnit));
     }
     markRunOutput(run.outputUnit);
 
-    READ_DAT_HEADER(run.inputUnits[1], run.primary, run.inputCards[1], run.inputName(1));
-    checkCountsAgainstFile(run, 1, run.primary);
+    RUN_OPERATION(run);
+
+    for (int i = 1; i <= count; ++i) CLOSEFILEUNIT(run.inputUnits[static_cast<std::size_t>(i)]);
+    CLOSEFILEUNIT(run.outputUnit);
+    consoleLine();
+    consoleLine("Finished.");
+    if (!options.batch) pauseForUser();
+    consoleFlush();
+    return 0;
+}
+
+void RUN_OPERATION(RunState& run) {
+    const RunOptions& options = *run.options;
+    const int count = options.fileCount;
+    run.primary = run.input(1).readHeader(run.inputName(1));
+    checkStepFits(run, 1, run.primary);
     if (options.operation.transform == ValueTransform::FlowAngle && !run.primary.isVector) {
         stopAfterPause({"", "ERROR - .dat file must be a vector file for -va option"});
     }
@@ -257,10 +266,7 @@ int RUN_DRIVER(RunOptions& options) {
         consoleLine();
         consoleLine("Checking that .dat files have same number nodes and cells...");
         for (int i = 2; i <= count; ++i) {
-            std::size_t index = static_cast<std::size_t>(i);
-            run.second = run.primary;
-            READ_DAT_HEADER(run.inputUnits[index], run.second, run.inputCards[index],
-                            run.inputName(i));
+            run.second = run.input(i).readHeader(run.inputName(i), run.primary);
             if (run.second.nodeCount != run.primary.nodeCount ||
                 run.second.cellCount != run.primary.cellCount) {
                 stopAfterPause({"ERROR - Number nodes and/or cells in " + run.inputName(i) +
@@ -270,7 +276,7 @@ int RUN_DRIVER(RunOptions& options) {
                 stopAfterPause({"ERROR - " + run.inputName(i) +
                                 " is not the same vector or scalar format as in primary .dat file."});
             }
-            checkCountsAgainstFile(run, i, run.second);
+            checkStepFits(run, i, run.second);
         }
     }
 
@@ -279,20 +285,13 @@ int RUN_DRIVER(RunOptions& options) {
                 AINTEGER(run.cellCount()) + " cells...");
     allocateStorage(run);
 
-    if (!timesText)
-        WRITE_DAT_HEADER(run.outputUnit, run.nodeCount(), run.cellCount(),
-                         writesVectors(options.operation, run.primary.isVector), run.outputName());
-
+    if (run.output) {
+        run.output->writeHeader(run.nodeCount(), run.cellCount(),
+                                writesVectors(options.operation, run.primary.isVector),
+                                run.outputName());
+    }
     runOperation(run);
-
-    if (!timesText) WRITE_DAT_END(run.outputUnit);
-    for (int i = 1; i <= count; ++i) CLOSEFILEUNIT(run.inputUnits[static_cast<std::size_t>(i)]);
-    CLOSEFILEUNIT(run.outputUnit);
-    consoleLine();
-    consoleLine("Finished.");
-    if (!options.batch) pauseForUser();
-    std::fflush(stdout);
-    return 0;
+    if (run.output) run.output->writeEnd();
 }
 
 }  // namespace kelvara

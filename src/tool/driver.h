@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "formats/dataset.h"
+#include "formats/dataset_io.h"
 #include "tool/options.h"
 
 namespace kelvara {
@@ -67,10 +69,12 @@ struct RunState {
     DatasetHeader primary;
     DatasetHeader second;
 
-    // Entry i for input i (entry 0 unused): its unit and the card its reader last read.
+    // Entry i for input i (entry 0 unused): its unit and its reader.
     std::vector<int> inputUnits;
-    std::vector<std::int32_t> inputCards;
+    std::vector<std::unique_ptr<DatasetReader>> inputs;
     int outputUnit = 0;
+    std::unique_ptr<DatasetWriter> output;  // the output dataset; none for the times listing
+    std::FILE* timesFile = nullptr;         // the times listing's text file
     int meshUnit = 0;
 
     // Storage allocated once from the primary header; indices from 0. Every entry starts at zero
@@ -90,32 +94,41 @@ struct RunState {
     std::int32_t nodeCount() const { return primary.nodeCount; }
     std::int32_t cellCount() const { return primary.cellCount; }
 
+    DatasetReader& input(int i) { return *inputs[static_cast<std::size_t>(i)]; }
+
     // Reads the next step of input i into active, values1, values2 and time, if it has one.
     // Returns false when the input has no more steps.
     bool readStep(int i);
     // The same, except that the values of a step for whose time wanted is false are passed over
     // unread (its flags and time are read as ever): for steps the operation does not use.
-    // What becomes of the flags of the steps read so: read into active; passed over, active
-    // keeping what it held; or deferred: passed over, but active is to be taken as holding
-    // them (takeDeferredFlags reads them when active is needed).
-    // onValues, when given, works on the values of a wanted step as they arrive (PieceWork).
-    enum class Flags { Read, PassOver, Defer };
+    // What becomes of the flags is said by flags (FlagReading); deferred flags are taken into
+    // active by takeDeferredFlags when active is needed. onValues, when given, works on the
+    // values of a wanted step as they arrive (PieceWork).
+    using Flags = FlagReading;
     bool readStep(int i, const std::function<bool(float)>& wanted, Flags flags = Flags::Read,
                   const PieceWork* onValues = nullptr);
     // Brings active up to date with the flags of the last step read with Flags::Defer, when
     // no step read since has replaced them.
     void takeDeferredFlags();
-    int deferredFlagsUnit = 0;  // 0: none
-    std::int64_t deferredFlagsAt = -1;
+    // The reader whose deferred flags active is to be taken as holding, or none.
+    DatasetReader* deferredFlags = nullptr;
 
     // A cell active in the step just read becomes active in outActive.
     void mergeActiveIntoOutActive();
 };
+
+// A reader of an input unit opened with OPENFILEUNIT, reporting to the console.
+std::unique_ptr<DatasetReader> readerOfUnit(int unit);
 
 // Builds the output name (entry 0 of fileNames). Returns false when no operation was given.
 bool BUILD_OUTPUT_NAME(RunOptions& options);
 
 // The whole run after the command line has been read; returns the exit status.
 int RUN_DRIVER(RunOptions& options);
+
+// The run once its files are open (run.options, run.inputs and run.output or run.timesFile
+// set): reads and compares the headers, allocates the storage, writes the output's header, runs
+// the operation and writes the end card.
+void RUN_OPERATION(RunState& run);
 
 }  // namespace kelvara

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/workers.h"
 #include "formats/dataset.h"
 #include "tool/operations.h"
@@ -157,9 +158,7 @@ void runDuration(RunState& run) {
     };
     pass.expect(false, 0.0f);
     if (!run.readStep(1, isOrdinaryTime, RunState::Flags::Read, &onValues)) {
-        consoleLine();
-        consoleLine("ERROR - " + run.inputName(1) + " holds no time step.");
-        FATALSTOP();
+        throw errorLine("ERROR - " + run.inputName(1) + " holds no time step.");
     }
     bool primed = false;
     float previousTime = 0.0f;
@@ -194,8 +193,8 @@ void runDuration(RunState& run) {
         previousTime = t;
     }
 
-    WRITE_DAT_STEP(run.outputUnit, false, kDurationTime, nodes, run.cellCount(),
-                   run.outActive.data(), run.result1.data(), run.result2.data());
+    run.output->writeStep(kDurationTime, run.outActive.data(), run.result1.data(),
+                          run.result2.data());
 }
 
 }  // namespace kelvara

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/workers.h"
 #include "fileio/units.h"
 #include "tool/operations.h"
@@ -37,16 +38,12 @@ bool isOrdinaryTime(float t) { return std::fabs(t) < kTimeLimit; }
 
 // Rewinds input i and reads its header again (into the primary header, which input 2 shares).
 void restartInput(RunState& run, int i) {
-    const std::size_t index = static_cast<std::size_t>(i);
     const DatasetHeader before = run.primary;
-    rewindUnit(run.inputUnits[index]);
-    run.inputCards[index] = 0;
-    READ_DAT_HEADER(run.inputUnits[index], run.primary, run.inputCards[index], run.inputName(i));
+    run.input(i).rewind();
+    run.primary = run.input(i).readHeader(run.inputName(i), before);
     // The tables were sized from the first reading: a file that changed since is not read on.
     if (run.primary.nodeCount != before.nodeCount || run.primary.cellCount != before.cellCount) {
-        consoleLine();
-        consoleLine("ERROR - " + run.inputName(i) + " changed while it was being read.");
-        FATALSTOP();
+        throw errorLine("ERROR - " + run.inputName(i) + " changed while it was being read.");
     }
 }
 
@@ -67,9 +64,7 @@ void findPeaks(RunState& run, int i, float* peak) {
     };
     while (run.readStep(i, used, RunState::Flags::Defer)) {
         if (run.primary.isVector) {
-            consoleLine();
-            consoleLine("ERROR - Vector data set can not be used for the -ddur option");
-            FATALSTOP();
+            throw errorLine("ERROR - Vector data set can not be used for the -ddur option");
         }
         if (!(run.time <= endTime && isOrdinaryTime(run.time))) continue;
         keepHigher(static_cast<std::size_t>(nodes), run.values1.data(), peak);
@@ -159,7 +154,6 @@ float addInterval(std::size_t nodes, float dt, float cutoff, const float* level,
 
 // Fills result1 with the time each node of input i stays at or above its level + cutoff.
 void measureDurations(RunState& run, int i, const float* level) {
-    const std::size_t index = static_cast<std::size_t>(i);
     const float cutoff = run.options->operation.cutoff;
     const std::int32_t nodes = run.nodeCount();
     float* duration = run.result1.data();
@@ -169,16 +163,16 @@ void measureDurations(RunState& run, int i, const float* level) {
     restartInput(run, i);
     consoleLine();
     consoleLine("Calculating durations from file: " + run.inputName(i));
-    std::int32_t& card = run.inputCards[index];
-    if (card != kCardStep || unitAtEnd(run.inputUnits[index])) {
-        consoleLine("ERROR - No data in .dat file");
-        FATALSTOP();
+    DatasetReader& reader = run.input(i);
+    if (!reader.hasStep()) {
+        throw Error({"ERROR - No data in .dat file"});
     }
     // This pass and the output have no use for the cells' flags: they are passed over. Steps
     // that are not measured are passed over whole.
     float previousTime = 0.0f;
-    READ_DAT_STEP(run.inputUnits[index], run.primary.isVector, nodes, run.cellCount(), nullptr,
-                  previous, run.values2.data(), previousTime, card, [](float) { return true; });
+    StepRequest passFlags;
+    passFlags.flags = FlagReading::PassOver;
+    previousTime = reader.nextStep({nullptr, previous, run.values2.data()}, passFlags).time;
     const auto measured = [&previousTime](float t) {
         return isOrdinaryTime(t) && isOrdinaryTime(previousTime);
     };
@@ -232,8 +226,7 @@ void runDurationDifference(RunState& run) {
     float* duration = run.result1.data();
     for (std::int32_t n = 0; n < nodes; ++n)
         duration[n] = level[n] > kSetThreshold ? firstDuration[n] - duration[n] : 0.0f;
-    WRITE_DAT_STEP(run.outputUnit, false, kOutputTime, nodes, run.cellCount(),
-                   run.outActive.data(), duration, run.values2.data());
+    run.output->writeStep(kOutputTime, run.outActive.data(), duration, run.values2.data());
 }
 
 }  // namespace kelvara

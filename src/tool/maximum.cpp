@@ -294,17 +294,16 @@ void runMaximum(RunState& run) {
         }
     }
 
-    const std::int32_t nodes = run.nodeCount();
-    const std::int32_t cells = run.cellCount();
-    WRITE_DAT_STEP(run.outputUnit, isVector, kMaximumTime, nodes, cells, run.outActive.data(),
-                   run.result1.data(), run.result2.data());
+    // The output has the inputs' form: pairs (maximum vector) for vectors, values otherwise.
+    run.output->writeStep(kMaximumTime, run.outActive.data(), run.result1.data(),
+                          run.result2.data());
 
     // The file numbers as reals, through the step buffers that are no longer needed.
     std::transform(run.fileOfMaximum.begin(), run.fileOfMaximum.end(), run.values1.begin(),
                    [](std::int32_t f) { return static_cast<float>(f); });
     std::fill(run.values2.begin(), run.values2.end(), 0.0f);
-    WRITE_DAT_STEP(run.outputUnit, isVector, kFileNumberTime, nodes, cells, run.outActive.data(),
-                   run.values1.data(), run.values2.data());
+    run.output->writeStep(kFileNumberTime, run.outActive.data(), run.values1.data(),
+                          run.values2.data());
 }
 
 }  // namespace kelvara

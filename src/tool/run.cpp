@@ -1,9 +1,12 @@
 #include "tool/run.h"
 
+#include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/units.h"
 #include "tool/driver.h"
 #include "tool/options.h"
@@ -11,41 +14,111 @@
 namespace kelvara {
 namespace {
 
-[[noreturn]] void showUsageAndEnd(int status) {
+void showUsage() {
     for (const auto& line : usageText()) consoleLine(line);
     pauseForUser();
-    endRun(status);
 }
 
-int run(int argc, char** argv) {
-    INITFILEUNITS();
+// The whole run, its errors turned into their console text, pause and status. Errors are thrown
+// to here: the caller holds an ErrorScope.
+int runTool(const std::vector<std::string>& arguments, bool batch) {
     consoleLine();
     consoleLine("Build 2007-07-AA");
     consoleLine();
-
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
-
-    RunOptions options;
-    CommandLineError error;
-    if (!PARSE_COMMAND_LINE(arguments, options, error)) {
-        for (const auto& line : error.lines) consoleLine(line);
-        if (error.kind == CommandLineError::Kind::NoEndTime) FATALSTOP();
-        pauseForUser();
-        endRun(1);
+    try {
+        RunOptions options;
+        options.batch = batch;
+        CommandLineError error;
+        if (!PARSE_COMMAND_LINE(arguments, options, error)) {
+            throw Error(error.lines, error.kind == CommandLineError::Kind::NoEndTime
+                                         ? StopKind::Close
+                                         : StopKind::Continue);
+        }
+        if (options.showUsage) {
+            showUsage();
+            return 0;
+        }
+        if (!BUILD_OUTPUT_NAME(options)) {
+            consoleLine();
+            consoleLine("ERROR - No operational flag specified.");
+            consoleLine();
+            pauseForUser();
+            showUsage();
+            abandonAllUnits();
+            return 1;
+        }
+        return RUN_DRIVER(options);
+    } catch (const Error& error) {
+        reportError(error);
+    } catch (const std::bad_alloc&) {
+        reportError(errorLine("ERROR - Could not allocate enough memory (RAM)."));
+    } catch (const std::exception& e) {
+        reportError(errorLine(std::string("ERROR - ") + e.what()));
     }
-    if (options.showUsage) showUsageAndEnd(0);
-    if (!BUILD_OUTPUT_NAME(options)) {
-        consoleLine();
-        consoleLine("ERROR - No operational flag specified.");
-        consoleLine();
-        pauseForUser();
-        showUsageAndEnd(1);
-    }
-    return RUN_DRIVER(options);
+    return 1;
+}
+
+// Console text kept for the caller; no answer ever comes.
+class CapturedConsole final : public ConsoleSink {
+public:
+    void write(std::string_view text) override { text_.append(text); }
+    bool readLine(std::string&) override { return false; }
+    std::string& text() { return text_; }
+
+private:
+    std::string text_;
+};
+
+std::mutex& runLock() {
+    static std::mutex lock;
+    return lock;
 }
 
 }  // namespace
+
+int runCommandLineText(const std::vector<std::string>& arguments, std::string& consoleText) {
+    std::lock_guard<std::mutex> lock(runLock());
+    CapturedConsole console;
+    int status = 1;
+    {
+        ConsoleRedirect redirect(console);
+        RunUnits units;
+        ErrorScope scope;
+        status = runTool(arguments, true);
+        abandonAllUnits();  // none is left open after a finished run
+    }
+    consoleText = std::move(console.text());
+    return status;
+}
+
+int runCommandLine(const std::vector<std::string>& arguments,
+                   std::vector<std::string>& consoleLines) {
+    std::string text;
+    const int status = runCommandLineText(arguments, text);
+    consoleLines.clear();
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        consoleLines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return status;
+}
+
+int runExecutable(const std::vector<std::string>& arguments) {
+    std::lock_guard<std::mutex> lock(runLock());
+    INITFILEUNITS();
+    ErrorScope scope;
+    const int status = runTool(arguments, false);
+    consoleFlush();
+    return status;
+}
+
 }  // namespace kelvara
 
-extern "C" KELVARA_API int kelvara_run(int argc, char** argv) { return kelvara::run(argc, argv); }
+extern "C" KELVARA_API int kelvara_run(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+    return kelvara::runExecutable(arguments);
+}

@@ -66,7 +66,6 @@ void flowAngles(RunState& run, std::size_t begin, std::size_t end) {
 void runSinglePass(RunState& run) {
     const RunOptions& options = *run.options;
     const Operation& o = options.operation;
-    const bool vectorValues = writesVectors(o, run.primary.isVector);
     for (int i = 1; i <= options.fileCount; ++i) {
         consoleLine();
         consoleLine("Processing file: " + run.inputName(i));
@@ -88,9 +87,9 @@ void runSinglePass(RunState& run) {
         while (run.readStep(i, written, flags, transforms ? &transform : nullptr)) {
             if (!written(run.time)) continue;
             run.takeDeferredFlags();
-            WRITE_DAT_STEP(run.outputUnit, vectorValues, run.time, run.nodeCount(),
-                           run.cellCount(), run.active.data(), run.values1.data(),
-                           run.values2.data());
+            // Pairs when the output is a vector dataset (vectors, unless -va made them angles).
+            run.output->writeStep(run.time, run.active.data(), run.values1.data(),
+                                  run.values2.data());
         }
     }
 }
@@ -98,7 +97,7 @@ void runSinglePass(RunState& run) {
 void runTimesListing(RunState& run) {
     consoleLine();
     consoleLine("Reading times from file: " + run.inputName(1));
-    std::FILE* out = unitStream(run.outputUnit);
+    std::FILE* out = run.timesFile;
     // Only the times are needed: every step's flags and values are passed over.
     while (run.readStep(1, [](float) { return false; }, RunState::Flags::PassOver)) {
         if (out != nullptr) std::fprintf(out, "%s\n", formatFixed(run.time, 15, 3).c_str());

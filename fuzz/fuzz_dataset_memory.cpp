@@ -1,0 +1,118 @@
+// The dataset reader through every operation that needs no mesh, in memory: no file, no file
+// unit, no console. The input is as for fuzz_dataset: the first byte chooses the command line,
+// the rest is one or two datasets separated by "|NEXT|" (a missing second dataset is a copy of
+// the first). Each run reads the datasets from memory and writes its output to memory; it must
+// finish with a well-formed dataset or stop with a kelvara::Error.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fileio/console.h"
+#include "fileio/error.h"
+#include "formats/dataset_io.h"
+#include "harness.h"
+#include "tool/driver.h"
+#include "tool/options.h"
+
+namespace {
+
+struct Command {
+    std::vector<std::string> flags;
+    int inputs;
+};
+
+const Command kCommands[] = {
+    {{"-con"}, 2},
+    {{"-k1"}, 1},
+    {{"-r1"}, 1},
+    {{"-r99999"}, 1},
+    {{"-trim1"}, 1},
+    {{"-va"}, 1},
+    {{"-dur0.5"}, 1},
+    {{"-max"}, 1},
+    {{"-max", "-t1"}, 2},
+    {{"-ddur0.1", "-t5"}, 2},
+    {{"-dif", "-nowetdry"}, 2},
+    {{"-dif", "-nowetdry", "-t1"}, 2},
+    {{"-k1", "-trim0.5"}, 1},
+    {{"-con", "-r1", "-va"}, 1},
+};
+constexpr std::size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
+
+// Console text of the operations goes nowhere.
+class Discard final : public kelvara::ConsoleSink {
+public:
+    void write(std::string_view) override {}
+    bool readLine(std::string&) override { return false; }
+};
+
+std::int32_t loadAt(const std::string& b, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i)
+        v |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
+    return static_cast<std::int32_t>(v);
+}
+
+// Whether bytes are exactly what the writer produces (see isWrittenDataset).
+bool isWrittenDataset(const std::string& b) {
+    using namespace kelvara;
+    const auto size = static_cast<std::int64_t>(b.size());
+    if (size < kWrittenHeaderBytes + 4) return false;
+    const std::int32_t nodes = loadAt(b, 36);
+    const std::int32_t cells = loadAt(b, 44);
+    if (nodes < 0 || cells < 0) return false;
+    const std::int64_t step = writtenStepBytes(loadAt(b, 28) == kCardBeginVector, nodes, cells);
+    const std::int64_t body = size - kWrittenHeaderBytes - 4;
+    if (body % step != 0) return false;
+    for (std::int64_t at = kWrittenHeaderBytes; at < kWrittenHeaderBytes + body; at += step)
+        if (loadAt(b, static_cast<std::size_t>(at)) != kCardStep) return false;
+    return loadAt(b, b.size() - 4) == kCardEnd;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace kelvara;
+    using namespace kelvara::fuzz;
+    if (size == 0) return 0;
+    const Command& command = kCommands[data[0] % kCommandCount];
+    const auto parts = splitParts({reinterpret_cast<const char*>(data) + 1, size - 1}, 2);
+    const std::string& first = parts[0];
+    const std::string& second = parts.size() > 1 ? parts[1] : parts[0];
+
+    std::vector<std::string> args = command.flags;
+    args.push_back("run_d.dat");
+    if (command.inputs == 2) args.push_back("base_d.dat");
+    RunOptions options;
+    CommandLineError error;
+    if (!PARSE_COMMAND_LINE(args, options, error) || !BUILD_OUTPUT_NAME(options))
+        broken("the fuzz target gave a command line the tool rejects");
+
+    static Discard discard;
+    ConsoleRedirect quiet(discard);
+    ErrorScope scope;
+    std::string output;
+    {
+        RunState run;
+        run.options = &options;
+        run.inputs.resize(static_cast<std::size_t>(options.fileCount) + 1);
+        const std::string* bytes[] = {&first, &second};
+        for (int i = 1; i <= options.fileCount; ++i) {
+            const std::string& b = *bytes[i - 1];
+            run.inputs[static_cast<std::size_t>(i)] = std::make_unique<DatasetReader>(
+                memorySource(b.data(), b.size()), run.inputName(i));
+        }
+        run.output = std::make_unique<DatasetWriter>(memorySink(output), run.outputName());
+        try {
+            RUN_OPERATION(run);
+        } catch (const Error& e) {
+            if (e.lines().empty()) broken("an error without its message");
+            return 0;
+        }
+    }
+    if (!isWrittenDataset(output)) broken("finished with a malformed output");
+    return 0;
+}
