@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "fileio/units.h"
-#include "formats/dataset.h"
+#include "fileio/error.h"
+#include "formats/dataset_io.h"
 #include "formats/mesh.h"
 #include "grid/grid.h"
 
@@ -37,28 +38,23 @@ struct Dataset {
 
     void pass(const char* path, const std::function<bool(float)>& wanted,
               const std::function<void(float)>& each) {
-        const int unit = kelvara::OPENFILEUNIT("BI", path);
-        std::int32_t card = 0;
-        kelvara::READ_DAT_HEADER(unit, header, card, path);
+        kelvara::DatasetReader reader = kelvara::DatasetReader::open(path);
+        header = reader.readHeader();
         const auto nodes = static_cast<std::size_t>(header.nodeCount);
         active.assign(static_cast<std::size_t>(header.cellCount), 1);
         v1.resize(nodes);
         v2.resize(header.isVector ? nodes : 0);
-        while (card == kelvara::kCardStep) {
-            float time = 0.0f;
-            if (kelvara::READ_DAT_STEP(unit, header.isVector, header.nodeCount, header.cellCount,
-                                       active.data(), v1.data(),
-                                       header.isVector ? v2.data() : nullptr, time, card, wanted)) {
-                each(time);
-            }
+        kelvara::StepRequest request;
+        request.wanted = &wanted;
+        while (reader.hasStep()) {
+            const kelvara::StepRead read = reader.nextStep(
+                {active.data(), v1.data(), header.isVector ? v2.data() : nullptr}, request);
+            if (read.valuesRead) each(read.time);
         }
-        kelvara::CLOSEFILEUNIT(unit);
     }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     if (argc != 5 && argc != 6) {
         std::fprintf(stderr, "usage: bench_grid <mesh.2dm> <dataset.dat> <cell size> "
                              "<output.tif> [time|all]\n");
@@ -69,8 +65,6 @@ int main(int argc, char** argv) {
     const bool last = argc == 5;
     const float wantedTime = argc == 6 && !all ? static_cast<float>(std::atof(argv[5])) : 0.0f;
     auto wanted = [&](float t) { return all || last || std::fabs(t - wantedTime) < 0.001f; };
-    kelvara::INITFILEUNITS();
-
     // The steps to write, counted first (their values passed over).
     auto start = Clock::now();
     Dataset data;
@@ -136,4 +130,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    kelvara::INITFILEUNITS();
+    kelvara::ErrorScope errors;
+    try {
+        return run(argc, argv);
+    } catch (const kelvara::Error& e) {
+        for (const std::string& line : e.lines()) std::fprintf(stderr, "%s\n", line.c_str());
+        return 1;
+    }
 }
