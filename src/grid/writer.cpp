@@ -230,9 +230,12 @@ GridWriter::GridWriter(const MeshGeometry& mesh, const GridRequest& request,
     const GridLayout& layout = g.raster.layout();
     const std::string tile = std::to_string(kTile);
     const std::string blockX = "BLOCKXSIZE=" + tile, blockY = "BLOCKYSIZE=" + tile;
-    const char* options[] = {"TILED=YES",     blockX.c_str(),   blockY.c_str(),
-                             "COMPRESS=DEFLATE", "PREDICTOR=3", "INTERLEAVE=BAND",
-                             "BIGTIFF=IF_SAFER", "NUM_THREADS=ALL_CPUS", nullptr};
+    // Compressed on this thread: GDAL's worker threads would outlive the grid for the rest of
+    // the process (their memory then counts as lost in a process forked from it), and DEFLATE
+    // of a band is a small share of the work.
+    const char* options[] = {"TILED=YES",        blockX.c_str(), blockY.c_str(),
+                             "COMPRESS=DEFLATE", "PREDICTOR=3",  "INTERLEAVE=BAND",
+                             "BIGTIFF=IF_SAFER", nullptr};
     g.temporary = temporaryName(request.outputPath);
     g.dataset = gdal().GDALCreate(driver, g.temporary.c_str(), static_cast<int>(layout.columns),
                            static_cast<int>(layout.rows), bandCount, GDT_Float32,
