@@ -1,16 +1,32 @@
-# Shared by the scripts: installs missing build tools on a Debian machine and builds.
+# Shared by the scripts: installs what the normal build needs on a Debian machine (build tools,
+# GoogleTest, pkg-config, GDAL, pybind11 and numpy) and builds.
 need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v make >/dev/null 2>&1 || need+=(make)
 command -v gfortran >/dev/null 2>&1 || need+=(gfortran)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-if ((${#need[@]})); then
-  echo "Installing: ${need[*]}"
+command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
+# Rasters (GDAL) and the Python module (pybind11, numpy, pytest): the build leaves out what it
+# does not find, so a machine where they cannot be installed still builds and tests the rest.
+optional=()
+if command -v dpkg >/dev/null 2>&1; then
+  for package in libgdal-dev gdal-bin pybind11-dev python3-dev python3-numpy python3-pytest; do
+    dpkg -s "$package" >/dev/null 2>&1 || optional+=("$package")
+  done
+fi
+if ((${#need[@]} + ${#optional[@]})); then
+  echo "Installing: ${need[*]} ${optional[*]}"
   sudo=""
   [ "$(id -u)" -ne 0 ] && sudo=sudo
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}"
+  if ((${#need[@]})); then
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}"
+  fi
+  if ((${#optional[@]})); then
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${optional[@]}" ||
+      echo "Could not install ${optional[*]}: the build goes on without them."
+  fi
 fi
 
 build_kelvara() {  # build_kelvara <folder> <build type> [cmake options...]

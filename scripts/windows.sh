@@ -72,7 +72,8 @@ elif ! "$wine32" cmd /c exit </dev/null >/dev/null 2>&1; then
 fi
 
 # ---- Every routine of cmake/exports.txt in the DLL's export table under its name and its alias
-# _NAME@bytes, exported data under its name, and nothing else.
+# _NAME@bytes, exported data under its name, and nothing else; the table in the order Windows
+# searches it.
 check_exports() {  # check_exports <build folder> <objdump>
   local expected actual
   expected=$(awk '!/^[[:space:]]*(#|$)/ {
@@ -88,6 +89,9 @@ check_exports() {  # check_exports <build folder> <objdump>
   fi
   echo "kelvara.dll in $1: $(echo "$actual" | grep -c '^_') routines under both names," \
        "$(echo "$actual" | wc -l) names in all"
+  # The table as Windows searches it: strictly ascending, every name found by binary search.
+  cmake -DOBJDUMP="$2" -DDLL="$1/kelvara.dll" -DLIST=cmake/exports.txt \
+    -P tests/windows/check_export_table.cmake
 }
 
 build_windows() {  # build_windows <folder> <toolchain> <loader> <run tests: 1/0>
@@ -108,6 +112,9 @@ check_exports build-win32 i686-w64-mingw32-objdump
 if ((run32)); then
   ctest --test-dir build-win32 --output-on-failure -j"$(nproc)"
 else
+  # The checks that run no Windows program (ctest itself would run the test programs to list
+  # their tests): the export list against the header; the name table was checked above.
+  cmake -DHEADER=include/kelvara.h -DLIST=cmake/exports.txt -P tests/windows/check_exports.cmake
   echo "32-bit Windows tests: skipped (this machine cannot run 32-bit programs, so 32-bit Wine" \
        "does not start); build-win32 was built and its exports checked."
 fi

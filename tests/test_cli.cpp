@@ -74,8 +74,7 @@ TEST(Cli, ErrorsOfTheCommandLineEndWithStatusOne) {
         {{"-ddur1", "a.dat", "b.dat"},
          "ERROR - Must specify an end time using -t option for duration differences\n\n"
          "Press Enter to Close\n"},
-        {{"-b", "a.dat"},
-         "\nERROR - No operational flag specified.\n\n" + cont + usage() + cont},
+        {{"-b", "a.dat"}, "\nERROR - No operational flag specified.\n\n" + usage()},
         {{"-max"}, "\nERROR - No .dat file specified.\n" + cont},
     };
     for (const auto& c : cases) {
@@ -91,11 +90,12 @@ TEST(Cli, ATypedLineAtThePauseIsRunAsACommand) {
     EXPECT_TRUE(contains(r.output, "Press Enter to Continue\ntyped-command-ran\nPress Enter to Continue\n"));
 }
 
-TEST(Cli, AnEmptyArgumentIsABlankFileName) {
+TEST(Cli, AnEmptyArgumentIsRefused) {
     TempDir dir;
     ToolResult r = runTool({"-times", ""}, "", dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.output, "Empty filename specified.  Bailing out.  Contact ZPN.\nPress Enter to Close\n"));
+    EXPECT_TRUE(contains(r.output, "\nERROR - An empty file name was given.\n")) << r.output;
+    EXPECT_EQ(listFolder(dir.path()), std::vector<std::string>{});
 }
 
 TEST(Cli, AMissingInputAtTheEndOfInputStopsInsteadOfWaiting) {
@@ -112,7 +112,7 @@ TEST(Cli, AMissingInputCanBeReplacedByATypedName) {
     TempDir dir;
     dir.write("real_h.dat", dataset(3, 2, {0.0f, 0.5f, 99999.0f}));
     // Enter once (try again), then the right name with leading blanks.
-    ToolResult r = runTool({"-b", "-times", "missing.dat"}, "\n   real_h.dat\n", dir.path());
+    ToolResult r = runTool({"-times", "missing.dat"}, "\n   real_h.dat\n\n", dir.path());
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_TRUE(contains(r.output, "\nNo file name entered.  Trying file again...\n"));
     EXPECT_TRUE(contains(r.output, "\nTrying to open file real_h.dat...OK.\nOpened File Unit: 901\n"));
@@ -189,13 +189,84 @@ TEST(Cli, AFailedRunLeavesNoPartialOutputAndKeepsAnEarlierFile) {
 TEST(Cli, NamingAnInputTwiceAsksWhetherToCloseIt) {
     TempDir dir;
     dir.write("a.dat", dataset(2, 1, {1.0f}));
-    ToolResult r = runTool({"-b", "-con", "a.dat", "a.dat"}, "n\n", dir.path());
+    ToolResult r = runTool({"-con", "a.dat", "a.dat"}, "n\n", dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.output, "Trying to open file a.dat...\na.dat is already open, close it? \n"
                                    "Check file exists and press enter or enter another file name: "));
     r = runTool({"-b", "-con", "a.dat", "a.dat"}, "", dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.output, "ERROR - "));
+}
+
+}  // namespace
+}  // namespace kelvara::test
+
+namespace kelvara::test {
+namespace {
+
+// Every run that ends with status 1 says why on a line of its own beginning "ERROR - ", and
+// the number of inputs the command line accepts is one the file units can open together with
+// the output and a mesh.
+TEST(Cli, EveryStoppedRunPrintsAnErrorLineAndTheInputLimitFitsTheFileUnits) {
+    TempDir dir;
+    // A mesh of three nodes and one triangle, for water levels.
+    dir.write("w.2dm", "MESH2D\nE3T 1 1 2 3 1\nND 1 0 0 0\nND 2 1 0 0\nND 3 0 1 0\n");
+    std::vector<std::string> levels;
+    for (int i = 0; i < 99; ++i) {
+        levels.push_back("w" + std::string(i == 0 ? "" : std::to_string(i)) + "_h.dat");
+        dir.write(levels.back(), dataset(3, 1, {static_cast<float>(i)}));
+    }
+    // An input path of 996 characters: the output name built from it is longer than 1000.
+    std::string deep = dir.path();
+    while (deep.size() < 996 - 210) deep += "/" + std::string(200, 'd');
+    std::filesystem::create_directories(deep);
+    const std::string longInput =
+        deep + "/" + std::string(996 - deep.size() - 1 - 9, 'r') + "run_d.dat";
+    ASSERT_EQ(longInput.size(), 996u);
+    {
+        std::FILE* f = std::fopen(longInput.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const std::string bytes = dataset(3, 1, {1.0f});
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+
+    auto first = [&](int n) { return std::vector<std::string>(levels.begin(), levels.begin() + n); };
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int status;
+        std::string error;  // beginning of the ERROR line, for status 1
+    };
+    auto with = [](std::vector<std::string> flags, const std::vector<std::string>& names) {
+        flags.insert(flags.end(), names.begin(), names.end());
+        return flags;
+    };
+    const std::vector<Case> cases = {
+        {"-max of 98 water levels, their mesh and the output", with({"-b", "-max"}, first(98)), 0,
+         ""},
+        {"-con of 98 inputs", with({"-b", "-con"}, first(98)), 0, ""},
+        {"-max of 99 water levels", with({"-b", "-max"}, first(99)), 1,
+         "ERROR - Too many .dat files specified: at most 98 can be given."},
+        {"-con of 99 inputs", with({"-b", "-con"}, first(99)), 1, "ERROR - Too many .dat files"},
+        {"an empty name", {"-b", "-max", ""}, 1, "ERROR - An empty file name was given."},
+        {"a number with more after it", {"-b", "-k1,5", "w_h.dat"}, 1,
+         "ERROR - Reading time for keep or remove argument"},
+        {"an output name longer than 1000 characters", {"-b", "-k1", longInput}, 1,
+         "ERROR - The name \""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<std::string> before = listFolder(dir.path());
+        const ToolResult r = runTool(c.args, "", dir.path());
+        EXPECT_EQ(r.status, c.status) << r.output.substr(r.output.size() > 2000 ? r.output.size() - 2000 : 0);
+        if (c.status == 1) {
+            EXPECT_TRUE(contains(r.output, "\n" + c.error)) << r.output.substr(0, 3000);
+            EXPECT_EQ(listFolder(dir.path()), before);
+        }
+        for (const char* out : {"w_h(maxmax).dat", "w_h(con).dat"}) std::remove(dir.file(out).c_str());
+    }
+    EXPECT_EQ(listFolder(deep), std::vector<std::string>{longInput.substr(deep.size() + 1)});
 }
 
 }  // namespace

@@ -345,3 +345,70 @@ TEST_F(DatasetFormat, BytesLeftFollowThePosition) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reader on bytes in memory, as a program embedding it uses it: the same steps as from a
+// file, its lines through the sink, flags deferred and read later, and a second reading after
+// rewind.
+TEST(DatasetReaderInMemory, StepsLinesDeferredFlagsAndRewind) {
+    const std::string bytes = DatBuilder().header(2, 3, false, "mem")
+                                  .step(1.0f, {1, 0, 1}, {1.0f, 2.0f})
+                                  .stepWithoutFlags(2.0f, {3.0f, 4.0f})
+                                  .step(3.0f, {0, 1, 1}, {5.0f, 6.0f})
+                                  .end()
+                                  .bytes();
+    std::vector<std::string> lines;
+    kelvara::DatasetReader reader(kelvara::memorySource(bytes.data(), bytes.size()), "mem.dat",
+                                  [&lines](const std::string& line) { lines.push_back(line); });
+    const DatasetHeader& header = reader.readHeader();
+    EXPECT_EQ(header.nodeCount, 2);
+    EXPECT_EQ(header.cellCount, 3);
+    EXPECT_EQ(lines, (std::vector<std::string>{"", "Reading Header for: mem.dat",
+                                               "Number Cells:           3",
+                                               "Number Nodes:           2",
+                                               "Data Description: mem"}));
+    std::vector<std::int8_t> active(3, 9);
+    std::vector<float> values(2);
+    kelvara::StepRequest defer;
+    defer.flags = kelvara::FlagReading::Defer;
+    kelvara::StepRead step = reader.nextStep({active.data(), values.data(), nullptr}, defer);
+    EXPECT_TRUE(step.hasFlags);
+    EXPECT_EQ(active, (std::vector<std::int8_t>{9, 9, 9}));  // deferred, not read
+    EXPECT_TRUE(reader.hasDeferredFlags());
+    step = reader.nextStep({active.data(), values.data(), nullptr}, defer);
+    EXPECT_FALSE(step.hasFlags);
+    EXPECT_TRUE(reader.hasDeferredFlags());  // a step without flags keeps those before
+    reader.readDeferredFlags(active.data());
+    EXPECT_EQ(active, (std::vector<std::int8_t>{1, 0, 1}));
+    EXPECT_FALSE(reader.hasDeferredFlags());
+    EXPECT_EQ(values, (std::vector<float>{3.0f, 4.0f}));
+    EXPECT_EQ(lines.back(), "Reading data for time 2.");
+
+    reader.rewind();
+    reader.readHeader();
+    int steps = 0;
+    while (reader.hasStep()) {
+        step = reader.nextStep({active.data(), values.data(), nullptr});
+        ++steps;
+    }
+    EXPECT_EQ(steps, 3);
+    EXPECT_EQ(step.time, 3.0f);
+    EXPECT_EQ(active, (std::vector<std::int8_t>{0, 1, 1}));
+    EXPECT_EQ(reader.card(), kelvara::kCardEnd);
+
+    // Cut inside the last step: the error names the reader's file.
+    const std::string cut = bytes.substr(0, bytes.size() - 6);
+    kelvara::DatasetReader short_(kelvara::memorySource(cut.data(), cut.size()), "cut.dat");
+    short_.readHeader();
+    try {
+        while (short_.hasStep()) short_.nextStep({active.data(), values.data(), nullptr});
+        ADD_FAILURE() << "no error";
+    } catch (const kelvara::Error& e) {
+        EXPECT_EQ(e.lines(), (std::vector<std::string>{
+                                 "", "ERROR - Unexpected end of file in cut.dat while reading "
+                                     "the time step at time 3.."}));
+    }
+}
+
+}  // namespace

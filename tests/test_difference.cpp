@@ -48,6 +48,10 @@ const std::string kMesh =
 const std::vector<float> kLevels1 = {11.0f, 11.0f, 10.0005f, 9.0f};
 const std::vector<float> kLevels2 = {12.0f, 9.0f, 11.0f, 10.0f};
 const std::vector<float> kMarkers = {1.5f, 99.0f, -99.0f, 0.0f};  // for values 3.5, 2.0 below
+const std::vector<float> kDry = {0.0f, 0.0f, 0.0f, 0.0f};
+// Run 1 wet everywhere, run 2 at kLevels2.
+const std::vector<float> kAllWet = {11.0f, 11.0f, 11.0f, 11.0f};
+const std::vector<float> kMarkersAllWet1 = {1.5f, 99.0f, 1.5f, 99.0f};
 
 struct DifCase {
     const char* what;
@@ -79,17 +83,42 @@ const std::vector<DifCase> kCases = {
       "...need to also read second _h.dat file", " Processing Time: 1.000000",
       " Processing Time: 2.000000", " Processing Time: 3.000000"},
      {"WARNING", "Skipping"}},
-    {"-t keeps one time while the companions still advance at every pair",
+    {"-t keeps one time, and the companions are read at that time",
      {"-t2"}, false, true,
      {{"a_d.dat", {{1.0f, {1, 1}, kA, {}}, {2.0f, {1, 1}, kA, {}}, {3.0f, {1, 1}, kA, {}}}},
       {"b_d.dat", {{1.0f, {1, 1}, kB, {}}, {2.0f, {1, 1}, kB, {}}, {3.0f, {1, 1}, kB, {}}}},
-      {"a_h.dat", {{0.0f, {1, 1}, {0.0f, 0.0f, 0.0f, 0.0f}, {}}, {7.0f, {1, 1}, kLevels1, {}},
-                   {0.0f, {1, 1}, {0.0f, 0.0f, 0.0f, 0.0f}, {}}}},
-      {"b_h.dat", {{0.0f, {1, 1}, {0.0f, 0.0f, 0.0f, 0.0f}, {}}, {7.0f, {1, 1}, kLevels2, {}},
-                   {0.0f, {1, 1}, {0.0f, 0.0f, 0.0f, 0.0f}, {}}}}},
+      {"a_h.dat", {{0.0f, {1, 1}, kDry, {}}, {1.0f, {1, 1}, kDry, {}},
+                   {2.0f, {1, 1}, kLevels1, {}}, {3.0f, {1, 1}, kDry, {}}}},
+      {"b_h.dat", {{0.0f, {1, 1}, kDry, {}}, {1.0f, {1, 1}, kDry, {}},
+                   {2.0f, {1, 1}, kLevels2, {}}, {3.0f, {1, 1}, kDry, {}}}}},
      {{2.0f, {1, 1}, kMarkers}},
      {" Skipping Time: 1.000000", " Processing Time: 2.000000", " Skipping Time: 3.000000"},
      {"WARNING"}},
+    {"the maxima of two runs take the companions' levels at the maxima's time, not their first",
+     {}, false, true,
+     {{"a_d.dat", {{99999.0f, {0, 0}, kA, {}}}},
+      {"b_d.dat", {{99999.0f, {0, 0}, kB, {}}}},
+      {"a_h.dat", {{0.0f, {0, 0}, kDry, {}}, {99999.0f, {0, 1}, kLevels1, {}}}},
+      {"b_h.dat", {{0.0f, {0, 0}, kDry, {}}, {1.0f, {0, 0}, kDry, {}},
+                   {99999.0f, {1, 0}, kLevels2, {}}}}},
+     {{99999.0f, {1, 0}, kMarkers}},
+     {" Processing Time: 99999.000000"},
+     {"WARNING"}},
+    {"a companion without a step at a pair's time keeps its last levels, with one warning",
+     {}, false, true,
+     {{"a_d.dat", {{1.0f, {0, 0}, kA, {}}, {2.0f, {0, 0}, kA, {}}, {3.0f, {0, 0}, kA, {}},
+                   {4.0f, {0, 0}, kA, {}}}},
+      {"b_d.dat", {{1.0f, {0, 0}, kB, {}}, {2.0f, {0, 0}, kB, {}}, {3.0f, {0, 0}, kB, {}},
+                   {4.0f, {0, 0}, kB, {}}}},
+      {"a_h.dat", {{1.0f, {0, 1}, kLevels1, {}}, {3.0f, {0, 1}, kAllWet, {}}}},
+      {"b_h.dat", {{1.0f, {1, 0}, kLevels2, {}}, {2.0f, {1, 0}, kLevels2, {}},
+                   {3.0f, {1, 0}, kLevels2, {}}, {4.0f, {1, 0}, kLevels2, {}}}}},
+     {{1.0f, {1, 0}, kMarkers}, {2.0f, {1, 0}, kMarkers}, {3.0f, {1, 0}, kMarkersAllWet1},
+      {4.0f, {1, 0}, kMarkersAllWet1}},
+     {" Processing Time: 1.000000", " Processing Time: 2.000000",
+      "WARNING - a_h.dat has no time step at 2.000: the water levels last read are used.",
+      " Processing Time: 3.000000", " Processing Time: 4.000000"},
+     {"at 4.000"}},
     {"the run that is ahead waits for the other",
      {"-nowetdry"}, false, false,
      {{"a_d.dat", {{1.0f, {1, 1}, {1.0f}, {}}, {2.0f, {1, 1}, {2.0f}, {}},
@@ -273,9 +302,9 @@ TEST(Difference, MissingMeshFollowsTheOpenProtocol) {
     dir.write("b_h.dat", datBytes({{1.0f, {1, 1}, kLevels2, {}}}, 4, 2, false));
     dir.write("a.2dm", kMesh);
     dir.write("other.2dm", kMesh);
-    // The missing b.2dm is replaced by the name typed at the prompt.
+    // The missing b.2dm is replaced by the name typed at the prompt (which -b would not ask).
     ToolResult r =
-        runTool({"-b", "-dif", "a_h.dat", "b_h.dat", "out.dat"}, "other.2dm\n", dir.path());
+        runTool({"-dif", "a_h.dat", "b_h.dat", "out.dat"}, "other.2dm\n", dir.path());
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("CHECK - \"b.2dm\" cannot be found"), std::string::npos) << r.output;
     WrittenDat out = parseWrittenDat(readFile(dir.file("out.dat")));

@@ -84,13 +84,6 @@ const std::vector<DdurCase> kCases = {
      {-15.0f},
      {1},
      {}},
-    {"no step at the time: every value and flag 0",
-     {"-ddur0.1", "-t7"},
-     {{0.0f, {1}, {6.0f}}, {5.0f, {1}, {3.0f}}, {10.0f, {1}, {1.0f}}},
-     {{0.0f, {1}, {2.0f}}, {5.0f, {1}, {5.0f}}, {10.0f, {1}, {0.0f}}},
-     {0.0f},
-     {0},
-     {}},
 };
 
 // Position just after the line in output, searching from "from"; npos when not found.
@@ -144,7 +137,7 @@ TEST(DurationDifference, UnusableInputsEndTheRunWithAnError) {
          "Reading data for time 0.\n\n"
          "ERROR - Vector data set can not be used for the -ddur option\n"},
         {"no steps after the header", empty1.bytes(), empty2.bytes(),
-         "Calculating durations from file: a_h.dat\nERROR - No data in .dat file\n"},
+         "ERROR - a_h.dat has no time step at 1.000.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

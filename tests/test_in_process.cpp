@@ -56,7 +56,7 @@ TEST(InProcess, FailuresComeBackAsAStatusAndTheNextRunWorks) {
         {{"-max", "-k1", "run_d.dat"}, 1, "ERROR - The flags -max and -k1 cannot be used together"},
         {{"-max", "run_h.dat"}, 1, "ERROR - .2dm file is incompatible with .dat file"},
         {{"-q"}, 1, "ERROR - Incorrect flag specified: \"-q\""},
-        {{"-ddur1", "run_d.dat", "run_d.dat"}, 1, "Press Enter to Close"},
+        {{"-ddur1", "run_d.dat", "run_d.dat"}, 1, "ERROR - Must specify an end time"},
         {{}, 0, "Performs various operations on KORVEN .dat files"},
         {{"-k2", "run_d.dat"}, 0, "Finished."},
         {{"-k2", "run_d.dat"}, 0, "Opened File Unit: 901"},

@@ -170,8 +170,8 @@ TEST(OperationRun, AConflictStopsBeforeAnyFileIsOpened) {
     dir.write("a.dat", "not even read");
     const test::ToolResult r = test::runTool({"-b", "-k1", "-max", "a.dat"}, "", dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, "\nBuild 2007-07-AA\n\n\n" + conflictLine("-k1 and -max") +
-                            "\nPress Enter to Continue\n");
+    // -b: no pause after the message.
+    EXPECT_EQ(r.output, "\nBuild 2007-07-AA\n\n\n" + conflictLine("-k1 and -max") + "\n");
     EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"a.dat"});
 }
 

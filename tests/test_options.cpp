@@ -1,6 +1,8 @@
 // Command-line classification: flag words, their numbers, the label and the validations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 
 #include "tool/driver.h"
@@ -78,7 +80,6 @@ TEST(CommandLine, NumbersAreReadInFreeFormatAndTheLastOneWins) {
         {{"-k99999", "a.dat"}, 0.1f, 99999.0f, ""},
         {{"-k1e2", "a.dat"}, 0.1f, 100.0f, ""},
         {{"-k 2.5", "a.dat"}, 0.1f, 2.5f, ""},
-        {{"-k2.5,7", "a.dat"}, 0.1f, 2.5f, ""},
         {{"-k-.5", "a.dat"}, 0.1f, -0.5f, ""},
         {{"-k3.", "a.dat"}, 0.1f, 3.0f, ""},
         {{"-k1d1", "a.dat"}, 0.1f, 10.0f, ""},
@@ -156,7 +157,7 @@ TEST(CommandLine, TheFirstBadArgumentStopsTheReading) {
     EXPECT_EQ(p.error.kind, Kind::UnreadableNumber);
 }
 
-TEST(CommandLine, FileNamesAreKeptInOrderAndLimitedToAHundred) {
+TEST(CommandLine, FileNamesAreKeptInOrderAndLimitedToWhatTheFileUnitsHold) {
     Parsed p = parse({"-con", "a.dat", " b.dat  ", "c.dat"});
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.options.fileCount, 3);
@@ -164,18 +165,50 @@ TEST(CommandLine, FileNamesAreKeptInOrderAndLimitedToAHundred) {
     EXPECT_EQ(p.options.fileNames[2], " b.dat");
     EXPECT_EQ(p.options.fileNames[3], "c.dat");
 
+    // 100 units: the inputs, the output and a mesh.
     std::vector<std::string> many = {"-con"};
-    for (int i = 0; i < 100; ++i) many.push_back("f" + std::to_string(i) + ".dat");
+    for (int i = 0; i < 98; ++i) many.push_back("f" + std::to_string(i) + ".dat");
     EXPECT_TRUE(parse(many).ok);
     many.push_back("one-too-many.dat");
     p = parse(many);
     EXPECT_FALSE(p.ok);
     EXPECT_EQ(p.error.kind, Kind::TooManyFiles);
+}
 
-    std::string longName(1500, 'x');
-    p = parse({"-max", longName});
-    ASSERT_TRUE(p.ok);
-    EXPECT_EQ(p.options.fileNames[1].size(), 1000u);
+// Whatever does not fit is refused, never cut or read in part.
+TEST(CommandLine, NumbersAndNamesThatDoNotFitAreRefused) {
+    struct Case {
+        std::vector<std::string> args;
+        Kind kind;
+    };
+    const std::vector<Case> cases = {
+        {{"-k1,5", "a.dat"}, Kind::UnreadableNumber},
+        {{"-dur0,1", "a.dat"}, Kind::UnreadableNumber},
+        {{"-trim0,4", "a.dat"}, Kind::UnreadableNumber},
+        {{"-t2 x", "-max", "a.dat"}, Kind::UnreadableNumber},
+        {{"-k2/", "a.dat"}, Kind::UnreadableNumber},
+        {{"-trim-5", "a.dat"}, Kind::UnreadableNumber},
+        {{"-trim-0.001", "a.dat"}, Kind::UnreadableNumber},
+        {{"-max", ""}, Kind::BadName},
+        {{"-max", "  "}, Kind::BadName},
+        {{"-max", std::string(1001, 'x')}, Kind::BadName},
+        {{"-k" + std::string(1000, '1'), "a.dat"}, Kind::BadName},
+        // What still fits.
+        {{"-k 2.5 ", "a.dat"}, Kind::None},
+        {{"-trim0", "a.dat"}, Kind::None},
+        {{"-dur-0.5", "a.dat"}, Kind::None},
+        {{"-max", std::string(1000, 'x')}, Kind::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0].substr(0, 20) + " " + c.args[1].substr(0, 20));
+        Parsed p = parse(c.args);
+        EXPECT_EQ(p.ok, c.kind == Kind::None);
+        EXPECT_EQ(p.error.kind, c.kind);
+        if (!p.ok) {
+            ASSERT_FALSE(p.error.lines.empty());
+            EXPECT_EQ(p.error.lines.back().rfind("ERROR - ", 0), 0u) << p.error.lines.back();
+        }
+    }
 }
 
 TEST(OutputName, IsBuiltFromTheFirstInputAndTheOperation) {
@@ -240,12 +273,22 @@ TEST(FreeFormatReal, AcceptsFortranStyleItems) {
     }
 }
 
-TEST(UsageText, HasThirtyTwoLines) {
+TEST(UsageText, KeepsItsLinesAndAddsTheNewOperationsAfterThem) {
     const auto& lines = usageText();
-    ASSERT_EQ(lines.size(), 32u);
+    ASSERT_GE(lines.size(), 32u);
     EXPECT_EQ(lines[12].back(), ' ');
     EXPECT_EQ(lines[21].back(), ' ');
-    EXPECT_EQ(lines[29], "Example:  kelvara.exe -k99999 run_h.dat");
+    EXPECT_EQ(lines[24], "     \"-va\" outputs the flow angle in degrees (N=0, E=90, W=-90, S=180/-180)");
+    const auto example = std::find(lines.begin(), lines.end(),
+                                   "Example:  kelvara.exe -k99999 run_h.dat");
+    ASSERT_NE(example, lines.end());
+    EXPECT_EQ(*(example - 1), "");
+    EXPECT_EQ(lines.back(), "");
+    for (const char* word : {"\"-arrival<cutoff_value>\"", "\"-hazard<debris_factor>\""}) {
+        EXPECT_TRUE(std::any_of(lines.begin() + 25, example, [&](const std::string& line) {
+            return line.find(word) != std::string::npos;
+        })) << word;
+    }
 }
 
 }  // namespace

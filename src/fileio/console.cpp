@@ -1,5 +1,6 @@
 #include "fileio/console.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,13 +12,26 @@
 namespace kelvara {
 namespace {
 
+bool gBatch = false;
+
+// Standard output could not be written: the run ends with status 1, its unfinished outputs
+// removed, and the reason on standard error (where else could it go).
+[[noreturn]] void standardOutputFailed(int error) {
+    std::clearerr(stdout);
+    abandonAllUnits();
+    std::fprintf(stderr, "ERROR - Standard output cannot be written: %s\n", std::strerror(error));
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
 class StandardConsole final : public ConsoleSink {
 public:
     void write(std::string_view text) override {
         if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+        flush();
     }
     bool readLine(std::string& line) override {
-        std::fflush(stdout);
+        flush();
         line.clear();
         int c;
         bool any = false;
@@ -30,7 +44,9 @@ public:
         if (!line.empty() && line.back() == '\r') line.pop_back();
         return true;
     }
-    void flush() override { std::fflush(stdout); }
+    void flush() override {
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) standardOutputFailed(errno);
+    }
     bool runsCommands() const override { return true; }
 };
 
@@ -39,6 +55,9 @@ ConsoleSink* gConsole = &standardConsole();
 thread_local int gErrorScopes = 0;
 
 }  // namespace
+
+void setConsoleBatch(bool batch) { gBatch = batch; }
+bool consoleBatch() { return gBatch; }
 
 ConsoleSink& standardConsole() {
     static StandardConsole console;
@@ -57,12 +76,17 @@ void consoleWrite(std::string_view text) { gConsole->write(text); }
 
 bool consoleReadLine(std::string& line) {
     line.clear();
+    if (gBatch) {  // nothing reads standard input in batch mode
+        gConsole->flush();
+        return false;
+    }
     return gConsole->readLine(line);
 }
 
 void consoleFlush() { gConsole->flush(); }
 
 bool waitForEnter(std::string_view prompt) {
+    if (gBatch) return false;
     consoleLine(prompt);
     std::string line;
     while (consoleReadLine(line)) {

@@ -35,18 +35,27 @@ private:
     ConsoleSink* previous_;
 };
 
-// Writes text and ends the line.
+// Batch mode (the tool's -b): nothing reads standard input. consoleReadLine answers as at the
+// end of standard input, pauses show no prompt and return at once, and prompts end the run with
+// their "ERROR - " line. Set before anything can pause; off by default.
+void setConsoleBatch(bool batch);
+bool consoleBatch();
+
+// Writes text and ends the line. On standard output every write is flushed, so that a console
+// that can no longer be written to (a closed pipe, a full disk) is noticed at once: the run then
+// ends with status 1 (every unfinished output removed) and a line on standard error.
 void consoleLine(std::string_view text = {});
 // Writes text without ending the line (an announcement whose outcome follows on the same line).
 void consoleWrite(std::string_view text);
 // Reads one line of answer (line end removed); false when no answer can come (the end of
-// standard input).
+// standard input, and always in batch mode).
 bool consoleReadLine(std::string& line);
 void consoleFlush();
 
 // Writes prompt on a line of its own and waits for an empty line; a non-empty line is run as a
 // command by the system's command processor and the prompt is shown again. Returns at once when
-// no answer can come, as if Enter had been pressed; the result then is false.
+// no answer can come, as if Enter had been pressed; the result then is false. In batch mode it
+// shows no prompt and returns false at once.
 bool waitForEnter(std::string_view prompt);
 // The pause of the command line and of the end of a run: "Press Enter to Continue".
 void pauseForUser();

@@ -49,20 +49,6 @@ void setErrnoFromLastError() {
     }
 }
 
-// Six characters that differ from call to call and from process to process.
-std::string uniqueSuffix(unsigned attempt) {
-    static unsigned counter = 0;
-    static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::uint64_t seed = (std::uint64_t{::GetCurrentProcessId()} << 32) ^ ::GetTickCount64() ^
-                         (std::uint64_t{++counter} * 2654435761u) ^ (std::uint64_t{attempt} << 20);
-    std::string text;
-    for (int i = 0; i < 6; ++i) {
-        seed = seed * 6364136223846793005u + 1442695040888963407u;
-        text.push_back(kDigits[(seed >> 33) % 36]);
-    }
-    return text;
-}
-
 }  // namespace
 
 std::size_t drivePrefixLength(const std::string& path) {
@@ -88,45 +74,64 @@ FileIdentity fileIdentity(const std::string& path) {
     return id;
 }
 
-std::FILE* createBesideFile(const std::string& target, const std::string& stem, const char* mode,
-                            std::string& path) {
+std::FILE* createBesideFile(const std::string& target, const std::string& path, const char* mode) {
     const DWORD attributes = ::GetFileAttributesA(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY))) {
         errno = EACCES;
         return nullptr;
     }
-    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-        std::string name = stem + uniqueSuffix(attempt);
-        // Hidden while it is being written; shared for deletion so that the interruption
-        // handler can remove it while it is still open.
-        HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_HIDDEN, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            if (::GetLastError() == ERROR_FILE_EXISTS) continue;
-            setErrnoFromLastError();
-            return nullptr;
-        }
-        const bool binary = std::strchr(mode, 'b') != nullptr;
-        int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), binary ? _O_BINARY : _O_TEXT);
-        if (fd < 0) {
-            ::CloseHandle(h);
-            ::DeleteFileA(name.c_str());
-            errno = EMFILE;
-            return nullptr;
-        }
-        std::FILE* f = ::_fdopen(fd, mode);
-        if (f == nullptr) {
-            ::_close(fd);
-            ::DeleteFileA(name.c_str());
-            return nullptr;
-        }
-        path = name;
-        return f;
+    // Hidden while it is being written; shared for deletion so that the termination handler can
+    // remove it while it is still open.
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        setErrnoFromLastError();
+        return nullptr;
     }
-    errno = EEXIST;
-    return nullptr;
+    const bool binary = std::strchr(mode, 'b') != nullptr;
+    int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), binary ? _O_BINARY : _O_TEXT);
+    if (fd < 0) {
+        ::CloseHandle(h);
+        ::DeleteFileA(path.c_str());
+        errno = EMFILE;
+        return nullptr;
+    }
+    std::FILE* f = ::_fdopen(fd, mode);
+    if (f == nullptr) {
+        ::_close(fd);
+        ::DeleteFileA(path.c_str());
+        return nullptr;
+    }
+    return f;
+}
+
+std::vector<std::string> folderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    std::string pattern = folder.empty() ? std::string("*") : folder + "*";
+    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/' && folder.back() != ':')
+        pattern = folder + "\\*";
+    WIN32_FIND_DATAA data;
+    HANDLE h = ::FindFirstFileA(pattern.c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = data.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (::FindNextFileA(h, &data));
+    ::FindClose(h);
+    return names;
+}
+
+unsigned long currentProcessId() { return ::GetCurrentProcessId(); }
+
+bool processRunning(unsigned long id) {
+    HANDLE h = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                             static_cast<DWORD>(id));
+    if (h == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED;  // someone else's
+    const bool running = ::WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(h);
+    return running;
 }
 
 bool replaceFile(const std::string& from, const std::string& name) {
@@ -140,11 +145,19 @@ bool replaceFile(const std::string& from, const std::string& name) {
 
 void removeFile(const char* path) { ::DeleteFileA(path); }
 
-void onInterruption(void (*handler)(int)) {
-    for (int s : {SIGINT, SIGTERM, SIGBREAK}) {
-        if (std::signal(s, handler) == SIG_IGN) std::signal(s, SIG_IGN);
+void onTermination(void (*handler)(int)) {
+    for (int s : {SIGINT, SIGTERM, SIGBREAK, SIGABRT}) {
+        auto previous = std::signal(s, handler);
+        if (previous != SIG_DFL && previous != SIG_ERR) std::signal(s, previous);
     }
 }
+
+void endBySignal(int signal) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void ignoreBrokenPipe() {}
 
 double availableMemoryBytes() {
     MEMORYSTATUSEX status{};
@@ -161,7 +174,9 @@ std::int64_t readAt(std::FILE*, void*, std::size_t, std::int64_t) { return -1; }
 
 #else  // POSIX
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,19 +197,13 @@ FileIdentity fileIdentity(const std::string& path) {
     return id;
 }
 
-std::FILE* createBesideFile(const std::string& target, const std::string& stem, const char* mode,
-                            std::string& path) {
+std::FILE* createBesideFile(const std::string& target, const std::string& path, const char* mode) {
     struct stat st {};
     bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0)) {
         errno = EACCES;
         return nullptr;
     }
-    std::string pattern = stem + "XXXXXX";
-    std::vector<char> temp(pattern.begin(), pattern.end());
-    temp.push_back('\0');
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) return nullptr;
     mode_t perms;
     if (exists) {
         perms = st.st_mode & 07777;
@@ -203,15 +212,38 @@ std::FILE* createBesideFile(const std::string& target, const std::string& stem, 
         ::umask(mask);
         perms = 0666 & ~mask;
     }
+    // Only the owner can read the file while it is being written; its own permissions come
+    // with fchmod (open's mode would pass through the umask).
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
     ::fchmod(fd, perms);
     std::FILE* f = ::fdopen(fd, mode);
     if (f == nullptr) {
         ::close(fd);
-        ::unlink(temp.data());
+        ::unlink(path.c_str());
         return nullptr;
     }
-    path = temp.data();
     return f;
+}
+
+std::vector<std::string> folderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+unsigned long currentProcessId() { return static_cast<unsigned long>(::getpid()); }
+
+bool processRunning(unsigned long id) {
+    const auto pid = static_cast<pid_t>(id);
+    if (pid <= 0 || static_cast<unsigned long>(pid) != id) return false;
+    return ::kill(pid, 0) == 0 || errno == EPERM;  // EPERM: running, as another user
 }
 
 bool replaceFile(const std::string& from, const std::string& name) {
@@ -220,10 +252,50 @@ bool replaceFile(const std::string& from, const std::string& name) {
 
 void removeFile(const char* path) { ::unlink(path); }
 
-void onInterruption(void (*handler)(int)) {
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
-        if (std::signal(s, handler) == SIG_IGN) std::signal(s, SIG_IGN);
+void onTermination(void (*handler)(int)) {
+    std::vector<int> signals = {SIGINT, SIGTERM, SIGHUP,  SIGQUIT, SIGUSR1,   SIGUSR2,
+                                SIGALRM, SIGXFSZ, SIGXCPU, SIGVTALRM, SIGPROF, SIGABRT,
+                                SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,  SIGTRAP,   SIGSYS};
+#ifdef SIGPOLL
+    signals.push_back(SIGPOLL);
+#endif
+#ifdef SIGPWR
+    signals.push_back(SIGPWR);
+#endif
+#ifdef SIGSTKFLT
+    signals.push_back(SIGSTKFLT);
+#endif
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) signals.push_back(s);
+#endif
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigfillset(&action.sa_mask);  // one signal at a time: the handler ends the process
+    for (int s : signals) {
+        struct sigaction previous {};
+        if (::sigaction(s, nullptr, &previous) != 0) continue;
+        // An ignored signal stays ignored (nohup), and a handler of the program's own (a
+        // sanitizer's, a library client's) stays in place.
+        if ((previous.sa_flags & SA_SIGINFO) != 0 || previous.sa_handler != SIG_DFL) continue;
+        ::sigaction(s, &action, nullptr);
     }
+}
+
+void endBySignal(int signal) {
+    // The default action again, and the signal raised once more: it is delivered as the
+    // handler returns (a fault also recurs as its instruction runs again), ending the process.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+    ::raise(signal);
+}
+
+void ignoreBrokenPipe() {
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGPIPE, &action, nullptr);
 }
 
 double availableMemoryBytes() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace kelvara::platform {
 
@@ -25,13 +26,20 @@ inline bool sameIdentity(const FileIdentity& a, const FileIdentity& b) {
 // for every name on POSIX systems, where "C:" is an ordinary part of a file name).
 std::size_t drivePrefixLength(const std::string& path);
 
-// Creates a new file named stem followed by a unique suffix, for an output that will replace
-// target once it is complete; stem names a hidden file in target's folder. The new file gets the
-// permissions of target when target exists, those of any new file otherwise, and is opened with
-// the fopen mode ("w" or "wb"). Returns nullptr with errno set when target exists but is not a
-// writable regular file, or the file cannot be created. path receives the new file's name.
-std::FILE* createBesideFile(const std::string& target, const std::string& stem, const char* mode,
-                            std::string& path);
+// Creates the new file path, for an output that will replace target once it is complete (path
+// names a hidden file in target's folder). The new file gets the permissions of target when
+// target exists, those of any new file otherwise, and is opened with the fopen mode ("w" or
+// "wb"). Returns nullptr with errno set: EEXIST when path exists already, EACCES when target
+// exists but is not a writable regular file, another value when the file cannot be created.
+std::FILE* createBesideFile(const std::string& target, const std::string& path, const char* mode);
+
+// Names of the entries of a folder ("" for the current folder), "." and ".." left out; empty
+// when the folder cannot be read.
+std::vector<std::string> folderEntries(const std::string& folder);
+
+// This process's id, and whether a process of the given id is running on this machine.
+unsigned long currentProcessId();
+bool processRunning(unsigned long id);
 
 // Moves a closed file onto name, replacing any file of that name. False with errno set when
 // it fails (the moved file is then still there).
@@ -40,9 +48,18 @@ bool replaceFile(const std::string& from, const std::string& name);
 // Removes a file; safe to call from a signal handler.
 void removeFile(const char* path);
 
-// Calls handler when the process is interrupted or asked to end (Ctrl+C, a terminal hang-up,
-// Ctrl+Break), unless that signal is being ignored.
-void onInterruption(void (*handler)(int));
+// Calls handler on every signal that would end the process and that can be caught (on POSIX
+// systems interruption, hang-up, termination, quit, alarms and timers, file-size and CPU limits,
+// user and real-time signals, aborts and faults; on Windows Ctrl+C, Ctrl+Break, termination and
+// abort), except a signal that is being ignored or that the program handles itself. The handler
+// must end with endBySignal.
+void onTermination(void (*handler)(int));
+// Ends the process by signal as its default action does (called last in the handler).
+void endBySignal(int signal);
+
+// A write to a closed pipe fails with EPIPE instead of ending the process (POSIX systems; on
+// Windows such a write fails anyway).
+void ignoreBrokenPipe();
 
 // Memory the process can have at most, in bytes: physical memory, and on Windows also the
 // process's address space; 0 when unknown.

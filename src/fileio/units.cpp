@@ -90,15 +90,14 @@ void forgetBeside(Unit& u) {
 extern "C" void removeBesideFilesOnSignal(int signal) {
     for (auto& slot : gBesideNames)
         if (slot[0] != '\0') platform::removeFile(slot.data());
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+    platform::endBySignal(signal);
 }
 
 void installSignalCleanup() {
     static bool installed = false;
     if (installed) return;
     installed = true;
-    platform::onInterruption(removeBesideFilesOnSignal);
+    platform::onTermination(removeBesideFilesOnSignal);
 }
 
 // Closes the file of a unit. An output written beside its real name is moved into place when
@@ -127,8 +126,60 @@ void attachBuffer(Unit& u) {
     std::setvbuf(u.file, u.buffer.get(), _IOFBF, kStreamBuffer);
 }
 
-// Opens an output that replaces any file of its name: a hidden file in the same folder, given
-// the permissions a newly created file would have (or those of the file it will replace).
+// The work file of an output is ".k<process id>.<tag>" in the output's folder, tag being eight
+// hexadecimal digits made from the output's file name; a second one of the same tag in the same
+// process has "-<n>" after the process id. It is short whatever the output's name, so that an
+// output name as long as the system allows still has its work file.
+constexpr std::size_t kTagLength = 8;
+
+std::string workTag(const std::string& file) {
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (unsigned char c : file) hash = (hash ^ c) * 16777619u;
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(hash));
+    return text;
+}
+
+// Whether entry is a work file name of this tag; id receives its process id.
+bool isWorkFileOf(const std::string& entry, const std::string& tag, unsigned long& id) {
+    if (entry.size() < 2 + 1 + 1 + kTagLength || entry.compare(0, 2, ".k") != 0) return false;
+    if (entry.compare(entry.size() - kTagLength - 1, std::string::npos, "." + tag) != 0) return false;
+    const std::string middle = entry.substr(2, entry.size() - 2 - kTagLength - 1);
+    const std::size_t dash = middle.find('-');
+    const std::string digits = middle.substr(0, dash);
+    if (digits.empty() || digits.size() > 10 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    if (dash != std::string::npos) {
+        const std::string count = middle.substr(dash + 1);
+        if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos) return false;
+    }
+    id = std::stoul(digits);
+    return true;
+}
+
+// Removes the work files of this tag in folder that a process left behind when it was killed
+// without a chance to remove them (or that this process's id had in an earlier life): those of
+// a process that no longer runs, and this process's own that none of its units holds.
+void removeStaleWorkFiles(const std::string& folder, const std::string& tag) {
+    const unsigned long self = platform::currentProcessId();
+    for (const auto& entry : platform::folderEntries(folder)) {
+        unsigned long id = 0;
+        if (!isWorkFileOf(entry, tag, id)) continue;
+        const std::string path = folder + entry;
+        if (id == self) {
+            bool held = false;
+            for (const auto& u : gUnits) held = held || u.besidePath == path;
+            if (held) continue;
+        } else if (platform::processRunning(id)) {
+            continue;
+        }
+        platform::removeFile(path.c_str());
+    }
+}
+
+// Opens an output that replaces any file of its name: a hidden work file in the same folder,
+// given the permissions a newly created file would have (or those of the file it will replace).
 std::FILE* openBeside(Unit& u, const std::string& name, const char* mode) {
     std::string folder = FILEFOLDERPATH(name);
     std::string file = FILENAME(name);
@@ -137,14 +188,23 @@ std::FILE* openBeside(Unit& u, const std::string& name, const char* mode) {
         folder = file.substr(0, drive);
         file.erase(0, drive);
     }
-    std::string stem = folder + "." + file + ".kelvara-";
-    constexpr std::size_t kUniquePart = 6;  // characters the platform adds to the stem
-    if (stem.size() + kUniquePart + 1 > gBesideNames[0].size()) return nullptr;
-    std::string path;
-    std::FILE* f = platform::createBesideFile(name, stem, mode, path);
-    if (f == nullptr) return nullptr;
-    rememberBeside(u, path);
-    return f;
+    const std::string tag = workTag(file);
+    removeStaleWorkFiles(folder, tag);
+    const std::string stem = folder + ".k" + std::to_string(platform::currentProcessId());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path =
+            stem + (attempt == 0 ? std::string() : "-" + std::to_string(attempt)) + "." + tag;
+        if (path.size() + 1 > gBesideNames[0].size()) return nullptr;
+        // Known to the signal handler before it exists: no moment when it could be left over.
+        // (No other process has this name: it carries this process's id.)
+        rememberBeside(u, path);
+        if (std::FILE* f = platform::createBesideFile(name, path, mode)) return f;
+        const int error = errno;
+        forgetBeside(u);
+        errno = error;
+        if (error != EEXIST) return nullptr;
+    }
+    return nullptr;
 }
 
 bool tryOpenOutput(Unit& u, const std::string& name, std::string_view kind) {
@@ -178,6 +238,10 @@ Unit* unitHolding(const std::string& name, const Unit& self) {
 // when the reply is blank).
 std::string askForName(const std::string& name) {
     consoleLine();
+    if (consoleBatch()) {
+        stopWithError("ERROR - No file name entered for \"" + name +
+                      "\"; none is asked for in batch mode (-b).");
+    }
     consoleWrite("Check file exists and press enter or enter another file name: ");
     std::string reply;
     if (!consoleReadLine(reply)) {
@@ -211,6 +275,10 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
                 consoleLine();
                 std::string shown = name;
                 shown.resize(length, ' ');
+                if (consoleBatch()) {
+                    stopWithError("ERROR - \"" + name +
+                          "\" is already open; no question is asked in batch mode (-b).");
+                }
                 consoleWrite(shown + " is already open, close it? ");
                 std::string answer;
                 if (!consoleReadLine(answer)) {
@@ -218,7 +286,8 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
                 }
                 if (!answer.empty() && (answer[0] == 'Y' || answer[0] == 'y')) {
                     if (!closeFile(*holder, true)) {
-                        raise(Error({"  Unable to close file."}, StopKind::Plain));
+                        raise(Error({"ERROR - Unable to close \"" + holder->name + "\"."},
+                                    StopKind::Plain));
                     }
                     exists = ::stat(name.c_str(), &st) == 0;
                 } else {
@@ -321,11 +390,14 @@ void INITFILEUNITS() {
 }
 
 int OPENFILEUNIT(std::string_view kind, std::string_view name) {
-    std::string buffer = TRIMF(name);
-    if (buffer.size() > kNameLength) buffer.resize(kNameLength);
-    buffer = std::string(trimRight(buffer));
+    std::string buffer = std::string(trimRight(TRIMF(name)));
+    // A name cut to fit would name another file.
+    if (buffer.size() > kNameLength) {
+        stopWithError("ERROR - The name \"" + buffer.substr(0, 100) + "...\" is longer than the " +
+                      std::to_string(kNameLength) + " characters a file name may have.");
+    }
     if (buffer.empty()) {
-        raise(Error({"", "Empty filename specified.  Bailing out.  Contact ZPN."},
+        raise(Error({"", "ERROR - Empty filename specified.  Bailing out.  Contact ZPN."},
                     StopKind::CloseAtOnce));
     }
     for (int i = 0; i < kUnitCount; ++i) {
@@ -338,7 +410,7 @@ int OPENFILEUNIT(std::string_view kind, std::string_view name) {
         u.inUse = true;
         return unit;
     }
-    raise(Error({"No free file numbers."}, StopKind::Plain));
+    raise(Error({"ERROR - No free file numbers."}, StopKind::Plain));
 }
 
 void CLOSEFILEUNIT(int unit) {
@@ -353,6 +425,15 @@ void CLOSEFILEUNIT(int unit) {
         }
         consoleLine("...Closed File Unit:" + unitField(unit));
     }
+    u->inUse = false;
+    u->name.clear();
+    u->identity = FileIdentity{};
+}
+
+void abandonUnit(int unit) {
+    Unit* u = findUnit(unit);
+    if (u == nullptr || !u->inUse) return;
+    closeFile(*u, false);
     u->inUse = false;
     u->name.clear();
     u->identity = FileIdentity{};

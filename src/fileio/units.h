@@ -19,6 +19,9 @@ int OPENFILEUNIT(std::string_view kind, std::string_view name);
 // Closes a unit obtained from OPENFILEUNIT. An output written through a unit reaches its real
 // name only here: until then it lives in a hidden file beside it.
 void CLOSEFILEUNIT(int unit);
+// Closes a unit without keeping what was written through it: an output's hidden file is removed
+// and an earlier file of its name stays as it was (a program giving up an output of its own).
+void abandonUnit(int unit);
 
 // The open stream of a unit, or nullptr when the unit is not open. Binary units are read and
 // written with fread/fwrite in whole blocks; text units line by line.

@@ -252,6 +252,9 @@ const char* timeUnitName(std::int32_t code) {
     }
 }
 
+// Cards a header may have before its first step: a real one has a dozen.
+constexpr int kHeaderCardLimit = 100;
+
 // Counts that no step of the file bears out are believed only up to this many (a mesh of more
 // than 16 million nodes or cells is not taken on the word of a header alone).
 constexpr std::int64_t kUnconfirmedCountLimit = std::int64_t{1} << 24;
@@ -280,15 +283,19 @@ struct DatasetReader::State {
     std::unique_ptr<ByteSource> source;
     MessageSink messages;
     std::size_t flagSize = 1;  // bytes of the status and of each flag (card 120)
+    bool warnedNoEndCard = false;  // the data ended without its end card, and was warned of
+    std::int32_t timeUnits = 0;  // card 250 (0: hours)
     std::vector<unsigned char> chunk;
     std::array<std::vector<unsigned char>, kMaxParts> partAreas;
 
     void say(const std::string& line) const {
         if (messages) messages(line);
     }
-    unsigned char* work() {
-        if (chunk.empty()) chunk.resize(kChunkBytes);
-        return chunk.data();
+    // The work area, at least min(bytes, kChunkBytes) long: small datasets never pay for more.
+    std::size_t work(std::size_t bytes) {
+        const std::size_t wanted = std::max<std::size_t>(8, std::min(bytes, kChunkBytes));
+        if (chunk.size() < wanted) chunk.resize(wanted);
+        return chunk.size();
     }
 
     // Reads exactly size bytes; false when the data ends first (a read error fails).
@@ -368,8 +375,8 @@ struct DatasetReader::State {
                    const PieceWork* onPiece) {
         const std::int64_t start = sharedReadStart(count * 8);
         if (start < 0) {
-            constexpr std::size_t kPairsPerChunk = kChunkBytes / 8;
-            unsigned char* area = work();
+            const std::size_t kPairsPerChunk = work(count * 8) / 8;
+            unsigned char* area = chunk.data();
             for (std::size_t done = 0; done < count;) {
                 std::size_t n = std::min(kPairsPerChunk, count - done);
                 if (!readBytes(area, n * 8, name)) return false;
@@ -404,8 +411,8 @@ struct DatasetReader::State {
     // for any other.
     bool readFlags(std::int8_t* active, std::size_t count, const std::string& name) {
         if (flagSize == 1) return readBlock(active, count, name);
-        constexpr std::size_t kFlagsPerChunk = kChunkBytes / 4;
-        unsigned char* area = work();
+        const std::size_t kFlagsPerChunk = work(count * 4) / 4;
+        unsigned char* area = chunk.data();
         for (std::size_t done = 0; done < count;) {
             std::size_t n = std::min(kFlagsPerChunk, count - done);
             if (!readBytes(area, n * 4, name)) return false;
@@ -433,9 +440,10 @@ struct DatasetReader::State {
     // work area. False when the data ends first.
     bool passOver(std::size_t size, const std::string& name) {
         if (skipBytes(static_cast<std::int64_t>(size))) return true;
-        unsigned char* area = work();
+        const std::size_t areaBytes = work(size);
+        unsigned char* area = chunk.data();
         for (std::size_t done = 0; done < size;) {
-            const std::size_t n = std::min(kChunkBytes, size - done);
+            const std::size_t n = std::min(areaBytes, size - done);
             if (!readBytes(area, n, name)) return false;
             done += n;
         }
@@ -504,11 +512,22 @@ DatasetReader::DatasetReader(DatasetReader&&) noexcept = default;
 DatasetReader& DatasetReader::operator=(DatasetReader&&) noexcept = default;
 
 std::int64_t DatasetReader::bytesLeft() { return state_->bytesLeft(); }
+int DatasetReader::flagSize() const { return static_cast<int>(state_->flagSize); }
+std::int32_t DatasetReader::timeUnits() const { return state_->timeUnits; }
 
 void DatasetReader::rewind() {
     state_->source->seek(0);
     card_ = 0;
     deferredAt_ = -1;
+}
+
+std::int64_t DatasetReader::stepPosition() { return state_->source->position(); }
+
+bool DatasetReader::returnToStep(std::int64_t at) {
+    if (at < 0 || !state_->source->seek(at)) return false;
+    card_ = kCardStep;
+    deferredAt_ = -1;
+    return true;
 }
 
 bool DatasetReader::hasStep() { return card_ == kCardStep && !state_->source->atEnd(); }
@@ -529,14 +548,26 @@ const DatasetHeader& DatasetReader::readHeader(const std::string& shownName,
     };
 
     unsigned char item[kDatasetNameLength];
+    // A header that never gives its counts, or runs on far beyond any real header, is no
+    // dataset (an empty file, zeros, text, a device that never ends).
+    int cardsRead = 0;
+    bool hasNodeCount = false;
+    bool hasCellCount = false;
     while (card_ != kCardStep) {
         std::size_t got = s.source->read(item, 4);
         if (got == 0) {
             if (s.source->failed()) fail("ERROR - Could not read " + name + ".");
+            if (cardsRead == 0) fail("ERROR - " + name + " is empty: it holds no dataset.");
             break;  // end of file: no step follows
         }
         if (got != 4) truncated();
+        if (++cardsRead > kHeaderCardLimit) {
+            fail("ERROR - " + name + " holds no dataset: no card 200 or 210 within the first " +
+                 AINTEGER(kHeaderCardLimit) + " cards of its header.");
+        }
         card_ = loadInt(item);
+        hasNodeCount = hasNodeCount || card_ == kCardValueCount;
+        hasCellCount = hasCellCount || card_ == kCardCellCount;
         switch (card_) {
             case kCardObjectType:
             case kCardObjectId:
@@ -592,6 +623,10 @@ const DatasetHeader& DatasetReader::readHeader(const std::string& shownName,
         }
     }
 
+    if (!hasNodeCount || !hasCellCount) {
+        fail("ERROR - " + name + " holds no dataset: its header gives no number of " +
+             (hasNodeCount ? "cells" : hasCellCount ? "nodes" : "nodes and cells") + ".");
+    }
     s.say("Number Cells:" + countField(header.cellCount));
     s.say("Number Nodes:" + countField(header.nodeCount));
     s.say("Data Description: " + header.datasetName);
@@ -602,6 +637,7 @@ const DatasetHeader& DatasetReader::readHeader(const std::string& shownName,
              ".");
     }
     s.checkCountsAgainstFile(header, card_, name);
+    s.timeUnits = timeUnits;
     if (timeUnits != 0) {
         const char* unitText = timeUnitName(timeUnits);
         s.say("");
@@ -668,11 +704,26 @@ StepRead DatasetReader::nextStep(const StepBuffers& into, const StepRequest& req
     const std::size_t got = s.source->read(item, 4);
     if (got == 0) {
         if (s.source->failed()) fail("ERROR - Could not read " + name + ".");
+        // A whole last step without the end card: a run still being written.
+        if (!s.warnedNoEndCard) {
+            s.warnedNoEndCard = true;
+            s.say("WARNING - " + name + " has no end card (210) after its last time step; it may "
+                  "still be being written.");
+        }
         card_ = kCardEnd;
     } else if (got != 4) {
         truncated();
     } else {
         card_ = loadInt(item);
+        // Anything else means that the steps are out of line with the header: a damaged card,
+        // a repeated header or an extra card.
+        if (card_ != kCardStep && card_ != kCardEnd) {
+            const std::int64_t at = s.source->position();
+            fail("ERROR - " + name + " is damaged: card " + AINTEGER(card_) +
+                 " follows the time step at time " + timeText +
+                 (at >= 4 ? " at byte " + std::to_string(static_cast<long long>(at - 4)) : "") +
+                 ", where only 200 or 210 may.");
+        }
         // A card 200 with nothing after it opens a step that was cut off.
         if (card_ == kCardStep && s.source->atEnd()) {
             fail("ERROR - Unexpected end of file in " + name + " while reading a time step.");
@@ -702,9 +753,11 @@ struct DatasetWriter::State {
     bool vectors = false;
     std::vector<unsigned char> chunk;
 
-    unsigned char* work() {
-        if (chunk.empty()) chunk.resize(kChunkBytes);
-        return chunk.data();
+    // The work area, at least min(bytes, kChunkBytes) long.
+    std::size_t work(std::size_t bytes) {
+        const std::size_t wanted = std::max<std::size_t>(8, std::min(bytes, kChunkBytes));
+        if (chunk.size() < wanted) chunk.resize(wanted);
+        return chunk.size();
     }
 
     void writeBytes(const void* data, std::size_t size) {
@@ -721,8 +774,8 @@ struct DatasetWriter::State {
             writeBytes(values, count * 4);
             return;
         }
-        constexpr std::size_t kPerChunk = kChunkBytes / 4;
-        unsigned char* area = work();
+        const std::size_t kPerChunk = work(count * 4) / 4;
+        unsigned char* area = chunk.data();
         for (std::size_t done = 0; done < count;) {
             std::size_t n = std::min(kPerChunk, count - done);
             for (std::size_t i = 0; i < n; ++i) storeFloat(area + 4 * i, values[done + i]);
@@ -732,8 +785,8 @@ struct DatasetWriter::State {
     }
 
     void writePairs(const float* first, const float* second, std::size_t count) {
-        constexpr std::size_t kPairsPerChunk = kChunkBytes / 8;
-        unsigned char* area = work();
+        const std::size_t kPairsPerChunk = work(count * 8) / 8;
+        unsigned char* area = chunk.data();
         for (std::size_t done = 0; done < count;) {
             std::size_t n = std::min(kPairsPerChunk, count - done);
             unsigned char* p = area;

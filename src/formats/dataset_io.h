@@ -115,10 +115,19 @@ public:
 
     // Back to the start of the data, to read the header again.
     void rewind();
+    // Where the next step starts (-1 when the source cannot seek), and coming back there to
+    // read that step again: for a step read before its time had come. Only when hasStep().
+    std::int64_t stepPosition();
+    bool returnToStep(std::int64_t at);
 
     // The last card read (200 when a step follows, 210 at the end).
     std::int32_t card() const { return card_; }
     const std::string& name() const { return name_; }
+    // Bytes of the status and of each flag (card 120: 1 or 4), and the time unit of card 250
+    // (0 when the header has none, meaning hours; 1 minutes, 2 seconds, 4 days), as readHeader
+    // found them.
+    int flagSize() const;
+    std::int32_t timeUnits() const;
     // Bytes from the current position to the end; INT64_MAX when the source cannot seek.
     std::int64_t bytesLeft();
 

@@ -4,16 +4,14 @@
 // neither is.
 //
 // Both inputs and the companion water levels of runs that are not water levels themselves are
-// streamed together, one step of each in the run's fixed tables:
-//   result1 / result2   each run's value at its current step
-//   values1             the output values (and the components of a vector step just read)
-//   outActive / active  flags of the first run's step / of the second run's and the companions'
-//   extra[0], extra[1]  water levels of runs 1 and 2 (a water-level run uses its own values)
-//   extra[2], extra[3]  ground elevations from runs 1 and 2's meshes
+// streamed together, one step of each, in the step buffers and DifferenceTables: each run's
+// value at its current step, its water level (a water-level run uses its own values) and its
+// mesh's ground elevations; the output values go into values1.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +23,7 @@
 #include "formats/mesh.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
+#include "tool/step_times.h"
 #include "util/numbers.h"
 #include "util/path.h"
 
@@ -49,6 +48,9 @@ struct Companion {
     bool used = false;
     int unit = 0;
     std::unique_ptr<DatasetReader> reader;
+    float time = 0.0f;      // time of the step last read
+    bool haveStep = false;  // a step has been read
+    bool warned = false;    // a pair's time was missing
 };
 
 // One side of the comparison.
@@ -83,11 +85,12 @@ void readValues(RunState& run, Side& side) {
     }
 }
 
-void readGround(RunState& run, const std::string& datasetName, float* ground, bool keepOpen) {
+void readGround(RunState& run, MeshTables& mesh, const std::string& datasetName, float* ground,
+                bool keepOpen) {
     const int unit = OPENFILEUNIT("I ", FILENAMEPATHNO_(datasetName) + ".2dm");
-    READ_2DM_ELEVATIONS(unit, ground, run.nodeCount(), run.cellNodes[0].data(),
-                        run.cellNodes[1].data(), run.cellNodes[2].data(),
-                        run.cellNodes[3].data(), run.cellCount());
+    READ_2DM_ELEVATIONS(unit, ground, run.nodeCount(), mesh.corners[0].data(),
+                        mesh.corners[1].data(), mesh.corners[2].data(), mesh.corners[3].data(),
+                        run.cellCount());
     if (keepOpen) {
         run.meshUnit = unit;
     } else {
@@ -123,31 +126,57 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
     fillInParts(side.level, static_cast<std::size_t>(run.nodeCount()), kNoLevel);
 }
 
-// Brings a side's water level to the matched pair: its own values, or the companion's next
-// step (a companion without more steps keeps its last level).
-void advanceLevel(RunState& run, Side& side) {
+// Brings a side's water level to the pair's time: its own values, or the companion's step at
+// that time (within the pairing tolerance). Earlier companion steps are passed over; a later one
+// is left unread for a later pair. Where the companion has no step at the time, the levels last
+// read stay, with a warning (once per companion). Values are read through values1, which is
+// free until the output values are worked out, so that levels are replaced only by a match.
+void advanceLevel(RunState& run, Side& side, float pairTime) {
     Companion& c = side.companion;
     if (!c.used) return;  // level is the side's own values
-    if (!c.reader->hasStep()) return;
-    c.reader->nextStep({run.active.data(), side.level, run.values2.data()});
+    const std::function<bool(float)> atPair = [pairTime](float t) {
+        return std::fabs(t - pairTime) <= kTimeTolerance;
+    };
+    if (c.haveStep && atPair(c.time)) return;
+    DatasetReader& reader = *c.reader;
+    while (reader.hasStep()) {
+        const std::int64_t stepAt = reader.stepPosition();
+        const StepRead step = reader.nextStep({run.active.data(), run.values1.data(),
+                                               run.values2.data()},
+                                              {&atPair, FlagReading::Defer});
+        if (step.valuesRead && atPair(step.time)) {
+            std::copy(run.values1.begin(), run.values1.end(), side.level);
+            reader.readDeferredFlags(run.active.data());
+            c.time = step.time;
+            c.haveStep = true;
+            return;
+        }
+        // A step after the pair's time is read again for the pair at its time.
+        if (step.time > pairTime && reader.returnToStep(stepAt)) break;
+    }
+    if (!c.warned) {
+        c.warned = true;
+        consoleLine("WARNING - " + unitName(c.unit) + " has no time step at " +
+                    timeText(pairTime) + ": the water levels last read are used.");
+    }
 }
 
 // Both step loops write the output values into values1, which no input is read into at a match
 // (scalar steps go straight into result1 and result2; vector components are no longer needed).
-void plainDifference(RunState& run) {
-    const float* first = run.result1.data();
-    const float* second = run.result2.data();
+void plainDifference(RunState& run, DifferenceTables& t) {
+    const float* first = t.value1.data();
+    const float* second = t.value2.data();
     float* __restrict out = run.values1.data();
     const std::int32_t nodes = run.nodeCount();
     for (std::int32_t i = 0; i < nodes; ++i) out[i] = first[i] - second[i];
-    std::int8_t* __restrict flags = run.outActive.data();
+    std::int8_t* __restrict flags = t.firstFlags.data();
     const std::int8_t* in = run.active.data();
     const std::int32_t cells = run.cellCount();
     for (std::int32_t i = 0; i < cells; ++i)
         flags[i] = static_cast<std::int8_t>((flags[i] == 1) & (in[i] == 1));
 }
 
-void wetDryDifference(RunState& run, const Side& a, const Side& b) {
+void wetDryDifference(RunState& run, DifferenceTables& t, const Side& a, const Side& b) {
     const float* first = a.value;
     const float* second = b.value;
     const float* level1 = a.level;  // the side's own values when it is a water level
@@ -166,7 +195,7 @@ void wetDryDifference(RunState& run, const Side& a, const Side& b) {
     }
     // active holds the flags last read into it: the second companion's step when there is one,
     // else the first companion's, else the second run's.
-    std::int8_t* __restrict flags = run.outActive.data();
+    std::int8_t* __restrict flags = t.firstFlags.data();
     const std::int8_t* in = run.active.data();
     const std::int32_t cells = run.cellCount();
     for (std::int32_t i = 0; i < cells; ++i)
@@ -178,18 +207,34 @@ void wetDryDifference(RunState& run, const Side& a, const Side& b) {
 void runDifference(RunState& run) {
     const Operation& o = run.options->operation;
 
+    const auto nodes = static_cast<std::size_t>(run.nodeCount());
+    const auto cells = static_cast<std::size_t>(run.cellCount());
+    DifferenceTables t;
+    sizeTables([&] {
+        t.value1.resize(nodes);
+        t.value2.resize(nodes);
+        t.firstFlags.resize(cells);
+        if (!o.noWetDry) {
+            t.level1.resize(nodes);
+            t.level2.resize(nodes);
+            t.ground1.resize(nodes);
+            t.ground2.resize(nodes);
+            t.mesh.size(0, cells);
+        }
+    });
+
     Side first;
     first.input = 1;
-    first.value = run.result1.data();
-    first.flags = run.outActive.data();
-    first.level = run.extra[0].data();
-    first.ground = run.extra[2].data();
+    first.value = t.value1.data();
+    first.flags = t.firstFlags.data();
+    first.level = t.level1.data();
+    first.ground = t.ground1.data();
     Side second;
     second.input = 2;
-    second.value = run.result2.data();
+    second.value = t.value2.data();
     second.flags = run.active.data();
-    second.level = run.extra[1].data();
-    second.ground = run.extra[3].data();
+    second.level = t.level2.data();
+    second.ground = t.ground2.data();
 
     const DataTypeInfo firstType =
         IDENTIFY_DATA_TYPE(run.inputName(1), "First .dat file type identified as: ");
@@ -203,8 +248,8 @@ void runDifference(RunState& run) {
     if (!o.noWetDry) {
         consoleLine();
         consoleLine("...need to also read .2dm files");
-        readGround(run, run.inputName(1), run.extra[2].data(), true);
-        readGround(run, run.inputName(2), run.extra[3].data(), false);
+        readGround(run, t.mesh, run.inputName(1), t.ground1.data(), true);
+        readGround(run, t.mesh, run.inputName(2), t.ground2.data(), false);
         if (firstType.isWaterLevel) first.level = first.value;
         if (secondType.isWaterLevel) second.level = second.value;
         if (!firstType.isWaterLevel) openCompanion(run, first, second, "first");
@@ -212,7 +257,7 @@ void runDifference(RunState& run) {
     }
 
     // Cells count as active until a step of the first run supplies flags.
-    fillInParts(run.outActive.data(), run.outActive.size(), std::int8_t{1});
+    fillInParts(t.firstFlags.data(), t.firstFlags.size(), std::int8_t{1});
 
     bool bothEnded = false;
     while (!bothEnded) {
@@ -248,16 +293,17 @@ void runDifference(RunState& run) {
         bothEnded = cardsEnded;
 
         if (o.noWetDry) {
-            if (selected) plainDifference(run);
+            if (selected) plainDifference(run, t);
         } else {
-            // The companions advance one step per matched pair, processed or skipped.
-            advanceLevel(run, first);
-            advanceLevel(run, second);
-            if (selected) wetDryDifference(run, first, second);
+            // The companions are read at the time of each pair processed.
+            if (selected) {
+                advanceLevel(run, first, first.time);
+                advanceLevel(run, second, first.time);
+                wetDryDifference(run, t, first, second);
+            }
         }
         if (selected) {
-            run.output->writeStep(first.time, run.outActive.data(), run.values1.data(),
-                                  run.values2.data());
+            run.output->writeStep(first.time, t.firstFlags.data(), run.values1.data(), nullptr);
         }
     }
 

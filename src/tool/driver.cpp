@@ -69,23 +69,15 @@ void checkStepFits(RunState& run, int i, const DatasetHeader& h) {
 void allocateStorage(RunState& run) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
     const std::size_t cells = static_cast<std::size_t>(run.cellCount());
+    // What the largest operation needs, 36 bytes per node and 18 per cell, must fit.
     const double needed = 36.0 * static_cast<double>(nodes) + 18.0 * static_cast<double>(cells);
     const double physical = platform::availableMemoryBytes();
-    try {
+    sizeTables([&] {
         if (physical > 0 && needed > physical) throw std::bad_alloc();
-        // Zeros, without touching the memory: see ZeroedAllocator.
-        for (auto& corner : run.cellNodes) corner.resize(cells);
-        run.fileOfMaximum.resize(nodes);
         run.active.assign(cells, 1);  // cells count as active until a step supplies flags
-        run.outActive.resize(cells);
         run.values1.resize(nodes);
         run.values2.resize(nodes);
-        run.result1.resize(nodes);
-        run.result2.resize(nodes);
-        for (auto& table : run.extra) table.resize(nodes);
-    } catch (const std::bad_alloc&) {
-        throw errorLine("ERROR - Could not allocate enough memory (RAM).");
-    }
+    });
 }
 
 void runOperation(RunState& run) {
@@ -97,6 +89,8 @@ void runOperation(RunState& run) {
     case OperationKind::Duration: runDuration(run); break;
     case OperationKind::Difference: runDifference(run); break;
     case OperationKind::DurationDifference: runDurationDifference(run); break;
+    case OperationKind::Arrival: runArrival(run); break;
+    case OperationKind::Hazard: runHazard(run); break;
     }
 }
 
@@ -113,9 +107,8 @@ namespace {
 constexpr std::size_t kLargePage = std::size_t{2} << 20;
 }  // namespace
 
-// A table of at least one large page is mapped on its own, starting on a large-page boundary and
-// marked as fit for large pages. Touching memory for the first time is what a streaming run
-// spends most of its time on after reading, and large pages are touched 512 times less often.
+// A table of at least one large page is mapped on its own, starting on a large-page boundary,
+// marked as fit for large pages (touched 512 times less often) and faulted in by every core.
 void* allocateZeroedTable(std::size_t bytes) {
     if (bytes < kLargePage) return std::calloc(bytes == 0 ? 1 : bytes, 1);
     if (bytes > static_cast<std::size_t>(-1) - kLargePage) return nullptr;
@@ -131,6 +124,7 @@ void* allocateZeroedTable(std::size_t bytes) {
     if (table > start) munmap(mapped, table - start);
     if (end > tableEnd) munmap(reinterpret_cast<void*>(tableEnd), end - tableEnd);
     madvise(reinterpret_cast<void*>(table), bytes, MADV_HUGEPAGE);
+    fillInParts(reinterpret_cast<unsigned char*>(table), bytes, 0);
     return reinterpret_cast<void*>(table);
 }
 
@@ -178,16 +172,24 @@ bool RunState::readStep(int i, const std::function<bool(float)>& wanted, Flags f
     return true;
 }
 
-void RunState::mergeActiveIntoOutActive() {
+void RunState::mergeActiveInto(Table<std::int8_t>& flags) const {
     const std::size_t cells = static_cast<std::size_t>(cellCount());
     const std::int8_t* in = active.data();
-    std::int8_t* out = outActive.data();
+    std::int8_t* out = flags.data();
     forEachPart(cells, 4096, 256 * 1024, [&](std::size_t, std::size_t begin, std::size_t end) {
         const std::int8_t* __restrict a = in + begin;
         std::int8_t* __restrict o = out + begin;
         // Every entry is stored, so that the loop runs on whole vectors of flags.
         for (std::size_t c = 0; c < end - begin; ++c) o[c] = a[c] > o[c] ? a[c] : o[c];
     });
+}
+
+void sizeTables(const std::function<void()>& size) {
+    try {
+        size();
+    } catch (const std::bad_alloc&) {
+        throw errorLine("ERROR - Could not allocate enough memory (RAM).");
+    }
 }
 
 void RunState::takeDeferredFlags() {
@@ -203,6 +205,11 @@ bool BUILD_OUTPUT_NAME(RunOptions& o) {
     }
     const OperationShape shape = o.shape();
     if (shape.lastNameNamesOutput && o.fileCount > shape.maxInputs) o.fileCount = shape.maxInputs;
+    if (o.operation.kind == OperationKind::Hazard && o.fileCount == 1) {
+        // The velocities of the same run, found beside the depths as the water levels are.
+        o.fileNames.push_back(FILENAMEPATHNO_(o.fileNames[1]) + "_V.dat");
+        o.fileCount = 2;
+    }
     o.fileNames[0] = shape.outputName;
     return true;
 }
@@ -262,6 +269,12 @@ void RUN_OPERATION(RunState& run) {
     if (options.operation.transform == ValueTransform::FlowAngle && !run.primary.isVector) {
         stopAfterPause({"", "ERROR - .dat file must be a vector file for -va option"});
     }
+    if (options.operation.kind == OperationKind::Hazard && run.primary.isVector) {
+        stopAfterPause({"", "ERROR - " + run.inputName(1) +
+                                " is a vector dataset: -hazard takes the depths first, then the "
+                                "velocities."});
+    }
+    const bool shareForm = options.shape().inputsShareForm;
     if (count > 1) {
         consoleLine();
         consoleLine("Checking that .dat files have same number nodes and cells...");
@@ -272,7 +285,7 @@ void RUN_OPERATION(RunState& run) {
                 stopAfterPause({"ERROR - Number nodes and/or cells in " + run.inputName(i) +
                                 " not the same as in primary .dat file."});
             }
-            if (run.second.isVector != run.primary.isVector) {
+            if (shareForm && run.second.isVector != run.primary.isVector) {
                 stopAfterPause({"ERROR - " + run.inputName(i) +
                                 " is not the same vector or scalar format as in primary .dat file."});
             }

@@ -16,51 +16,10 @@
 
 #include "formats/dataset.h"
 #include "formats/dataset_io.h"
+#include "tool/tables.h"
 #include "tool/options.h"
 
 namespace kelvara {
-
-// Zeroed memory for a table of the run, and its release (bytes as allocated). Large tables are
-// fresh zero pages from the system; where the system can back them with large pages, they are
-// placed so that it may.
-void* allocateZeroedTable(std::size_t bytes);
-void releaseZeroedTable(void* table, std::size_t bytes) noexcept;
-
-// Allocator of the run's tables: zeroed memory whose elements are not written again when the
-// table is sized. Large tables thus come as fresh zero pages from the system, which cost nothing
-// until an operation touches them; a table an operation never uses is never paid for.
-template <class T>
-struct ZeroedAllocator {
-    using value_type = T;
-    ZeroedAllocator() = default;
-    template <class U>
-    ZeroedAllocator(const ZeroedAllocator<U>&) noexcept {}
-
-    T* allocate(std::size_t n) {
-        if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
-        void* p = allocateZeroedTable(n * sizeof(T));
-        if (p == nullptr) throw std::bad_alloc();
-        return static_cast<T*>(p);
-    }
-    void deallocate(T* p, std::size_t n) noexcept { releaseZeroedTable(p, n * sizeof(T)); }
-    // Sizing a table leaves its elements as they were allocated: zero.
-    template <class U>
-    void construct(U*) noexcept {
-        static_assert(std::is_trivially_default_constructible_v<U>, "tables hold plain numbers");
-    }
-    template <class U, class... Args>
-    void construct(U* p, Args&&... args) {
-        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
-    template <class U>
-    bool operator==(const ZeroedAllocator<U>&) const noexcept { return true; }
-    template <class U>
-    bool operator!=(const ZeroedAllocator<U>&) const noexcept { return false; }
-};
-
-// A per-node or per-cell table of the run; resize() gives zeros.
-template <class T>
-using Table = std::vector<T, ZeroedAllocator<T>>;
 
 struct RunState {
     const RunOptions* options = nullptr;
@@ -77,16 +36,11 @@ struct RunState {
     std::FILE* timesFile = nullptr;         // the times listing's text file
     int meshUnit = 0;
 
-    // Storage allocated once from the primary header; indices from 0. Every entry starts at zero
-    // (active at 1). An operation that reads a table before it writes it had best write it
-    // once first all the same (see runMaximum).
-    std::array<Table<std::int32_t>, 4> cellNodes;  // corners; the fourth 0 for triangles
-    Table<std::int32_t> fileOfMaximum;             // per node
-    Table<std::int8_t> active;                     // per cell: flags of the step just read
-    Table<std::int8_t> outActive;                  // per cell: flags written by some results
-    Table<float> values1, values2;                 // per node: the step just read
-    Table<float> result1, result2;                 // per node: accumulated results
-    std::array<Table<float>, 4> extra;             // per node: per-file values, elevations
+    // The step just read, allocated once from the primary header (indices from 0; cells count
+    // as active until a step supplies flags). Each operation allocates its own named tables
+    // (tables.h) besides.
+    Table<std::int8_t> active;      // per cell
+    Table<float> values1, values2;  // per node: the values, or the vectors' two components
     float time = 0.0f;                                   // time of the step just read
 
     const std::string& inputName(int i) const { return options->fileNames[static_cast<std::size_t>(i)]; }
@@ -113,8 +67,8 @@ struct RunState {
     // The reader whose deferred flags active is to be taken as holding, or none.
     DatasetReader* deferredFlags = nullptr;
 
-    // A cell active in the step just read becomes active in outActive.
-    void mergeActiveIntoOutActive();
+    // A cell active in the step just read becomes active in flags (one per cell).
+    void mergeActiveInto(Table<std::int8_t>& flags) const;
 };
 
 // A reader of an input unit opened with OPENFILEUNIT, reporting to the console.

@@ -14,6 +14,7 @@
 #include "formats/dataset.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
+#include "tool/step_times.h"
 #include "util/numbers.h"
 
 namespace kelvara {
@@ -43,8 +44,7 @@ inline float durationIncrement(float dt, float p, float v, float c) {
 
 // The work on each step's node values, piece by piece as they arrive (see PieceWork): vectors
 // become their magnitudes (in values1, which the next read replaces anyway), and a step measured
-// from the one before adds its interval to every node. previous values are in result2, the
-// durations in result1, the increments of the step in extra[0].
+// from the one before adds its interval to every node (DurationTables).
 //
 // The increments are summed in node order, leaving out the zeros (dry nodes) and the blocks of
 // zeros only: adding zero leaves the sum as it is, since a sum that starts at +0 never becomes
@@ -55,8 +55,9 @@ class IntervalPass {
 public:
     static constexpr std::size_t kBlock = 256;
 
-    IntervalPass(RunState& run, float cutoff)
+    IntervalPass(RunState& run, DurationTables& tables, float cutoff)
         : run_(run),
+          tables_(tables),
           cutoff_(cutoff),
           nodes_(static_cast<std::size_t>(run.nodeCount())),
           blockAdds_((nodes_ + kBlock - 1) / kBlock) {}
@@ -74,12 +75,13 @@ public:
         if (run_.primary.isVector) {
             VECTOR_MAGNITUDES(v + begin, run_.values2.data() + begin, v + begin, end - begin);
         }
-        if (!measured_) return;
+        // An interval whose time does not increase adds nothing (see runDuration).
+        if (!measured_ || !timeIncreases(previousTime_, run_.time)) return;
         const float interval = run_.time - previousTime_;
         const float c = cutoff_;
-        float* total = run_.result1.data();
-        const float* previous = run_.result2.data();
-        float* increments = run_.extra[0].data();
+        float* total = tables_.duration.data();
+        const float* previous = tables_.previous.data();
+        float* increments = tables_.increments.data();
         float sum = part == 0 ? firstSum_ : 0.0f;
         for (std::size_t start = begin; start < end; start += kBlock) {
             const std::size_t n = std::min(kBlock, end - start);
@@ -123,12 +125,13 @@ private:
     float addBlock(float sum, std::size_t start) const {
         if (blockAdds_[start / kBlock] == 0) return sum;
         const std::size_t n = std::min(kBlock, nodes_ - start);
-        const float* increment = run_.extra[0].data() + start;
+        const float* increment = tables_.increments.data() + start;
         for (std::size_t k = 0; k < n; ++k) sum += pick(increment[k] != 0.0f, increment[k], -0.0f);
         return sum;
     }
 
     RunState& run_;
+    DurationTables& tables_;
     const float cutoff_;
     const std::size_t nodes_;
     std::vector<unsigned char> blockAdds_;
@@ -143,16 +146,19 @@ private:
 void runDuration(RunState& run) {
     const Operation& o = run.options->operation;
     const std::int32_t nodes = run.nodeCount();
-    // The durations and the output's flags start at zero. The tables come zeroed, but are
-    // written once here all the same: a fresh page that is first read maps the system's shared
-    // zero page and is faulted in a second time at its first write.
-    fillInParts(run.result1.data(), run.result1.size(), 0.0f);
-    fillInParts(run.outActive.data(), run.outActive.size(), std::int8_t{0});
+    // The durations and the output's flags start at zero.
+    DurationTables tables;
+    sizeTables([&] {
+        tables.duration.resize(static_cast<std::size_t>(nodes));
+        tables.previous.resize(static_cast<std::size_t>(nodes));
+        tables.increments.resize(static_cast<std::size_t>(nodes));
+        tables.outActive.resize(static_cast<std::size_t>(run.cellCount()));
+    });
 
     // The first step primes the previous time and values; it adds no duration. A first step
     // at a special time could never be measured from, so the first ordinary step primes instead.
     // Steps at special times are passed over without reading their values.
-    IntervalPass pass(run, o.cutoff);
+    IntervalPass pass(run, tables, o.cutoff);
     const PieceWork onValues = [&pass](std::size_t part, std::size_t begin, std::size_t end) {
         pass.piece(part, begin, end);
     };
@@ -162,10 +168,10 @@ void runDuration(RunState& run) {
     }
     bool primed = false;
     float previousTime = 0.0f;
-    // The previous step's values are kept in result2: the step just read is swapped into it,
+    // The previous step's values are kept in tables.previous: the step just read is swapped into it,
     // and the next step is read into what it held.
     auto prime = [&]() {
-        std::swap(run.values1, run.result2);
+        std::swap(run.values1, tables.previous);
         previousTime = run.time;
         primed = true;
     };
@@ -183,18 +189,26 @@ void runDuration(RunState& run) {
             prime();
             continue;
         }
+        if (!timeIncreases(previousTime, t)) {
+            // Times that go back (a concatenation of runs that each start at 0) or repeat:
+            // the step starts the next interval, but this one is not measured.
+            consoleLine(intervalNotMeasuredWarning(previousTime, t));
+            std::swap(run.values1, tables.previous);
+            run.mergeActiveInto(tables.outActive);
+            previousTime = t;
+            continue;
+        }
         const float dt = t - previousTime;
         const float sum = pass.sum();
-        std::swap(run.values1, run.result2);
+        std::swap(run.values1, tables.previous);
         const float average = nodes > 0 ? sum / static_cast<float>(nodes) : 0.0f;
         consoleLine("...Duration Increment =" + formatFixed(dt, 5, 2) + "   Average duration of all nodes =" +
                     formatFixed(average, 5, 2) + "h");
-        run.mergeActiveIntoOutActive();
+        run.mergeActiveInto(tables.outActive);
         previousTime = t;
     }
 
-    run.output->writeStep(kDurationTime, run.outActive.data(), run.result1.data(),
-                          run.result2.data());
+    run.output->writeStep(kDurationTime, tables.outActive.data(), tables.duration.data(), nullptr);
 }
 
 }  // namespace kelvara

@@ -7,9 +7,7 @@
 // The output is one step at 111111.0: run 1's duration minus run 2's (0.0 where no reference
 // level was found).
 //
-// Tables: extra[0] run 1's peak, then the reference level; extra[1] run 2's peak, then the lower
-// peak, then run 1's durations; result1 the durations of the run being measured (finally the
-// output); result2 each node's value at the previous step used.
+// Tables: DurationDifferenceTables.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -22,6 +20,7 @@
 #include "fileio/units.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
+#include "tool/step_times.h"
 #include "util/numbers.h"
 
 namespace kelvara {
@@ -30,7 +29,6 @@ namespace {
 constexpr float kNotSet = -99999.0f;
 constexpr float kSetThreshold = -99998.0f;
 constexpr float kTimeLimit = 99998.0f;
-constexpr float kTimeTolerance = 0.001f;
 constexpr float kOutputTime = 111111.0f;
 
 // An ordinary output time: not one of the special times that summarise a run.
@@ -71,7 +69,9 @@ void findPeaks(RunState& run, int i, float* peak) {
     }
 }
 
-void findLevels(RunState& run, int i, const float* lowerPeak, float* level) {
+void findLevels(RunState& run, DurationDifferenceTables& t, int i) {
+    const float* lowerPeak = t.lowerPeak.data();
+    float* level = t.level.data();
     const Operation& o = run.options->operation;
     const std::int32_t nodes = run.nodeCount();
     const std::int32_t cells = run.cellCount();
@@ -80,9 +80,11 @@ void findLevels(RunState& run, int i, const float* lowerPeak, float* level) {
     consoleLine("Processing file: " + run.inputName(i));
     // Only the step at the -t time is read; the others are passed over, and the flags are read
     // only for that step (those in force at it, which may be an earlier step's).
-    const auto atTime = [&o](float t) { return std::fabs(t - o.time) < kTimeTolerance; };
+    const auto atTime = [&o](float t) { return matchesGivenTime(o.time, t); };
+    bool found = false;
     while (run.readStep(i, atTime, RunState::Flags::Defer)) {
         if (!atTime(run.time)) continue;
+        found = true;
         run.takeDeferredFlags();
         const float* v = run.values1.data();
         for (std::int32_t n = 0; n < nodes; ++n) {
@@ -90,13 +92,18 @@ void findLevels(RunState& run, int i, const float* lowerPeak, float* level) {
             if (lowerPeak[n] - v[n] > o.cutoff && v[n] > level[n]) level[n] = v[n];
         }
         // A cell is active in the output only when it is active at the time in both runs.
-        std::int8_t* out = run.outActive.data();
+        std::int8_t* out = t.outActive.data();
         const std::int8_t* in = run.active.data();
         if (i == 1) {
             std::copy(in, in + cells, out);
         } else {
             for (std::int32_t c = 0; c < cells; ++c) out[c] = std::min(out[c], in[c]);
         }
+    }
+    // Without a step at the time the run has no level to compare: the difference would be
+    // that of the other run alone.
+    if (!found) {
+        throw errorLine(noStepAtTimeError(o.time, run.inputName(i)));
     }
 }
 
@@ -152,13 +159,14 @@ float addInterval(std::size_t nodes, float dt, float cutoff, const float* level,
     return sum;
 }
 
-// Fills result1 with the time each node of input i stays at or above its level + cutoff.
-void measureDurations(RunState& run, int i, const float* level) {
+// Fills t.duration with the time each node of input i stays at or above its level + cutoff.
+void measureDurations(RunState& run, DurationDifferenceTables& t, int i) {
+    const float* level = t.level.data();
     const float cutoff = run.options->operation.cutoff;
     const std::int32_t nodes = run.nodeCount();
-    float* duration = run.result1.data();
-    float* previous = run.result2.data();
-    fillInParts(run.result1.data(), run.result1.size(), 0.0f);
+    float* duration = t.duration.data();
+    float* previous = t.previous.data();
+    fillInParts(t.duration.data(), t.duration.size(), 0.0f);
 
     restartInput(run, i);
     consoleLine();
@@ -178,6 +186,13 @@ void measureDurations(RunState& run, int i, const float* level) {
     };
     while (run.readStep(i, measured, RunState::Flags::PassOver)) {
         if (!measured(run.time)) continue;
+        if (!timeIncreases(previousTime, run.time)) {
+            // The step starts the next interval, but this one is not measured.
+            consoleLine(intervalNotMeasuredWarning(previousTime, run.time));
+            std::copy(run.values1.begin(), run.values1.end(), previous);
+            previousTime = run.time;
+            continue;
+        }
         const float dt = run.time - previousTime;
         const float sum = addInterval(static_cast<std::size_t>(nodes), dt, cutoff, level,
                                       run.values1.data(), previous, duration);
@@ -194,39 +209,48 @@ void measureDurations(RunState& run, int i, const float* level) {
 void runDurationDifference(RunState& run) {
     const Operation& o = run.options->operation;
     const std::int32_t nodes = run.nodeCount();
-    float* peak1 = run.extra[0].data();
-    float* peak2 = run.extra[1].data();
+    const auto count = static_cast<std::size_t>(nodes);
+    DurationDifferenceTables t;
+    sizeTables([&] {
+        t.peak1.resize(count);
+        t.lowerPeak.resize(count);
+        t.level.resize(count);
+        t.duration.resize(count);
+        t.firstDuration.resize(count);
+        t.previous.resize(count);
+        t.outActive.resize(static_cast<std::size_t>(run.cellCount()));
+    });
+    float* peak1 = t.peak1.data();
+    float* peak2 = t.lowerPeak.data();
 
     consoleLine();
     consoleLine("Determining peak value of two simulations up until time: " +
                 formatFixed(o.time, 10, 2));
-    fillInParts(run.extra[0].data(), run.extra[0].size(), kNotSet);
-    fillInParts(run.extra[1].data(), run.extra[1].size(), kNotSet);
-    fillInParts(run.outActive.data(), run.outActive.size(), std::int8_t{0});
+    fillInParts(peak1, count, kNotSet);
+    fillInParts(peak2, count, kNotSet);
     findPeaks(run, 1, peak1);
     findPeaks(run, 2, peak2);
-    float* lowerPeak = peak2;  // run 1's peak when the two are equal
+    float* lowerPeak = peak2;  // the lower of the two: run 1's peak when the two are equal
     for (std::int32_t n = 0; n < nodes; ++n) lowerPeak[n] = peak2[n] < peak1[n] ? peak2[n] : peak1[n];
 
     consoleLine();
     consoleLine("Determining higher value of two simulations at time: " +
                 formatFixed(o.time, 10, 2));
-    float* level = run.extra[0].data();
-    fillInParts(run.extra[0].data(), run.extra[0].size(), kNotSet);
-    fillInParts(run.outActive.data(), run.outActive.size(), std::int8_t{0});
-    findLevels(run, 1, lowerPeak, level);
-    findLevels(run, 2, lowerPeak, level);
+    const float* level = t.level.data();
+    fillInParts(t.level.data(), count, kNotSet);
+    findLevels(run, t, 1);
+    findLevels(run, t, 2);
 
-    float* firstDuration = run.extra[1].data();  // the lower peaks are no longer needed
-    measureDurations(run, 1, level);
-    std::copy(run.result1.begin(), run.result1.end(), firstDuration);
-    measureDurations(run, 2, level);
+    float* firstDuration = t.firstDuration.data();
+    measureDurations(run, t, 1);
+    std::copy(t.duration.begin(), t.duration.end(), firstDuration);
+    measureDurations(run, t, 2);
 
     consoleLine("Calculating difference in duration...");
-    float* duration = run.result1.data();
+    float* duration = t.duration.data();
     for (std::int32_t n = 0; n < nodes; ++n)
         duration[n] = level[n] > kSetThreshold ? firstDuration[n] - duration[n] : 0.0f;
-    run.output->writeStep(kOutputTime, run.outActive.data(), duration, run.values2.data());
+    run.output->writeStep(kOutputTime, t.outActive.data(), duration, nullptr);
 }
 
 }  // namespace kelvara

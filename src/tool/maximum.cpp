@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fileio/console.h"
+#include "fileio/error.h"
 #include "fileio/units.h"
 #include "fileio/workers.h"
 #include "formats/dataset.h"
@@ -13,6 +14,7 @@
 #include "formats/mesh.h"
 #include "tool/operations.h"
 #include "tool/pick.h"
+#include "tool/step_times.h"
 #include "util/path.h"
 
 namespace kelvara {
@@ -21,6 +23,8 @@ namespace {
 constexpr float kMaximumTime = 111111.0f;
 constexpr float kFileNumberTime = 222222.0f;
 constexpr float kStageMaximumTime = 99999.1f;
+// Start of a scalar maximum: a value counts as set only above it.
+constexpr float kNoValueYet = -99998.0f;
 
 // Steps that are not value steps: those at 99999.1 and the input numbers this operation writes
 // at 222222, so that its own output can be fed back in.
@@ -29,12 +33,12 @@ bool isSummaryStep(float t) {
 }
 
 // Corners and elevations of the mesh that belongs to the first input.
-void readMesh(RunState& run) {
+void readMesh(RunState& run, MeshTables& mesh) {
     consoleLine("...need to read .2dm file for _h data type");
     run.meshUnit = OPENFILEUNIT("I ", FILENAMEPATHNO_(run.inputName(1)) + ".2dm");
-    READ_2DM_ELEVATIONS(run.meshUnit, run.extra[0].data(), run.nodeCount(),
-                        run.cellNodes[0].data(), run.cellNodes[1].data(), run.cellNodes[2].data(),
-                        run.cellNodes[3].data(), run.cellCount());
+    READ_2DM_ELEVATIONS(run.meshUnit, mesh.elevation.data(), run.nodeCount(),
+                        mesh.corners[0].data(), mesh.corners[1].data(), mesh.corners[2].data(),
+                        mesh.corners[3].data(), run.cellCount());
     CLOSEFILEUNIT(run.meshUnit);
     run.meshUnit = 0;
 }
@@ -42,45 +46,28 @@ void readMesh(RunState& run) {
 // Node numbers run from 1. A corner that names no node of the dataset (0 for the missing fourth
 // corner of a triangle or for a cell the mesh does not describe, or anything beyond the mesh)
 // is set to 0 here, once: the steps then mark it in a sink entry that no node reads.
-void dropCornersOutsideTheMesh(RunState& run) {
+void dropCornersOutsideTheMesh(const RunState& run, MeshTables& mesh) {
     const auto nodes = static_cast<std::uint32_t>(run.nodeCount());
-    for (auto& corner : run.cellNodes) {
+    for (auto& corner : mesh.corners) {
         for (std::int32_t& n : corner) {
             if (static_cast<std::uint32_t>(n) - 1u >= nodes) n = 0;
         }
     }
 }
 
-// Marks in wet (one byte per node, entry n for node n, entry 0 a sink for dropped corners) every
-// corner of a cell whose flag is 1 in the step just read.
-void markWetNodes(const RunState& run, unsigned char* wet) {
+// Marks in wetNode (entry n for node n, entry 0 a sink for dropped corners) every corner of a
+// cell whose flag is 1 in the step just read, kept up to date from one step to the next: each
+// node counts how many times it is a corner of a cell counted as wet (cellWasWet), and only the
+// cells whose flag changed since the step before are visited; in a flood most cells stay wet or
+// dry from one output time to the next. All three tables start at zero.
+void updateWetMarks(const RunState& run, MaximumTables& t) {
     const std::size_t cells = static_cast<std::size_t>(run.cellCount());
     const std::int8_t* active = run.active.data();
-    const std::int32_t* first = run.cellNodes[0].data();
-    const std::int32_t* second = run.cellNodes[1].data();
-    const std::int32_t* third = run.cellNodes[2].data();
-    const std::int32_t* fourth = run.cellNodes[3].data();
-    std::fill(wet, wet + run.nodeCount() + 1, static_cast<unsigned char>(0));
-    for (std::size_t c = 0; c < cells; ++c) {
-        if (active[c] != 1) continue;
-        wet[first[c]] = 1;
-        wet[second[c]] = 1;
-        wet[third[c]] = 1;
-        wet[fourth[c]] = 1;
-    }
-}
-
-// The same marks kept up to date from one step to the next: each node counts how many times it
-// is a corner of a cell counted as wet (wasWet, one byte per cell), and only the cells whose flag
-// changed since the step before are visited; in a flood most cells stay wet or dry from one
-// output time to the next. counts holds a 4-byte count per node from node 1 on, all three tables
-// start at zero.
-void updateWetMarks(const RunState& run, unsigned char* wet, unsigned char* counts,
-                    unsigned char* wasWet) {
-    const std::size_t cells = static_cast<std::size_t>(run.cellCount());
-    const std::int8_t* active = run.active.data();
-    const std::int32_t* corners[4] = {run.cellNodes[0].data(), run.cellNodes[1].data(),
-                                      run.cellNodes[2].data(), run.cellNodes[3].data()};
+    unsigned char* wet = t.wetNode.data();
+    std::uint32_t* counts = t.wetCorners.data();
+    unsigned char* wasWet = t.cellWasWet.data();
+    const std::int32_t* corners[4] = {t.mesh.corners[0].data(), t.mesh.corners[1].data(),
+                                      t.mesh.corners[2].data(), t.mesh.corners[3].data()};
     constexpr std::size_t kChunk = 64;
     for (std::size_t start = 0; start < cells; start += kChunk) {
         const std::size_t end = std::min(cells, start + kChunk);
@@ -95,11 +82,8 @@ void updateWetMarks(const RunState& run, unsigned char* wet, unsigned char* coun
             for (const std::int32_t* corner : corners) {
                 const std::int32_t node = corner[c];
                 if (node == 0) continue;  // a dropped corner
-                unsigned char* slot = counts + 4 * static_cast<std::size_t>(node - 1);
-                std::uint32_t count;
-                std::memcpy(&count, slot, sizeof count);
+                std::uint32_t& count = counts[static_cast<std::size_t>(node - 1)];
                 count = now == 1 ? count + 1 : count - 1;
-                std::memcpy(slot, &count, sizeof count);
                 wet[node] = count != 0 ? 1 : 0;
             }
         }
@@ -134,12 +118,12 @@ void keepGreaterWet(std::size_t n, std::int32_t file, const unsigned char* __res
     }
 }
 
-void updateWetNodes(RunState& run, std::int32_t file, const unsigned char* wet) {
+void updateWetNodes(RunState& run, MaximumTables& t, std::int32_t file) {
     const std::size_t nodes = static_cast<std::size_t>(run.nodeCount());
-    const unsigned char* wetNode = wet + 1;
+    const unsigned char* wetNode = t.wetNode.data() + 1;
     const float* v = run.values1.data();
-    float* maximum = run.result1.data();
-    std::int32_t* fileOf = run.fileOfMaximum.data();
+    float* maximum = t.maximum.data();
+    std::int32_t* fileOf = t.inputOfMaximum.data();
     forEachPart(nodes, kBlock, kPartNodes, [&](std::size_t, std::size_t begin, std::size_t end) {
         for (std::size_t start = begin; start < end; start += kBlock) {
             const std::size_t n = std::min(kBlock, end - start);
@@ -168,10 +152,11 @@ bool anyGreater(std::size_t n, const float* __restrict v, const float* __restric
 
 // The scalar nodes [begin, end) of the step just read (begin and end on block boundaries, or
 // end the last node).
-void updateScalars(RunState& run, std::int32_t file, std::size_t begin, std::size_t end) {
+void updateScalars(RunState& run, MaximumTables& t, std::int32_t file, std::size_t begin,
+                   std::size_t end) {
     const float* v = run.values1.data();
-    float* maximum = run.result1.data();
-    std::int32_t* fileOf = run.fileOfMaximum.data();
+    float* maximum = t.maximum.data();
+    std::int32_t* fileOf = t.inputOfMaximum.data();
     for (std::size_t start = begin; start < end; start += kBlock) {
         const std::size_t n = std::min(kBlock, end - start);
         if (!anyGreater(n, v + start, maximum + start)) continue;
@@ -198,8 +183,9 @@ void keepGreaterVectors(std::size_t n, std::int32_t file, const float* __restric
 // change rather than once per step. Block by block: the magnitudes of the step, then the nodes
 // where it is greater take its vector (the others are stored as they were).
 // The vector nodes [begin, end) of the step just read, as updateScalars.
-void updateVectors(RunState& run, std::int32_t file, float* magnitude, std::size_t begin,
+void updateVectors(RunState& run, MaximumTables& t, std::int32_t file, std::size_t begin,
                    std::size_t end) {
+    float* magnitude = t.keptMagnitude.data();
     float stepMagnitude[kBlock];
     for (std::size_t start = begin; start < end; start += kBlock) {
         const std::size_t n = std::min(kBlock, end - start);
@@ -208,8 +194,8 @@ void updateVectors(RunState& run, std::int32_t file, float* magnitude, std::size
         VECTOR_MAGNITUDES(x, y, stepMagnitude, n);
         if (!anyGreater(n, stepMagnitude, magnitude + start)) continue;
         keepGreaterVectors(n, file, stepMagnitude, x, y, magnitude + start,
-                           run.result1.data() + start, run.result2.data() + start,
-                           run.fileOfMaximum.data() + start);
+                           t.maximum.data() + start, t.maximumY.data() + start,
+                           t.inputOfMaximum.data() + start);
     }
 }
 
@@ -219,47 +205,37 @@ void runMaximum(RunState& run) {
     const Operation& o = run.options->operation;
     const int inputs = run.options->fileCount;
     const bool isVector = run.primary.isVector;
-
-    // The maxima (with their vectors' second components), the input numbers and the output's
-    // flags start at zero. The tables come zeroed, but are written once here all the same: a
-    // fresh page that is first read maps the system's shared zero page and is faulted in a
-    // second time at its first write, which on some virtual machines costs more than the pass.
-    fillInParts(run.result1.data(), run.result1.size(), 0.0f);
-    if (isVector) fillInParts(run.result2.data(), run.result2.size(), 0.0f);
-    fillInParts(run.fileOfMaximum.data(), run.fileOfMaximum.size(), 0);
-    fillInParts(run.outActive.data(), run.outActive.size(), std::int8_t{0});
+    const auto nodes = static_cast<std::size_t>(run.nodeCount());
+    const auto cells = static_cast<std::size_t>(run.cellCount());
 
     const bool waterLevel =
         IDENTIFY_DATA_TYPE(run.inputName(1), "SMS data type identified as: ").isWaterLevel;
+    // Every table starts at zero (the input numbers, the output's flags, the vectors kept and
+    // the wet marks) but two. A scalar maximum starts below every set value (a value counts as
+    // set above -99998), so that values below zero, water levels below datum, are kept as they
+    // are; nodes that never get a value are given 0.0 at the end. The kept vector's magnitude
+    // starts below zero, so that the first vector, a zero vector included, is kept with its
+    // input number.
+    MaximumTables t;
+    sizeTables([&] {
+        t.maximum.resize(nodes);
+        t.inputOfMaximum.resize(nodes);
+        t.outActive.resize(cells);
+        if (isVector) t.maximumY.resize(nodes);
+        if (isVector && !waterLevel) t.keptMagnitude.resize(nodes);
+        if (waterLevel) {
+            t.mesh.size(nodes, cells);
+            t.wetNode.resize(nodes + 1);
+            t.wetCorners.resize(nodes);
+            t.cellWasWet.resize(cells);
+        }
+    });
+    if (!isVector) fillInParts(t.maximum.data(), t.maximum.size(), kNoValueYet);
+    if (!t.keptMagnitude.empty())
+        fillInParts(t.keptMagnitude.data(), t.keptMagnitude.size(), -1.0f);
     if (waterLevel) {
-        readMesh(run);
-        dropCornersOutsideTheMesh(run);
-    }
-
-    // Water levels: which nodes touch a wet cell in the step, one byte per node and one for
-    // node 0, in the storage of a per-node table this operation has no other use for.
-    unsigned char* wet = nullptr;
-    if (waterLevel && run.nodeCount() > 0) {
-        wet = reinterpret_cast<unsigned char*>(run.extra[1].data());
-    }
-    // The node counts and the cells' flags of updateWetMarks, in two more such tables when the
-    // flags fit (a mesh of at most four cells per node, as every real mesh). All three start at
-    // zero (written once, as above).
-    unsigned char* wetCounts = nullptr;
-    unsigned char* cellWasWet = nullptr;
-    const std::size_t nodeTableBytes = run.extra[2].size() * sizeof(float);
-    if (wet != nullptr && static_cast<std::size_t>(run.cellCount()) <= nodeTableBytes) {
-        wetCounts = reinterpret_cast<unsigned char*>(run.extra[2].data());
-        cellWasWet = reinterpret_cast<unsigned char*>(run.extra[3].data());
-        fillInParts(wet, static_cast<std::size_t>(run.nodeCount()) + 1, 0);
-        fillInParts(wetCounts, nodeTableBytes, 0);
-        fillInParts(cellWasWet, static_cast<std::size_t>(run.cellCount()), 0);
-    }
-    // The magnitude of the kept vector (VECTOR_MAGNITUDE of 0, 0 is 0).
-    float* keptMagnitude = nullptr;
-    if (isVector && !waterLevel) {
-        fillInParts(run.extra[1].data(), run.extra[1].size(), 0.0f);
-        keptMagnitude = run.extra[1].data();
+        readMesh(run, t.mesh);
+        dropCornersOutsideTheMesh(run, t.mesh);
     }
 
     for (int i = 1; i <= inputs; ++i) {
@@ -267,42 +243,50 @@ void runMaximum(RunState& run) {
         consoleLine("Processing file: " + run.inputName(i));
         // Steps that do not count are passed over without reading their values.
         const auto counts = [&o](float t) {
-            return !isSummaryStep(t) && !(o.atTime && !(std::fabs(o.time - t) < 0.001f));
+            return !isSummaryStep(t) && !(o.atTime && !matchesGivenTime(o.time, t));
         };
         // Depths and vectors are worked on as their values arrive; water levels wait for the
         // step's flags to be taken into the wet nodes first.
-        const PieceWork update = [&run, i, isVector, keptMagnitude](std::size_t, std::size_t b,
-                                                                    std::size_t e) {
+        const PieceWork update = [&run, &t, i, isVector](std::size_t, std::size_t b,
+                                                         std::size_t e) {
             if (isVector) {
-                updateVectors(run, i, keptMagnitude, b, e);
+                updateVectors(run, t, i, b, e);
             } else {
-                updateScalars(run, i, b, e);
+                updateScalars(run, t, i, b, e);
             }
         };
+        bool used = false;
         while (run.readStep(i, counts, RunState::Flags::Read, waterLevel ? nullptr : &update)) {
             if (!counts(run.time)) continue;
-            if (waterLevel) {
-                if (wetCounts != nullptr) {
-                    updateWetMarks(run, wet, wetCounts, cellWasWet);
-                    updateWetNodes(run, i, wet);
-                } else if (wet != nullptr) {
-                    markWetNodes(run, wet);
-                    updateWetNodes(run, i, wet);
-                }
+            used = true;
+            if (waterLevel && nodes > 0) {
+                updateWetMarks(run, t);
+                updateWetNodes(run, t, i);
             }
-            run.mergeActiveIntoOutActive();
+            run.mergeActiveInto(t.outActive);
         }
+        if (o.atTime && !used) {
+            throw errorLine(noStepAtTimeError(o.time, run.inputName(i)));
+        }
+    }
+    // Nodes that never had a value keep 0.0 and input number 0.
+    if (!isVector) {
+        float* maximum = t.maximum.data();
+        const std::int32_t* fileOf = t.inputOfMaximum.data();
+        forEachPart(nodes, kBlock, kPartNodes, [&](std::size_t, std::size_t begin, std::size_t end) {
+            for (std::size_t n = begin; n < end; ++n) maximum[n] = fileOf[n] == 0 ? 0.0f : maximum[n];
+        });
     }
 
     // The output has the inputs' form: pairs (maximum vector) for vectors, values otherwise.
-    run.output->writeStep(kMaximumTime, run.outActive.data(), run.result1.data(),
-                          run.result2.data());
+    run.output->writeStep(kMaximumTime, t.outActive.data(), t.maximum.data(),
+                          t.maximumY.data());
 
-    // The file numbers as reals, through the step buffers that are no longer needed.
-    std::transform(run.fileOfMaximum.begin(), run.fileOfMaximum.end(), run.values1.begin(),
+    // The input numbers as reals, through the step buffers that are no longer needed.
+    std::transform(t.inputOfMaximum.begin(), t.inputOfMaximum.end(), run.values1.begin(),
                    [](std::int32_t f) { return static_cast<float>(f); });
     std::fill(run.values2.begin(), run.values2.end(), 0.0f);
-    run.output->writeStep(kFileNumberTime, run.outActive.data(), run.values1.data(),
+    run.output->writeStep(kFileNumberTime, t.outActive.data(), run.values1.data(),
                           run.values2.data());
 }
 

@@ -66,6 +66,19 @@ OperationShape describeOperation(const Operation& o, const std::vector<std::stri
         s.readsCompanionLevels = !o.noWetDry;
         s.outputName = comparedName();
         break;
+    case OperationKind::Arrival:
+        s.maxInputs = 1;
+        s.countError = "ERROR - Can only specify one .dat file for -arrival.";
+        s.outputName = first + "(" + o.label + ").dat";
+        break;
+    case OperationKind::Hazard:
+        // The depths, and the velocities of the same run (stem_V.dat when not named).
+        s.maxInputs = 2;
+        s.countError = "ERROR - Specify the depth .dat file, and optionally the velocity .dat "
+                       "file, for -hazard.";
+        s.inputsShareForm = false;
+        s.outputName = first + "(" + o.label + ").dat";
+        break;
     case OperationKind::DurationDifference:
         s.minInputs = s.maxInputs = 2;
         s.countError = kTwoFiles;

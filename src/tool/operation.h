@@ -16,6 +16,8 @@ enum class OperationKind {
     Duration,            // -dur<cutoff>
     Difference,          // -dif
     DurationDifference,  // -ddur<cutoff> -t<time>
+    Arrival,             // -arrival<cutoff>: when the cutoff is reached, left and the peak
+    Hazard,              // -hazard<debris factor>: depth and velocity to hazard maps
 };
 
 // Which steps the single pass writes, and what it does to their values.
@@ -37,6 +39,7 @@ struct Operation {
     float time = 0.0f;
     bool atTime = false;    // -t given: -max and -dif use only that time, -ddur ends there
     bool noWetDry = false;  // -dif without the wet/dry test
+    float debrisFactor = 1.0f;  // -hazard
     std::string label;      // text of the last -dur, -trim or -va flag, without its dash
 };
 
@@ -58,6 +61,9 @@ struct OperationShape {
     OutputForm output = OutputForm::Scalar;
     // Reads the water levels beside its inputs (stem_h.dat), which the output must not replace.
     bool readsCompanionLevels = false;
+    // Every input has the first's form (all scalar or all vector); otherwise the inputs are
+    // datasets of different quantities, each checked by the operation.
+    bool inputsShareForm = true;
     // The output's full name, built from the first input (its folder and name without
     // extension) or, with lastNameNamesOutput, from that last name.
     std::string outputName;

@@ -13,5 +13,7 @@ void runMaximum(RunState& run);             // -max
 void runDuration(RunState& run);            // -dur
 void runDifference(RunState& run);          // -dif
 void runDurationDifference(RunState& run);  // -ddur
+void runArrival(RunState& run);             // -arrival
+void runHazard(RunState& run);              // -hazard
 
 }  // namespace kelvara

@@ -1,7 +1,9 @@
 #include "tool/options.h"
 
+#include <cmath>
 #include <utility>
 
+#include "maps/hazard.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -9,7 +11,8 @@ namespace kelvara {
 namespace {
 
 enum class Flag {
-    Con, Max, Dif, Dur, Ddur, Trim, Batch, Keep, Remove, Times, AtTime, FlowAngle, NoWetDry
+    Con, Max, Dif, Dur, Ddur, Trim, Batch, Keep, Remove, Times, AtTime, FlowAngle, NoWetDry,
+    Arrival, Hazard
 };
 
 struct FlagWord {
@@ -25,6 +28,9 @@ constexpr FlagWord kFlagWords[] = {
     {"b", Flag::Batch},     {"k", Flag::Keep},        {"r", Flag::Remove},
     {"times", Flag::Times}, {"t", Flag::AtTime},      {"va", Flag::FlowAngle},
     {"nowetdry", Flag::NoWetDry},
+    // Words added later begin with no earlier word and no earlier word begins with them, so
+    // that every command line keeps the meaning it had.
+    {"arrival", Flag::Arrival}, {"hazard", Flag::Hazard},
 };
 
 bool matches(const std::string& argument, const std::string& word) {
@@ -32,6 +38,20 @@ bool matches(const std::string& argument, const std::string& word) {
     std::string compared = argument.substr(1, word.size());
     if (compared.size() < word.size()) return false;
     return FLAGEXISTS(compared, word);
+}
+
+// The number after a flag is the whole rest of the argument (blanks around it aside): "0,1"
+// is no number, not 0.
+bool readFlagNumber(const std::string& rest, float& value) {
+    std::string_view item;
+    if (!freeItem(rest, item)) return false;
+    const std::size_t end = static_cast<std::size_t>(item.data() - rest.data()) + item.size();
+    return rest.find_first_not_of(" \t", end) == std::string::npos && parseReal(item, value);
+}
+
+// The start of a long argument, for a message.
+std::string shortened(const std::string& argument) {
+    return argument.size() > 100 ? argument.substr(0, 100) + "..." : argument;
 }
 
 std::string labelOf(const std::string& argument) {
@@ -54,7 +74,7 @@ struct GivenFlag {
 
 bool standsAlone(Flag f) {
     return f == Flag::Times || f == Flag::Max || f == Flag::Dur || f == Flag::Dif ||
-           f == Flag::Ddur;
+           f == Flag::Ddur || f == Flag::Arrival || f == Flag::Hazard;
 }
 
 bool isOperationFlag(Flag f) {
@@ -100,6 +120,8 @@ OperationKind kindOf(const std::vector<GivenFlag>& given) {
     case Flag::Dur: return OperationKind::Duration;
     case Flag::Dif: return OperationKind::Difference;
     case Flag::Ddur: return OperationKind::DurationDifference;
+    case Flag::Arrival: return OperationKind::Arrival;
+    case Flag::Hazard: return OperationKind::Hazard;
     default: return OperationKind::SinglePass;
     }
 }
@@ -119,9 +141,18 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
 
     Operation& op = o.operation;
     std::vector<GivenFlag> given;
-    for (std::string argument : arguments) {
-        if (argument.size() > kArgumentLength) argument.resize(kArgumentLength);
+    for (const std::string& argument : arguments) {
+        // A name cut to fit would name another file.
+        if (argument.size() > kArgumentLength) {
+            return fail(Kind::BadName,
+                        {"", "ERROR - An argument is longer than the " +
+                                 AINTEGER(static_cast<int>(kArgumentLength)) +
+                                 " characters a name may have: \"" + shortened(argument) + "\""});
+        }
         if (argument.empty() || argument[0] != '-') {
+            if (trimRight(argument).empty()) {
+                return fail(Kind::BadName, {"", "ERROR - An empty file name was given."});
+            }
             if (o.fileCount >= kMaxInputs) {
                 return fail(Kind::TooManyFiles,
                             {"", "ERROR - Too many .dat files specified: at most " +
@@ -161,11 +192,24 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
         case Flag::AtTime: op.atTime = true; number = &op.time; break;
         case Flag::FlowAngle: op.transform = ValueTransform::FlowAngle; break;
         case Flag::NoWetDry: op.noWetDry = true; break;
+        case Flag::Arrival: number = &op.cutoff; break;
+        case Flag::Hazard: number = &op.debrisFactor; break;
         }
         if (number != nullptr) {
             std::size_t wordLength = std::string(found->word).size();
             std::string rest = argument.size() > wordLength + 1 ? argument.substr(wordLength + 1) : "";
-            if (!readFreeReal(rest, *number)) {
+            // -hazard alone takes the debris factor of urban areas.
+            const bool optional = found->flag == Flag::Hazard && trimRight(rest).empty();
+            bool read = optional || readFlagNumber(rest, *number);
+            if (optional) *number = kDefaultDebrisFactor;
+            // A negative cutoff would turn every trimmed vector round; the maps refuse numbers
+            // that measure nothing (not finite, or a negative debris factor).
+            if (found->flag == Flag::Trim && *number < 0.0f) read = false;
+            if ((found->flag == Flag::Arrival || found->flag == Flag::Hazard) &&
+                !std::isfinite(*number))
+                read = false;
+            if (found->flag == Flag::Hazard && *number < 0.0f) read = false;
+            if (!read) {
                 return fail(Kind::UnreadableNumber,
                             {"ERROR - Reading time for keep or remove argument, or cutoff depth "
                              "for duration"});
@@ -173,7 +217,8 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
         }
         if (found->flag == Flag::Remove) op.removeAllMaxTimes = op.time > 99998.0f;
         if (found->flag == Flag::Dur || found->flag == Flag::Trim ||
-            found->flag == Flag::FlowAngle) {
+            found->flag == Flag::FlowAngle || found->flag == Flag::Arrival ||
+            found->flag == Flag::Hazard) {
             op.label = labelOf(argument);
         }
         if (isOperationFlag(found->flag)) {
@@ -235,6 +280,11 @@ const std::vector<std::string>& usageText() {
         "     \"-times\" displays and exports the times in the .dat file",
         "     \"-trim<cutoff_value>\" trims any values to the cutoff value (useful for large velocities)",
         "     \"-va\" outputs the flow angle in degrees (N=0, E=90, W=-90, S=180/-180)",
+        "     \"-arrival<cutoff_value>\" outputs when the cutoff value is first reached (time 100001),",
+        "          when it is last left (100002) and the time of the peak (100003); NaN where never reached",
+        "     \"-hazard<debris_factor>\" outputs the greatest depth x velocity (100011), hazard class 1-6",
+        "          (100012) and hazard rating d(v+0.5)+DF (100013) from run_d.dat and run_V.dat",
+        "          (or a second .dat file of velocities); debris factor default 1.0, 0.5 for pasture",
         "",
         "  File 1:  Primary .dat file.",
         "  File 2 onwards (-con, -dif, -ddur, -k, -max, -r flags):  Secondary .dat file(s).",

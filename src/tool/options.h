@@ -8,7 +8,8 @@
 
 namespace kelvara {
 
-constexpr int kMaxInputs = 100;         // inputs the name table holds
+// Inputs a run may name: the 100 file units also hold the output and a mesh.
+constexpr int kMaxInputs = 98;
 constexpr std::size_t kArgumentLength = 1000;
 constexpr std::size_t kLabelLength = 100;
 
@@ -39,6 +40,7 @@ struct CommandLineError {
         TooManyFiles,
         NoFiles,
         ConflictingOperations,  // operations that cannot be honoured together
+        BadName,  // empty, or longer than a name may be
     };
     Kind kind = Kind::None;
     std::vector<std::string> lines;  // console lines, in order ("" is an empty line)

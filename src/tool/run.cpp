@@ -7,6 +7,7 @@
 
 #include "fileio/console.h"
 #include "fileio/error.h"
+#include "fileio/platform.h"
 #include "fileio/units.h"
 #include "tool/driver.h"
 #include "tool/options.h"
@@ -17,6 +18,13 @@ namespace {
 void showUsage() {
     for (const auto& line : usageText()) consoleLine(line);
     pauseForUser();
+}
+
+// Whether an argument is the batch flag. Flag words match by their first characters in table
+// order, and no word before "b" begins with b, so every argument "-b..." is the batch flag
+// however the rest of the command line reads.
+bool isBatchFlag(const std::string& argument) {
+    return argument.size() >= 2 && argument[0] == '-' && (argument[1] == 'b' || argument[1] == 'B');
 }
 
 // The whole run, its errors turned into their console text, pause and status. Errors are thrown
@@ -80,6 +88,8 @@ int runCommandLineText(const std::vector<std::string>& arguments, std::string& c
     std::lock_guard<std::mutex> lock(runLock());
     CapturedConsole console;
     int status = 1;
+    const bool wasBatch = consoleBatch();
+    setConsoleBatch(true);  // the executable's text with -b: no pause, no prompt
     {
         ConsoleRedirect redirect(console);
         RunUnits units;
@@ -87,6 +97,7 @@ int runCommandLineText(const std::vector<std::string>& arguments, std::string& c
         status = runTool(arguments, true);
         abandonAllUnits();  // none is left open after a finished run
     }
+    setConsoleBatch(wasBatch);
     consoleText = std::move(console.text());
     return status;
 }
@@ -108,6 +119,30 @@ int runCommandLine(const std::vector<std::string>& arguments,
 
 int runExecutable(const std::vector<std::string>& arguments) {
     std::lock_guard<std::mutex> lock(runLock());
+    // Before anything can pause: -b anywhere on the command line means nothing reads standard
+    // input, also when an error in the command line comes before it.
+    bool batch = false;
+    for (const auto& argument : arguments) batch = batch || isBatchFlag(argument);
+    setConsoleBatch(batch);
+    // A closed standard output (a reader such as "head" that has had enough) is a write error
+    // that ends the run through the console, not a signal that kills it mid-write.
+    platform::ignoreBrokenPipe();
+
+    // The two answers every command-line user tries first. Only these exact words, which were
+    // flag errors before, so no command line that ran changes meaning.
+    for (const auto& argument : arguments) {
+        if (argument == "--help") {
+            for (const auto& line : usageText()) consoleLine(line);
+            consoleFlush();
+            return 0;
+        }
+        if (argument == "--version") {
+            consoleLine("kelvara " KELVARA_VERSION);
+            consoleFlush();
+            return 0;
+        }
+    }
+
     INITFILEUNITS();
     ErrorScope scope;
     const int status = runTool(arguments, false);

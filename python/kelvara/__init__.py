@@ -1,0 +1,259 @@
+"""kelvara in Python: read and write binary mesh datasets (.dat) one time step at a time as numpy
+arrays, read .2dm meshes, and run kelvara operations in this interpreter.
+
+    import kelvara
+    with kelvara.open("run_d.dat") as run:
+        for step in run:
+            print(step.time, step.values.max())
+
+Every function takes paths as str or os.PathLike. Bad input raises kelvara.Error with the
+message the kelvara tool prints for it; wrong arguments raise TypeError or ValueError.
+"""
+import collections
+import os
+
+import numpy as np
+
+from . import _kelvara
+
+__all__ = ["Dataset", "Error", "Mesh", "RunResult", "Step", "open", "read_mesh", "run", "write"]
+
+
+class Error(Exception):
+    """A failure reported by kelvara: str(error) is the tool's "ERROR - " message.
+
+    Attributes: lines, every console line the failed read or run printed (the "ERROR - " line
+    among them); status, the exit status the tool would have ended with (1).
+    """
+
+    def __init__(self, message, lines=(), status=1):
+        """message: the "ERROR - " line; lines: the console lines; status: the exit status."""
+        super().__init__(message)
+        self.lines = list(lines)
+        self.status = status
+
+
+_kelvara._set_error_type(Error)
+
+Step = collections.namedtuple("Step", "time flags values")
+Step.__doc__ = """One time step of a dataset.
+
+time: the output time (float, in the dataset's time unit, usually hours).
+flags: numpy uint8 array of one flag per cell (1 = active/wet, 0 = inactive/dry), or None
+    when the step carries no flags.
+values: numpy float32 array, shape (nodes,) for a scalar dataset, (nodes, 2) for a vector one.
+"""
+
+Mesh = collections.namedtuple("Mesh", "nodes cells")
+Mesh.__doc__ = """A .2dm mesh.
+
+nodes: numpy float64 array of shape (n, 3): x, y and ground elevation z of node i + 1 in row i
+    (NaN in all three for a number that no node line gives).
+cells: numpy int32 array of shape (m, 4): the corner node numbers (from 1, as in the file and
+    in the order the file gives them) of cell i + 1 in row i; 0 in the fourth column of a
+    triangle.
+"""
+
+RunResult = collections.namedtuple("RunResult", "status lines")
+RunResult.__doc__ = """The outcome of a finished kelvara run: status (0) and its console lines."""
+
+
+class Dataset:
+    """A dataset open for reading, one time step at a time (see kelvara.open)."""
+
+    def __init__(self, path):
+        """Opens path and reads its header; raises kelvara.Error for a file that cannot be read."""
+        self._path = os.fspath(path)
+        if not isinstance(self._path, str):
+            self._path = os.fsdecode(self._path)
+        self._reader = _kelvara.Reader(self._path)
+
+    @property
+    def path(self):
+        """The path the dataset was opened with."""
+        return self._path
+
+    @property
+    def nodes(self):
+        """Number of nodes: the length of each step's values."""
+        return self._reader.nodes
+
+    @property
+    def cells(self):
+        """Number of cells: the length of each step's flags."""
+        return self._reader.cells
+
+    @property
+    def vector(self):
+        """True for a vector dataset (two values per node), False for a scalar one."""
+        return self._reader.vector
+
+    @property
+    def name(self):
+        """The dataset's own name (header card 190), without trailing blanks."""
+        return self._reader.name
+
+    @property
+    def flag_size(self):
+        """Bytes of each activity flag in the file: 1, or 4 for some producers."""
+        return self._reader.flag_size
+
+    @property
+    def time_unit(self):
+        """Unit of the step times: "hours" unless the header says "minutes", "seconds" or "days"
+        (or "unknown" for a unit code kelvara does not know)."""
+        return self._reader.time_unit
+
+    @property
+    def closed(self):
+        """True once the dataset has been closed."""
+        return self._reader.closed
+
+    def read_step(self):
+        """Reads the next time step: a Step, or None after the last one.
+
+        Each call returns new arrays, which stay valid after later reads; only one step is held
+        by the reader at any time, whatever the size of the file.
+        """
+        got = self._reader.next_step()
+        if got is None:
+            return None
+        return Step(*got)
+
+    def __iter__(self):
+        """Iterates over the steps not yet read (a dataset is read once, like a file)."""
+        return self
+
+    def __next__(self):
+        """The next Step; StopIteration after the last one."""
+        step = self.read_step()
+        if step is None:
+            raise StopIteration
+        return step
+
+    def close(self):
+        """Closes the file; later reads raise ValueError. Closing twice does nothing."""
+        self._reader.close()
+
+    def __enter__(self):
+        """A dataset is its own context manager: closed when the with block ends."""
+        return self
+
+    def __exit__(self, *exc):
+        """Closes the dataset."""
+        self.close()
+        return False
+
+    def __repr__(self):
+        """Path, kind and size of the dataset."""
+        kind = "vector" if self.vector else "scalar"
+        state = "closed" if self.closed else "open"
+        return (f"<kelvara.Dataset {self._path!r} {kind}, {self.nodes} nodes, "
+                f"{self.cells} cells, {state}>")
+
+
+def open(path):
+    """Opens a dataset (.dat) for reading and returns a Dataset.
+
+    The header is read at once: nodes, cells, vector, name, flag_size and time_unit. Iterating
+    over the Dataset yields one Step (time, flags, values) at a time; memory stays that of one
+    step whatever the size of the file. Use it in a with block so that the file is closed:
+
+        with kelvara.open("run_d.dat") as run:
+            depth = max(step.values.max() for step in run)
+
+    Raises kelvara.Error when the file is missing or is not a dataset kelvara can read.
+    """
+    return Dataset(path)
+
+
+def _as_flags(flags, cells):
+    """Flags as uint8 for the writer, which writes 1 for every non-zero byte."""
+    if flags is None:
+        return None
+    array = np.asarray(flags)
+    if array.shape != (cells,):
+        raise ValueError(f"flags of shape {array.shape}, expected ({cells},)")
+    if array.dtype in (np.bool_, np.int8, np.uint8):
+        return np.ascontiguousarray(array).view(np.uint8)
+    return (array != 0).view(np.uint8)
+
+
+def _as_values(values, nodes, vector):
+    """Values as a C-ordered float32 array of the dataset's shape."""
+    array = np.ascontiguousarray(values, dtype=np.float32)
+    expected = (nodes, 2) if vector else (nodes,)
+    if array.shape != expected:
+        raise ValueError(f"values of shape {array.shape}, expected {expected}")
+    return array
+
+
+def write(path, nodes, cells, vector, name, steps):
+    """Writes a dataset (.dat) that kelvara and other mesh tools read; returns the step count.
+
+    nodes, cells: the mesh's node and cell counts. vector: False for one value per node, True
+    for two. name: the dataset's own name (at most 40 ASCII characters, no / or \\, trailing
+    blanks dropped; None takes the file's bare name, as the tool does). steps: any iterable of (time, flags, values), each written
+    as it comes: values of shape (nodes,) or, for vectors, (nodes, 2), converted to float32;
+    flags one per cell (non-zero = active), or None for a step whose cells are all active.
+
+    The file appears under its name only once it is complete: should anything fail on the way
+    (a step of the wrong shape, an exception of the iterable, a full disk) nothing is left
+    behind and an earlier file of that name stays as it was.
+    """
+    path = os.fspath(path)
+    if not isinstance(path, str):
+        path = os.fsdecode(path)
+    nodes, cells, vector = int(nodes), int(cells), bool(vector)
+    if nodes < 0 or cells < 0:
+        raise ValueError("nodes and cells must not be negative")
+    if name is None:
+        name = os.path.splitext(os.path.basename(path))[0][-40:]
+    if (not isinstance(name, str) or len(name) > 40 or not name.isascii()
+            or "/" in name or "\\" in name):
+        raise ValueError("name must be text of at most 40 ASCII characters, without / or \\")
+    writer = _kelvara.Writer(path, nodes, cells, vector, name)
+    count = 0
+    try:
+        for step in steps:
+            time, flags, values = step
+            writer.write_step(float(time), _as_flags(flags, cells),
+                              _as_values(values, nodes, vector))
+            count += 1
+        writer.finish()
+    finally:
+        writer.abandon()  # after finish() this does nothing
+    return count
+
+
+def read_mesh(path):
+    """Reads a .2dm mesh and returns a Mesh (nodes, cells) of numpy arrays.
+
+    nodes has shape (n, 3) and dtype float64 (x, y, z of node i + 1 in row i); cells has shape
+    (m, 4) and dtype int32 (corner node numbers in file order, 0 in the fourth column of a
+    triangle). The mesh is checked as the tool checks it; an unreadable line or a corner that
+    names no node raises kelvara.Error.
+    """
+    path = os.fspath(path)
+    if not isinstance(path, str):
+        path = os.fsdecode(path)
+    return Mesh(*_kelvara.read_mesh(path))
+
+
+def run(arguments):
+    """Runs one kelvara command line in this process and returns RunResult(status, lines).
+
+    arguments: the command line without the program name, as a list of str or os.PathLike,
+    for example ["-max", "run_h.dat"]. The run is in batch mode: it never reads standard input
+    and never waits. Its console lines are returned, not printed. A run that ends on an error
+    raises kelvara.Error (its message the "ERROR - " line, its lines the whole console) and
+    leaves no output behind; the interpreter goes on and the next run starts afresh.
+    """
+    if isinstance(arguments, (str, bytes)) or isinstance(arguments, os.PathLike):
+        raise TypeError("run takes a list of arguments, for example ['-max', 'run_h.dat']")
+    words = []
+    for argument in arguments:
+        word = os.fspath(argument)
+        words.append(word if isinstance(word, str) else os.fsdecode(word))
+    status, lines = _kelvara.run(words)
+    return RunResult(status, lines)

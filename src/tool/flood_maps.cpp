@@ -1,0 +1,138 @@
+// The flood-risk maps: -arrival<cutoff> (when the water arrives, recedes and peaks) and
+// -hazard<debris factor> (depth times speed, hazard class and hazard rating). The arithmetic is
+// in src/maps/; this is the streaming of the inputs into it and the writing of its three steps.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fileio/console.h"
+#include "fileio/error.h"
+#include "formats/dataset.h"
+#include "maps/arrival.h"
+#include "maps/hazard.h"
+#include "maps/pairing.h"
+#include "maps/summary.h"
+#include "tool/operations.h"
+#include "util/text.h"
+
+namespace kelvara {
+namespace {
+
+// The magnitudes of a step just read into values1 (and values2 for vectors), in values1.
+void toMagnitudes(bool isVector, float* values1, const float* values2, std::size_t nodes) {
+    if (isVector) VECTOR_MAGNITUDES(values1, values2, values1, nodes);
+}
+
+}  // namespace
+
+void runArrival(RunState& run) {
+    const Operation& o = run.options->operation;
+    const auto nodes = static_cast<std::size_t>(run.nodeCount());
+    const auto cells = static_cast<std::size_t>(run.cellCount());
+    ArrivalMap map(nodes, cells, o.cutoff);
+
+    consoleLine();
+    consoleLine("Processing file: " + run.inputName(1));
+    DatasetReader& reader = run.input(1);
+    bool anyStep = false;
+    while (reader.hasStep()) {
+        // The map keeps the step given as the previous one and hands over another table.
+        float* values = map.stepBuffer();
+        float time = 0.0f;
+        const std::function<bool(float)> wanted = [&time](float t) {
+            time = t;
+            return isOrdinaryTime(t);
+        };
+        StepRequest request;
+        request.wanted = &wanted;
+        const StepRead step =
+            reader.nextStep({run.active.data(), values, run.values2.data()}, request);
+        anyStep = true;
+        if (!step.valuesRead) continue;
+        toMagnitudes(run.primary.isVector, values, run.values2.data(), nodes);
+        const std::string warning = map.addStep(time, values, run.active.data());
+        if (!warning.empty()) consoleLine(warning);
+    }
+    if (!anyStep) throw errorLine("ERROR - " + run.inputName(1) + " holds no time step.");
+    if (map.steps() == 0) {
+        throw errorLine("ERROR - " + run.inputName(1) +
+                        " holds no output time below 99998: there is nothing to measure.");
+    }
+
+    const std::int8_t* flags = map.flags().data();
+    run.output->writeStep(kArrivalTime, flags, map.arrival().data(), nullptr);
+    run.output->writeStep(kEndTime, flags, map.end().data(), nullptr);
+    run.output->writeStep(kPeakTime, flags, map.peak().data(), nullptr);
+}
+
+void runHazard(RunState& run) {
+    const Operation& o = run.options->operation;
+    const auto nodes = static_cast<std::size_t>(run.nodeCount());
+    const auto cells = static_cast<std::size_t>(run.cellCount());
+    HazardMap map(nodes, cells, o.debrisFactor);
+
+    DatasetReader& depthReader = run.input(1);
+    DatasetReader& speedReader = run.input(2);
+    const bool speedIsVector = run.second.isVector;
+
+    // Each side keeps its own step: the one that is ahead waits with it.
+    Table<float> speed, speedY;
+    Table<std::int8_t> speedActive;
+    speed.resize(nodes);
+    if (speedIsVector) speedY.resize(nodes);
+    speedActive.assign(cells, 1);
+    float* depth = run.values1.data();
+    std::int8_t* depthActive = run.active.data();
+    float depthTime = 0.0f, speedTime = 0.0f;
+
+    consoleLine();
+    consoleLine("Processing files: " + run.inputName(1) + " and " + run.inputName(2));
+    StepPairing pairing;
+    for (;;) {
+        std::string warning;
+        if (!pairing.canContinue(depthReader.hasStep(), speedReader.hasStep(), warning)) {
+            if (!warning.empty()) consoleLine(warning);
+            break;
+        }
+        if (pairing.readsFirst()) {
+            const std::function<bool(float)> wanted = [&depthTime](float t) {
+                depthTime = t;
+                return isOrdinaryTime(t);
+            };
+            StepRequest request;
+            request.wanted = &wanted;
+            depthReader.nextStep({depthActive, depth, nullptr}, request);
+        }
+        if (pairing.readsSecond()) {
+            const std::function<bool(float)> wanted = [&speedTime](float t) {
+                speedTime = t;
+                return isOrdinaryTime(t);
+            };
+            StepRequest request;
+            request.wanted = &wanted;
+            const StepRead step = speedReader.nextStep(
+                {speedActive.data(), speed.data(), speedIsVector ? speedY.data() : nullptr},
+                request);
+            if (step.valuesRead) toMagnitudes(speedIsVector, speed.data(), speedY.data(), nodes);
+        }
+        std::vector<std::string> lines;
+        const bool paired = pairing.pair(depthTime, speedTime, lines);
+        for (const auto& line : lines) consoleLine(line);
+        if (!paired || !isOrdinaryTime(depthTime) || !isOrdinaryTime(speedTime)) continue;
+        consoleLine(" Processing Time: " + AREAL(depthTime));
+        // Cells count as active until a step supplies flags, and a step without flags leaves
+        // those of the step before, as for every operation.
+        map.addStep(depth, speed.data(), depthActive, speedActive.data());
+    }
+    if (map.steps() == 0) {
+        throw errorLine("ERROR - " + run.inputName(1) + " and " + run.inputName(2) +
+                        " have no output time in common: there is nothing to measure.");
+    }
+
+    const std::int8_t* flags = map.flags().data();
+    run.output->writeStep(kGreatestDepthSpeedTime, flags, map.depthSpeed().data(), nullptr);
+    run.output->writeStep(kGreatestClassTime, flags, map.hazardClasses().data(), nullptr);
+    run.output->writeStep(kGreatestRatingTime, flags, map.rating().data(), nullptr);
+}
+
+}  // namespace kelvara
