@@ -69,7 +69,8 @@ TEST(Cli, ErrorsOfTheCommandLineEndWithStatusOne) {
     const std::vector<Case> cases = {
         {{"-q"}, "\nERROR - Incorrect flag specified: \"-q\"\n" + cont},
         {{"-k", "a.dat"},
-         "ERROR - Reading time for keep or remove argument, or cutoff depth for duration\n" + cont},
+         "ERROR - Reading time for keep or remove argument, or cutoff depth for duration\n"
+         "\"-k\" needs its time written right after it, for example -k99999\n" + cont},
         {{"-con", "a.dat"}, "\nERROR - Must specify at least two .dat files for -con option.\n" + cont},
         {{"-ddur1", "a.dat", "b.dat"},
          "ERROR - Must specify an end time using -t option for duration differences\n\n"
@@ -146,7 +147,8 @@ TEST(Cli, AnOutputThatCannotBeCreatedStopsAtTheEndOfInput) {
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.output,
                          "Trying to open file no/such/folder/out.dat...Can't Open\n\n"
-                         " Can't open: no/such/folder/out.dat\n\n"
+                         " Can't open: no/such/folder/out.dat\n"
+                         " The folder no/such/folder/ does not exist.\n\n"
                          " Another application or user maybe using it,\n"
                          "    or the file's folder does not exist.\n"
                          " If so, close the file or create file path.\n\n"

@@ -146,7 +146,36 @@ TEST(CommandLine, BadArgumentsStopWithTheirMessages) {
         EXPECT_FALSE(p.ok) << c.args[0];
         EXPECT_EQ(p.error.kind, c.kind) << c.args[0];
         ASSERT_FALSE(p.error.lines.empty());
-        EXPECT_EQ(p.error.lines.back(), c.lastLine) << c.args[0];
+        // The error line; a line saying what to do may follow it.
+        const auto error = std::find_if(p.error.lines.begin(), p.error.lines.end(),
+                                        [](const std::string& l) { return l.rfind("ERROR - ", 0) == 0; });
+        ASSERT_NE(error, p.error.lines.end()) << c.args[0];
+        EXPECT_EQ(*error, c.lastLine) << c.args[0];
+    }
+}
+
+TEST(CommandLine, ANumberErrorIsFollowedByHowToWriteTheNumber) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"-dur", "0.3", "a.dat"}, "\"-dur\" needs its cutoff written right after it, without a blank: -dur0.3"},
+        {{"-dur=0.3", "a.dat"}, "\"-dur=0.3\": write its cutoff right after the flag, without \"=\": -dur0.3"},
+        {{"-k", "6", "a.dat"}, "\"-k\" needs its time written right after it, without a blank: -k6"},
+        {{"-k", "a.dat"}, "\"-k\" needs its time written right after it, for example -k99999"},
+        {{"-time", "a.dat"}, "\"-time\" is read as -t followed by the time \"ime\": write a time right "
+                             "after -t (for example -t12), or use -times to list the times"},
+        {{"-k1,5", "a.dat"}, "\"-k1,5\": its time must be a number written right after the flag, for "
+                             "example -k99999"},
+        {{"-trim-2", "a.dat"}, "\"-trim-2\": its cutoff must be a number of zero or more written "
+                               "right after the flag, for example -trim1"},
+        {{"-hazardx", "a.dat"}, "\"-hazardx\": its debris factor must be a number of zero or more "
+                                "written right after the flag, for example -hazard0.5"},
+    };
+    for (const auto& [args, hint] : cases) {
+        Parsed p = parse(args);
+        EXPECT_EQ(p.error.kind, Kind::UnreadableNumber) << args[0];
+        ASSERT_EQ(p.error.lines.size(), 2u) << args[0];
+        EXPECT_EQ(p.error.lines[0],
+                  "ERROR - Reading time for keep or remove argument, or cutoff depth for duration");
+        EXPECT_EQ(p.error.lines[1], hint);
     }
 }
 
@@ -206,7 +235,9 @@ TEST(CommandLine, NumbersAndNamesThatDoNotFitAreRefused) {
         EXPECT_EQ(p.error.kind, c.kind);
         if (!p.ok) {
             ASSERT_FALSE(p.error.lines.empty());
-            EXPECT_EQ(p.error.lines.back().rfind("ERROR - ", 0), 0u) << p.error.lines.back();
+            EXPECT_TRUE(std::any_of(p.error.lines.begin(), p.error.lines.end(),
+                                    [](const std::string& l) { return l.rfind("ERROR - ", 0) == 0; }))
+                << p.error.lines.back();
         }
     }
 }

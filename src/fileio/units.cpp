@@ -234,6 +234,22 @@ Unit* unitHolding(const std::string& name, const Unit& self) {
 
 [[noreturn]] void stopWithError(const std::string& text) { raise(errorLine(text)); }
 
+// What the system said of an output that could not be created, in words that say what to do;
+// "" when it gave no reason worth naming.
+std::string outputFailureCause(const std::string& name, int why) {
+    std::string folder = FILEFOLDERPATH(name);
+    if (folder.empty()) folder = "the current folder";
+    switch (why) {
+    case EACCES:
+    case EPERM: return "No permission to write in " + folder + ".";
+    case ENOENT:
+    case ENOTDIR: return "The folder " + folder + " does not exist.";
+    case EROFS: return folder + " is on a read-only file system.";
+    case ENOSPC: return "No space left on the disk of " + folder + ".";
+    default: return {};
+    }
+}
+
 // Asks for another name for a file that could not be opened. Returns the new name (the old one
 // when the reply is blank).
 std::string askForName(const std::string& name) {
@@ -330,6 +346,7 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
                     consoleLine("OK.  File Unit:" + unitField(unit));
                     return;
                 }
+                const int why = errno;
                 if (kind == "A ") {
                     consoleLine("FAILED.  No File Unit allocated.");
                     return;
@@ -337,6 +354,8 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
                 consoleLine("Can't Open");
                 consoleLine();
                 consoleLine(" Can't open: " + name);
+                const std::string cause = outputFailureCause(name, why);
+                if (!cause.empty()) consoleLine(" " + cause);
                 consoleLine();
                 consoleLine(" Another application or user maybe using it,");
                 consoleLine("    or the file's folder does not exist.");
@@ -344,7 +363,10 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
                 consoleLine();
                 const bool answered = waitForEnter("Press Enter to Continue");
                 if (!answered) {
-                    stopWithError("ERROR - Could not create output file \"" + name + "\".");
+                    std::vector<std::string> lines = {
+                        "", "ERROR - Could not create output file \"" + name + "\"."};
+                    if (!cause.empty()) lines.push_back(cause);
+                    raise(Error(std::move(lines)));
                 }
             }
         }

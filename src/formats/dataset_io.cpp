@@ -532,6 +532,34 @@ bool DatasetReader::returnToStep(std::int64_t at) {
 
 bool DatasetReader::hasStep() { return card_ == kCardStep && !state_->source->atEnd(); }
 
+namespace {
+
+// What a file that is not a dataset begins with, said so that the user sees what was given:
+// a mesh, or other text. "" for binary bytes.
+std::string notADatasetHint(ByteSource& source, const std::string& name) {
+    if (!source.seek(0)) return {};
+    char first[24] = {};
+    const std::size_t got = source.read(first, sizeof first);
+    std::string text(first, got);
+    std::size_t printable = 0;
+    while (printable < text.size() &&
+           ((text[printable] >= 32 && text[printable] < 127) || text[printable] == '\t' ||
+            text[printable] == '\r' || text[printable] == '\n'))
+        ++printable;
+    if (printable < 4 || printable < text.size()) return {};
+    for (const char* mesh : {"MESH2D", "MESHNAME", "ND ", "E3T", "E4Q", "E6T", "E8Q"}) {
+        if (text.compare(0, std::string(mesh).size(), mesh) == 0) {
+            return name + " is not a .dat dataset (it begins like a .2dm mesh): give a run's "
+                          "result dataset, such as run_h.dat, run_d.dat or run_V.dat.";
+        }
+    }
+    const std::size_t lineEnd = text.find_first_of("\r\n");
+    if (lineEnd != std::string::npos) text.resize(lineEnd);
+    return name + " is not a .dat dataset (it begins with the text \"" + text + "\").";
+}
+
+}  // namespace
+
 const DatasetHeader& DatasetReader::readHeader(const std::string& shownName,
                                                const DatasetHeader& startingFrom) {
     State& s = *state_;
@@ -543,7 +571,15 @@ const DatasetHeader& DatasetReader::readHeader(const std::string& shownName,
 
     s.flagSize = 1;
     std::int32_t timeUnits = 0;
-    auto truncated = [&name]() {
+
+    // A header that fails on a file that is text says what the file looks like.
+    const auto fail = [&s, &name](const std::string& text) {
+        std::vector<std::string> lines = {"", text};
+        const std::string hint = notADatasetHint(*s.source, name);
+        if (!hint.empty()) lines.push_back(hint);
+        throw Error(std::move(lines));
+    };
+    auto truncated = [&name, &fail]() {
         fail("ERROR - Unexpected end of file in " + name + " while reading its header.");
     };
 
@@ -751,6 +787,8 @@ struct DatasetWriter::State {
     std::int32_t nodeCount = 0;
     std::int32_t cellCount = 0;
     bool vectors = false;
+    std::int64_t steps = 0;    // written
+    std::vector<float> times;  // of the first few steps written
     std::vector<unsigned char> chunk;
 
     // The work area, at least min(bytes, kChunkBytes) long.
@@ -860,9 +898,16 @@ void DatasetWriter::writeHeader(std::int32_t nodeCount, std::int32_t cellCount, 
     s.writeBytes(bytes, sizeof bytes);
 }
 
+std::int64_t DatasetWriter::stepCount() const { return state_->steps; }
+const std::vector<float>& DatasetWriter::firstStepTimes() const { return state_->times; }
+std::int32_t DatasetWriter::nodeCount() const { return state_->nodeCount; }
+std::int32_t DatasetWriter::cellCount() const { return state_->cellCount; }
+
 void DatasetWriter::writeStep(float time, const std::int8_t* active, const float* values1,
                               const float* values2) {
     State& s = *state_;
+    if (s.times.size() < kTimesKept) s.times.push_back(time);
+    ++s.steps;
     unsigned char lead[9];
     storeInt(lead, kCardStep);
     lead[4] = 1;

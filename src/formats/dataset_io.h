@@ -172,6 +172,14 @@ public:
     // The end card 210.
     void writeEnd();
 
+    // What was written: the number of steps, the times of the first kTimesKept of them, and
+    // the counts of the header.
+    static constexpr std::size_t kTimesKept = 5;
+    std::int64_t stepCount() const;
+    const std::vector<float>& firstStepTimes() const;
+    std::int32_t nodeCount() const;
+    std::int32_t cellCount() const;
+
 private:
     struct State;
     std::unique_ptr<State> state_;

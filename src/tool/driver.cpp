@@ -94,6 +94,28 @@ void runOperation(RunState& run) {
     }
 }
 
+// The last line of a finished run: what it wrote, where.
+std::string writtenSummary(const RunState& run) {
+    const std::string where = CLEANPATH(run.outputName());
+    if (!run.output) {
+        return "Wrote " + where + ": " + AINTEGER(static_cast<int>(run.timesListed)) +
+               (run.timesListed == 1 ? " time." : " times.");
+    }
+    const std::vector<float>& times = run.output->firstStepTimes();
+    const std::int64_t steps = run.output->stepCount();
+    std::string text = "Wrote " + where + ": " + AINTEGER(static_cast<int>(steps)) +
+                       (steps == 1 ? " step" : " steps");
+    if (steps > 0 && steps <= 4) {
+        text += " (";
+        for (std::size_t i = 0; i < times.size(); ++i) {
+            text += (i > 0 ? ", " : "") + std::string(trimRight(AREAL(times[i])));
+        }
+        text += ")";
+    }
+    return text + " of " + AINTEGER(run.output->nodeCount()) + " nodes and " +
+           AINTEGER(run.output->cellCount()) + " cells.";
+}
+
 std::string fileLine(int i, const std::string& name) {
     char number[16];
     std::snprintf(number, sizeof number, "%3d", i);
@@ -234,6 +256,15 @@ int RUN_DRIVER(RunOptions& options) {
                             " was closed while another input was opened; name each input once.");
         }
         run.inputs[static_cast<std::size_t>(i)] = readerOfUnit(unit);
+        // A name given at the missing-file prompt replaces the one typed on the command line,
+        // so that the output is named after the file actually read.
+        const std::string& opened = unitName(unit);
+        if (!opened.empty() && CLEANPATH(run.inputName(i)) != opened) {
+            options.fileNames[static_cast<std::size_t>(i)] = opened;
+            if (i == 1 || options.shape().lastNameNamesOutput) {
+                options.fileNames[0] = options.shape().outputName;
+            }
+        }
     }
     checkOutputIsNotAnInput(run);
 
@@ -256,6 +287,7 @@ int RUN_DRIVER(RunOptions& options) {
     CLOSEFILEUNIT(run.outputUnit);
     consoleLine();
     consoleLine("Finished.");
+    consoleLine(writtenSummary(run));
     if (!options.batch) pauseForUser();
     consoleFlush();
     return 0;

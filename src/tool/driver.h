@@ -34,6 +34,7 @@ struct RunState {
     int outputUnit = 0;
     std::unique_ptr<DatasetWriter> output;  // the output dataset; none for the times listing
     std::FILE* timesFile = nullptr;         // the times listing's text file
+    std::int64_t timesListed = 0;           // lines the times listing wrote
     int meshUnit = 0;
 
     // The step just read, allocated once from the primary header (indices from 0; cells count

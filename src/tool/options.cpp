@@ -1,5 +1,6 @@
 #include "tool/options.h"
 
+#include <cctype>
 #include <cmath>
 #include <utility>
 
@@ -126,6 +127,46 @@ OperationKind kindOf(const std::vector<GivenFlag>& given) {
     }
 }
 
+// The line that follows the number error: what the flag's number is and how to write it.
+std::string numberHint(const std::string& word, const std::string& argument,
+                       const std::string& next) {
+    const bool isTime = word == "k" || word == "r" || word == "t";
+    const std::string what = isTime ? "its time" : word == "hazard" ? "its debris factor"
+                                                                    : "its cutoff";
+    const std::string flag = "-" + word;
+    std::string example = word == "dur" || word == "arrival" ? "0.3"
+                          : word == "ddur"                   ? "0.1"
+                          : word == "trim"                   ? "1"
+                          : word == "hazard"                 ? "0.5"
+                          : word == "t"                      ? "12"
+                                                             : "99999";
+    const std::string shown(trimRight(argument));
+    const std::string rest = shown.size() > flag.size() ? shown.substr(flag.size()) : "";
+    float ignored = 0.0f;
+    if (rest.empty()) {
+        if (!next.empty() && readFlagNumber(next, ignored)) {
+            return "\"" + flag + "\" needs " + what + " written right after it, without a blank: " +
+                   flag + std::string(trimRight(next));
+        }
+        return "\"" + flag + "\" needs " + what + " written right after it, for example " + flag +
+               example;
+    }
+    if (rest[0] == '=' && readFlagNumber(rest.substr(1), ignored)) {
+        return "\"" + shown + "\": write " + what + " right after the flag, without \"=\": " + flag +
+               rest.substr(1);
+    }
+    if (word == "t" && std::isalpha(static_cast<unsigned char>(rest[0]))) {
+        return "\"" + shown + "\" is read as -t followed by the time \"" + rest +
+               "\": write a time right after -t (for example -t12), or use -times to list the times";
+    }
+    if (word == "trim" || word == "hazard") {
+        return "\"" + shown + "\": " + what + " must be a number of zero or more written right "
+               "after the flag, for example " + flag + example;
+    }
+    return "\"" + shown + "\": " + what + " must be a number written right after the flag, for "
+           "example " + flag + example;
+}
+
 }  // namespace
 
 bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o,
@@ -141,7 +182,8 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
 
     Operation& op = o.operation;
     std::vector<GivenFlag> given;
-    for (const std::string& argument : arguments) {
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
         // A name cut to fit would name another file.
         if (argument.size() > kArgumentLength) {
             return fail(Kind::BadName,
@@ -210,9 +252,12 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
                 read = false;
             if (found->flag == Flag::Hazard && *number < 0.0f) read = false;
             if (!read) {
+                const std::string next =
+                    index + 1 < arguments.size() ? arguments[index + 1] : std::string();
                 return fail(Kind::UnreadableNumber,
                             {"ERROR - Reading time for keep or remove argument, or cutoff depth "
-                             "for duration"});
+                             "for duration",
+                             numberHint(found->word, argument, next)});
             }
         }
         if (found->flag == Flag::Remove) op.removeAllMaxTimes = op.time > 99998.0f;
@@ -285,6 +330,11 @@ const std::vector<std::string>& usageText() {
         "     \"-hazard<debris_factor>\" outputs the greatest depth x velocity (100011), hazard class 1-6",
         "          (100012) and hazard rating d(v+0.5)+DF (100013) from run_d.dat and run_V.dat",
         "          (or a second .dat file of velocities); debris factor default 1.0, 0.5 for pasture",
+        "",
+        "  Outputs (README.md, \"What each output holds\", tells every step of every output):",
+        "     -max: step 111111 the maximum, step 222222 the number of the input it came from",
+        "     -dur, -ddur: one step at 111111, in hours; -dif: first run minus second,",
+        "          99 / -99 where only the first / the second run is wet",
         "",
         "  File 1:  Primary .dat file.",
         "  File 2 onwards (-con, -dif, -ddur, -k, -max, -r flags):  Secondary .dat file(s).",

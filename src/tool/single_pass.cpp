@@ -158,6 +158,7 @@ void runTimesListing(RunState& run) {
     // Only the times are needed: every step's flags and values are passed over.
     while (run.readStep(1, [](float) { return false; }, RunState::Flags::PassOver)) {
         if (out != nullptr) std::fprintf(out, "%s\n", formatFixed(run.time, 15, 3).c_str());
+        ++run.timesListed;
     }
 }
 
