@@ -17,6 +17,13 @@
 #include "fileio/units.h"
 #include "util/text.h"
 
+// The line routine belongs inside the loop over a block's lines.
+#if defined(__GNUC__)
+#define KELVARA_INLINE inline __attribute__((always_inline))
+#else
+#define KELVARA_INLINE inline
+#endif
+
 namespace kelvara {
 namespace {
 
@@ -133,18 +140,6 @@ private:
     const char* end_;
 };
 
-// The element lines read: their keyword, how many node numbers follow the cell number, and how
-// far apart the corners are among them (2 for elements with mid-side nodes).
-struct ElementKind {
-    char keyword[4];
-    int nodes;
-    int cornerStep;
-};
-constexpr ElementKind kTriangle{"E3T", 3, 1};
-constexpr ElementKind kQuadrilateral{"E4Q", 4, 1};
-constexpr ElementKind kSixNodeTriangle{"E6T", 6, 2};
-constexpr ElementKind kEightNodeQuadrilateral{"E8Q", 8, 2};
-
 // Where the reader puts what it reads: the corner tables of READ_2DM_ELEVATIONS, or, with
 // kGeometry, a MeshGeometry.
 template <bool kGeometry>
@@ -169,21 +164,24 @@ public:
 
     // One whole line of the file (without its line end). overlong: the line was longer than
     // kLongestLine and text holds only its beginning.
-    void line(std::string_view text, bool overlong = false) {
+    KELVARA_INLINE void line(std::string_view text, bool overlong = false) {
         if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
         if (text.size() < 2) return;
         if (text[0] == 'N' && text[1] == 'D') {
             if (overlong) lineError(text);
             nodeLine(text);
         } else if (text[0] == 'E' && text.size() >= 3) {
-            const ElementKind* kind = nullptr;
-            for (const ElementKind* k : {&kTriangle, &kQuadrilateral, &kSixNodeTriangle,
-                                         &kEightNodeQuadrilateral}) {
-                if (text[1] == k->keyword[1] && text[2] == k->keyword[2]) kind = k;
+            // Element lines: the number of node numbers after the cell number, and how far
+            // apart the corners are among them (2 for elements with mid-side nodes).
+            if (text[1] == '3' && text[2] == 'T') {
+                cellLine<3, 1>(text, overlong);
+            } else if (text[1] == '4' && text[2] == 'Q') {
+                cellLine<4, 1>(text, overlong);
+            } else if (text[1] == '6' && text[2] == 'T') {
+                cellLine<6, 2>(text, overlong);
+            } else if (text[1] == '8' && text[2] == 'Q') {
+                cellLine<8, 2>(text, overlong);
             }
-            if (kind == nullptr) return;
-            if (overlong) lineError(text);
-            cellLine(text, *kind);
         }
     }
 
@@ -215,21 +213,23 @@ private:
         }
     }
 
-    void cellLine(std::string_view text, const ElementKind& kind) {
+    template <int kNodes, int kStep>
+    void cellLine(std::string_view text, bool overlong) {
+        if (overlong) lineError(text);
         FreeFormat numbers(text.substr(3));
         std::int32_t cell = 0;
-        std::int32_t node[8] = {};
+        std::int32_t node[kNodes] = {};
         if (!numbers.readInt(cell)) lineError(text);
-        for (int i = 0; i < kind.nodes; ++i) {
+        for (int i = 0; i < kNodes; ++i) {
             if (!numbers.readInt(node[i])) lineError(text);
         }
         if (cell < 1 || cell > cellCount_) incompatible(text);
-        for (int i = 0; i < kind.nodes; ++i) {
+        for (int i = 0; i < kNodes; ++i) {
             if (node[i] < 1 || node[i] > nodeCount_) incompatible(text);
         }
-        const int corners = kind.nodes / kind.cornerStep;
+        constexpr int corners = kNodes / kStep;
         std::int32_t corner[4] = {0, 0, 0, 0};
-        for (int i = 0; i < corners; ++i) corner[i] = node[i * kind.cornerStep];
+        for (int i = 0; i < corners; ++i) corner[i] = node[i * kStep];
         const std::size_t c = static_cast<std::size_t>(cell - 1);
         if constexpr (kGeometry) {
             geometry_->cells[c] = {corner[0], corner[1], corner[2], corner[3]};

@@ -91,12 +91,14 @@ void runOperation(RunState& run) {
     case OperationKind::DurationDifference: runDurationDifference(run); break;
     case OperationKind::Arrival: runArrival(run); break;
     case OperationKind::Hazard: runHazard(run); break;
+    case OperationKind::Grid: runGrid(run); break;
     }
 }
 
 // The last line of a finished run: what it wrote, where.
 std::string writtenSummary(const RunState& run) {
     const std::string where = CLEANPATH(run.outputName());
+    if (!run.written.empty()) return run.written;
     if (!run.output) {
         return "Wrote " + where + ": " + AINTEGER(static_cast<int>(run.timesListed)) +
                (run.timesListed == 1 ? " time." : " times.");
@@ -269,7 +271,10 @@ int RUN_DRIVER(RunOptions& options) {
     checkOutputIsNotAnInput(run);
 
     consoleLine();
-    if (options.shape().output == OutputForm::TimesText) {
+    if (options.shape().output == OutputForm::Grid) {
+        // The grid writer makes its file itself, under a hidden name until it is complete.
+        consoleLine("Output Grid File: " + run.outputName());
+    } else if (options.shape().output == OutputForm::TimesText) {
         consoleLine("Output Times File: " + run.outputName());
         run.outputUnit = OPENFILEUNIT("O ", run.outputName());
         run.timesFile = unitStream(run.outputUnit);
@@ -279,12 +284,12 @@ int RUN_DRIVER(RunOptions& options) {
         run.output = std::make_unique<DatasetWriter>(fileSink(unitStream(run.outputUnit), false),
                                                      unitName(run.outputUnit));
     }
-    markRunOutput(run.outputUnit);
+    if (run.outputUnit != 0) markRunOutput(run.outputUnit);
 
     RUN_OPERATION(run);
 
     for (int i = 1; i <= count; ++i) CLOSEFILEUNIT(run.inputUnits[static_cast<std::size_t>(i)]);
-    CLOSEFILEUNIT(run.outputUnit);
+    if (run.outputUnit != 0) CLOSEFILEUNIT(run.outputUnit);
     consoleLine();
     consoleLine("Finished.");
     consoleLine(writtenSummary(run));

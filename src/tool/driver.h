@@ -35,6 +35,7 @@ struct RunState {
     std::unique_ptr<DatasetWriter> output;  // the output dataset; none for the times listing
     std::FILE* timesFile = nullptr;         // the times listing's text file
     std::int64_t timesListed = 0;           // lines the times listing wrote
+    std::string written;                    // what an output of its own wrote (the grid)
     int meshUnit = 0;
 
     // The step just read, allocated once from the primary header (indices from 0; cells count

@@ -79,6 +79,12 @@ OperationShape describeOperation(const Operation& o, const std::vector<std::stri
         s.inputsShareForm = false;
         s.outputName = first + "(" + o.label + ").dat";
         break;
+    case OperationKind::Grid:
+        s.maxInputs = 1;
+        s.countError = "ERROR - Can only specify one .dat file for -grid.";
+        s.output = OutputForm::Grid;
+        s.outputName = first + "(" + o.label + ").tif";
+        break;
     case OperationKind::DurationDifference:
         s.minInputs = s.maxInputs = 2;
         s.countError = kTwoFiles;

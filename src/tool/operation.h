@@ -18,6 +18,7 @@ enum class OperationKind {
     DurationDifference,  // -ddur<cutoff> -t<time>
     Arrival,             // -arrival<cutoff>: when the cutoff is reached, left and the peak
     Hazard,              // -hazard<debris factor>: depth and velocity to hazard maps
+    Grid,                // -grid<cell size>: steps drawn on a grid, written as a GeoTIFF
 };
 
 // Which steps the single pass writes, and what it does to their values.
@@ -40,6 +41,7 @@ struct Operation {
     bool atTime = false;    // -t given: -max and -dif use only that time, -ddur ends there
     bool noWetDry = false;  // -dif without the wet/dry test
     float debrisFactor = 1.0f;  // -hazard
+    float cellSize = 0.0f;      // -grid
     std::string label;      // text of the last -dur, -trim or -va flag, without its dash
 };
 
@@ -48,6 +50,7 @@ enum class OutputForm {
     Scalar,     // a dataset of one value per node
     LikeInput,  // a dataset of the primary input's form (pairs when it is a vector dataset)
     TimesText,  // the text file times.txt in the current folder, no dataset
+    Grid,       // a GeoTIFF written by the grid writer itself, no dataset
 };
 
 // What an operation is, in one place: a new operation adds its case to describeOperation.

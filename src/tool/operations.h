@@ -15,5 +15,6 @@ void runDifference(RunState& run);          // -dif
 void runDurationDifference(RunState& run);  // -ddur
 void runArrival(RunState& run);             // -arrival
 void runHazard(RunState& run);              // -hazard
+void runGrid(RunState& run);                // -grid
 
 }  // namespace kelvara

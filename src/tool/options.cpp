@@ -13,7 +13,7 @@ namespace {
 
 enum class Flag {
     Con, Max, Dif, Dur, Ddur, Trim, Batch, Keep, Remove, Times, AtTime, FlowAngle, NoWetDry,
-    Arrival, Hazard
+    Arrival, Hazard, Grid
 };
 
 struct FlagWord {
@@ -31,7 +31,7 @@ constexpr FlagWord kFlagWords[] = {
     {"nowetdry", Flag::NoWetDry},
     // Words added later begin with no earlier word and no earlier word begins with them, so
     // that every command line keeps the meaning it had.
-    {"arrival", Flag::Arrival}, {"hazard", Flag::Hazard},
+    {"arrival", Flag::Arrival}, {"hazard", Flag::Hazard}, {"grid", Flag::Grid},
 };
 
 bool matches(const std::string& argument, const std::string& word) {
@@ -75,7 +75,8 @@ struct GivenFlag {
 
 bool standsAlone(Flag f) {
     return f == Flag::Times || f == Flag::Max || f == Flag::Dur || f == Flag::Dif ||
-           f == Flag::Ddur || f == Flag::Arrival || f == Flag::Hazard;
+           f == Flag::Ddur || f == Flag::Arrival || f == Flag::Hazard ||
+           f == Flag::Grid;
 }
 
 bool isOperationFlag(Flag f) {
@@ -123,6 +124,7 @@ OperationKind kindOf(const std::vector<GivenFlag>& given) {
     case Flag::Ddur: return OperationKind::DurationDifference;
     case Flag::Arrival: return OperationKind::Arrival;
     case Flag::Hazard: return OperationKind::Hazard;
+    case Flag::Grid: return OperationKind::Grid;
     default: return OperationKind::SinglePass;
     }
 }
@@ -131,14 +133,17 @@ OperationKind kindOf(const std::vector<GivenFlag>& given) {
 std::string numberHint(const std::string& word, const std::string& argument,
                        const std::string& next) {
     const bool isTime = word == "k" || word == "r" || word == "t";
-    const std::string what = isTime ? "its time" : word == "hazard" ? "its debris factor"
-                                                                    : "its cutoff";
+    const std::string what = isTime             ? "its time"
+                             : word == "hazard" ? "its debris factor"
+                             : word == "grid"   ? "its cell size"
+                                                : "its cutoff";
     const std::string flag = "-" + word;
     std::string example = word == "dur" || word == "arrival" ? "0.3"
                           : word == "ddur"                   ? "0.1"
                           : word == "trim"                   ? "1"
                           : word == "hazard"                 ? "0.5"
                           : word == "t"                      ? "12"
+                          : word == "grid"                   ? "2"
                                                              : "99999";
     const std::string shown(trimRight(argument));
     const std::string rest = shown.size() > flag.size() ? shown.substr(flag.size()) : "";
@@ -158,6 +163,10 @@ std::string numberHint(const std::string& word, const std::string& argument,
     if (word == "t" && std::isalpha(static_cast<unsigned char>(rest[0]))) {
         return "\"" + shown + "\" is read as -t followed by the time \"" + rest +
                "\": write a time right after -t (for example -t12), or use -times to list the times";
+    }
+    if (word == "grid") {
+        return "\"" + shown + "\": " + what + " must be a number above zero written right after "
+               "the flag, in the mesh's units, for example " + flag + example;
     }
     if (word == "trim" || word == "hazard") {
         return "\"" + shown + "\": " + what + " must be a number of zero or more written right "
@@ -236,6 +245,7 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
         case Flag::NoWetDry: op.noWetDry = true; break;
         case Flag::Arrival: number = &op.cutoff; break;
         case Flag::Hazard: number = &op.debrisFactor; break;
+        case Flag::Grid: number = &op.cellSize; break;
         }
         if (number != nullptr) {
             std::size_t wordLength = std::string(found->word).size();
@@ -251,6 +261,9 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
                 !std::isfinite(*number))
                 read = false;
             if (found->flag == Flag::Hazard && *number < 0.0f) read = false;
+            // A grid's cells have a size.
+            if (found->flag == Flag::Grid && !(*number > 0.0f && std::isfinite(*number)))
+                read = false;
             if (!read) {
                 const std::string next =
                     index + 1 < arguments.size() ? arguments[index + 1] : std::string();
@@ -263,7 +276,7 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
         if (found->flag == Flag::Remove) op.removeAllMaxTimes = op.time > 99998.0f;
         if (found->flag == Flag::Dur || found->flag == Flag::Trim ||
             found->flag == Flag::FlowAngle || found->flag == Flag::Arrival ||
-            found->flag == Flag::Hazard) {
+            found->flag == Flag::Hazard || found->flag == Flag::Grid) {
             op.label = labelOf(argument);
         }
         if (isOperationFlag(found->flag)) {
@@ -330,6 +343,8 @@ const std::vector<std::string>& usageText() {
         "     \"-hazard<debris_factor>\" outputs the greatest depth x velocity (100011), hazard class 1-6",
         "          (100012) and hazard rating d(v+0.5)+DF (100013) from run_d.dat and run_V.dat",
         "          (or a second .dat file of velocities); debris factor default 1.0, 0.5 for pasture",
+        "     \"-grid<cell_size>\" writes the steps (with -t<time> one step) as a GeoTIFF grid of that",
+        "          cell size in the mesh's units, one band per step, beside the .dat file",
         "",
         "  Outputs (README.md, \"What each output holds\", tells every step of every output):",
         "     -max: step 111111 the maximum, step 222222 the number of the input it came from",

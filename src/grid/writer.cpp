@@ -1,0 +1,362 @@
+// The GeoTIFF writer over GDAL's C interface, or, in a build without GDAL, a writer that refuses.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "grid/grid.h"
+#include "grid/raster.h"
+
+#ifdef KELVARA_WITH_GDAL
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "grid/gdal_api.h"
+#endif
+
+#ifndef KELVARA_GDAL_LIBRARY
+#define KELVARA_GDAL_LIBRARY "libgdal.so"
+#endif
+
+namespace kelvara::grid {
+
+#ifdef KELVARA_WITH_GDAL
+
+const GdalApi* loadGdal(std::string& why) {
+    static std::once_flag once;
+    static GdalApi api;
+    static const GdalApi* loaded = nullptr;
+    static std::string reason;
+    std::call_once(once, [] {
+        void* library = dlopen(KELVARA_GDAL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            const char* text = dlerror();
+            reason = text != nullptr ? text : "not found";
+            return;
+        }
+        bool complete = true;
+#define KELVARA_GDAL_RESOLVE(name)                                                     \
+    api.name = reinterpret_cast<decltype(api.name)>(dlsym(library, #name));          \
+    if (api.name == nullptr) {                                                         \
+        complete = false;                                                              \
+        reason = "it has no " #name;                                                   \
+    }
+        KELVARA_GDAL_FUNCTIONS(KELVARA_GDAL_RESOLVE)
+#undef KELVARA_GDAL_RESOLVE
+        if (complete) loaded = &api;
+    });
+    why = reason;
+    return loaded;
+}
+
+namespace {
+
+// The loaded functions (GridWriter's constructor has made sure that they are).
+const GdalApi& gdal() {
+    std::string why;
+    return *loadGdal(why);
+}
+
+// Rows of the grid per band of tiles, and tiles across written in one piece at most.
+constexpr int kTile = 256;
+constexpr std::int64_t kWindowTiles = 64;
+
+// GDAL's errors and warnings while an object lives, kept instead of printed (GDAL would print
+// them on standard error).
+class GdalMessages {
+public:
+    GdalMessages() { gdal().CPLPushErrorHandlerEx(&collect, this); }
+    ~GdalMessages() { gdal().CPLPopErrorHandler(); }
+    GdalMessages(const GdalMessages&) = delete;
+    GdalMessages& operator=(const GdalMessages&) = delete;
+
+    bool failed() const { return !errors_.empty(); }
+    // The errors so far, one after the other, or fallback when GDAL gave no text.
+    std::string text(const std::string& fallback) const {
+        return errors_.empty() ? fallback : errors_;
+    }
+
+private:
+    static void CPL_STDCALL collect(CPLErr level, CPLErrorNum, const char* message) {
+        auto* self = static_cast<GdalMessages*>(gdal().CPLGetErrorHandlerUserData());
+        if (self == nullptr || level < CE_Failure) return;
+        if (!self->errors_.empty()) self->errors_ += "; ";
+        self->errors_ += message != nullptr ? message : "unknown error";
+    }
+
+    std::string errors_;
+};
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// A short hidden name in the output's folder, unique within the machine's processes.
+std::string temporaryName(const std::string& output) {
+    static std::atomic<unsigned> counter{0};
+    return folderOf(output) + ".kvg" + std::to_string(static_cast<long>(getpid())) + "_" +
+           std::to_string(counter++) + ".tif";
+}
+
+bool fileExists(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return in.good();
+}
+
+}  // namespace
+
+bool available() {
+    std::string why;
+    return loadGdal(why) != nullptr;
+}
+
+struct GridWriter::Impl {
+    Impl(const MeshGeometry& mesh, const GridRequest& r, int bandRows)
+        : raster(mesh, r.cellSize, bandRows, r.meshPath), request(r) {}
+    ~Impl() { discard(); }
+
+    // Closes and removes an unfinished file.
+    void discard() {
+        if (dataset != nullptr) {
+            GdalMessages quiet;
+            gdal().GDALClose(dataset);
+            dataset = nullptr;
+        }
+        if (!temporary.empty()) {
+            std::remove(temporary.c_str());
+            temporary.clear();
+        }
+    }
+
+    [[noreturn]] void fail(const GdalMessages& messages, const std::string& fallback) {
+        discard();
+        throw GridError("ERROR - Could not write the grid " + request.outputPath + ": " +
+                        messages.text(fallback));
+    }
+
+    Rasteriser raster;
+    GridRequest request;
+    std::int32_t nodeCount = 0;
+    bool vector = false;
+    int bandCount = 0;
+    int written = 0;
+    std::string temporary;
+    GDALDatasetH dataset = nullptr;
+    std::vector<float> magnitude;
+    std::vector<float> buffer;
+};
+
+namespace {
+
+// The coordinate reference of a .prj file, or null with a warning.
+OGRSpatialReferenceH readReference(const std::string& prjPath,
+                                   std::vector<std::string>& warnings) {
+    if (prjPath.empty() || !fileExists(prjPath)) {
+        warnings.push_back("WARNING - No coordinate reference " +
+                           (prjPath.empty() ? std::string("beside the mesh") : prjPath) +
+                           ": the grid has none.");
+        return nullptr;
+    }
+    std::ifstream in(prjPath, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string wkt = text.str();
+    while (!wkt.empty() && std::strchr(" \t\r\n", wkt.back()) != nullptr) wkt.pop_back();
+    GdalMessages quiet;
+    OGRSpatialReferenceH reference = gdal().OSRNewSpatialReference(nullptr);
+    char* p = wkt.data();
+    if (wkt.empty() || wkt.size() > (std::size_t{1} << 20) || !in ||
+        gdal().OSRImportFromWkt(reference, &p) != OGRERR_NONE) {
+        gdal().OSRDestroySpatialReference(reference);
+        warnings.push_back("WARNING - " + prjPath +
+                           " is not a coordinate reference (WKT) that can be read: the grid has "
+                           "none.");
+        return nullptr;
+    }
+    return reference;
+}
+
+}  // namespace
+
+GridWriter::GridWriter(const MeshGeometry& mesh, const GridRequest& request,
+                       std::int32_t nodeCount, std::int32_t cellCount, bool vector, int bandCount,
+                       std::vector<std::string>& warnings) {
+    std::string why;
+    if (loadGdal(why) == nullptr) {
+        throw GridError("ERROR - This build of kelvara cannot write grids: GDAL (" +
+                        std::string(KELVARA_GDAL_LIBRARY) + ") cannot be loaded: " + why);
+    }
+    checkCellSize(request.cellSize);
+    if (mesh.meshNodeCount != nodeCount || mesh.x.size() < static_cast<std::size_t>(nodeCount)) {
+        throw GridError("ERROR - " + request.meshPath + " has " +
+                        std::to_string(mesh.meshNodeCount) + " nodes and the dataset " +
+                        std::to_string(nodeCount) + ": the mesh does not belong to the dataset.");
+    }
+    if (cellCount < mesh.meshCellCount) {
+        throw GridError("ERROR - " + request.meshPath + " has cells numbered up to " +
+                        std::to_string(mesh.meshCellCount) + " and the dataset " +
+                        std::to_string(cellCount) +
+                        " cells: the mesh does not belong to the dataset.");
+    }
+    if (bandCount < 1) throw GridError("ERROR - There is no step to write to the grid.");
+
+    impl_ = std::make_unique<Impl>(mesh, request, kTile);
+    Impl& g = *impl_;
+    g.nodeCount = nodeCount;
+    g.vector = vector;
+    g.bandCount = bandCount;
+    if (g.raster.cellsLeftOut() > 0) {
+        warnings.push_back("WARNING - " + std::to_string(g.raster.cellsLeftOut()) + " cells of " +
+                           request.meshPath +
+                           " have a corner without coordinates: the grid has no data there.");
+    }
+    OGRSpatialReferenceH reference = readReference(request.prjPath, warnings);
+
+    GdalMessages messages;
+    if (gdal().GDALGetDriverByName("GTiff") == nullptr) gdal().GDALRegister_GTiff();
+    GDALDriverH driver = gdal().GDALGetDriverByName("GTiff");
+    if (driver == nullptr) {
+        if (reference != nullptr) gdal().OSRDestroySpatialReference(reference);
+        g.fail(messages, "GDAL has no GeoTIFF driver");
+    }
+    const GridLayout& layout = g.raster.layout();
+    const std::string tile = std::to_string(kTile);
+    const std::string blockX = "BLOCKXSIZE=" + tile, blockY = "BLOCKYSIZE=" + tile;
+    // Compressed on this thread: GDAL's worker threads would outlive the grid for the rest of
+    // the process (their memory then counts as lost in a process forked from it), and DEFLATE
+    // of a band is a small share of the work.
+    const char* options[] = {"TILED=YES",        blockX.c_str(), blockY.c_str(),
+                             "COMPRESS=DEFLATE", "PREDICTOR=3",  "INTERLEAVE=BAND",
+                             "BIGTIFF=IF_SAFER", nullptr};
+    g.temporary = temporaryName(request.outputPath);
+    g.dataset = gdal().GDALCreate(driver, g.temporary.c_str(), static_cast<int>(layout.columns),
+                           static_cast<int>(layout.rows), bandCount, GDT_Float32,
+                           const_cast<char**>(options));
+    if (g.dataset == nullptr) {
+        g.temporary.clear();  // nothing was made
+        if (reference != nullptr) gdal().OSRDestroySpatialReference(reference);
+        g.fail(messages, "the file cannot be created");
+    }
+    double transform[6] = {layout.originX, layout.cellSize, 0.0, layout.originY, 0.0,
+                           -layout.cellSize};
+    bool ok = gdal().GDALSetGeoTransform(g.dataset, transform) == CE_None;
+    if (reference != nullptr) {
+        ok = ok && gdal().GDALSetSpatialRef(g.dataset, reference) == CE_None;
+        gdal().OSRDestroySpatialReference(reference);
+    }
+    for (int b = 1; ok && b <= bandCount; ++b) {
+        ok = gdal().GDALSetRasterNoDataValue(gdal().GDALGetRasterBand(g.dataset, b), kNoData) == CE_None;
+    }
+    if (!ok) g.fail(messages, "GDAL refused the grid's layout");
+}
+
+GridWriter::~GridWriter() = default;
+
+void GridWriter::addBand(float time, const std::int8_t* activeOrNull, const float* v1,
+                         const float* v2OrNull, const std::string& description) {
+    Impl& g = *impl_;
+    if (g.dataset == nullptr || g.written >= g.bandCount) {
+        throw GridError("ERROR - The grid " + g.request.outputPath + " was announced with " +
+                        std::to_string(g.bandCount) + " bands: there is no room for another.");
+    }
+    const float* values = v1;
+    if (g.vector) {
+        // Magnitudes in double precision: no overflow on the way, NaN stays NaN.
+        g.magnitude.resize(static_cast<std::size_t>(g.nodeCount));
+        for (std::size_t n = 0; n < g.magnitude.size(); ++n) {
+            const double x = v1[n], y = v2OrNull != nullptr ? v2OrNull[n] : 0.0;
+            g.magnitude[n] = static_cast<float>(std::sqrt(x * x + y * y));
+        }
+        values = g.magnitude.data();
+    }
+
+    const GridLayout& layout = g.raster.layout();
+    const std::int64_t window = std::min(layout.columns, kWindowTiles * kTile);
+    g.buffer.resize(static_cast<std::size_t>(window * kTile));
+    GdalMessages messages;
+    GDALRasterBandH band = gdal().GDALGetRasterBand(g.dataset, g.written + 1);
+    for (std::int64_t b = 0; b < g.raster.bandCount(); ++b) {
+        const std::int64_t row = b * kTile;
+        const std::int64_t height = std::min<std::int64_t>(kTile, layout.rows - row);
+        for (std::int64_t column = 0; column < layout.columns; column += window) {
+            const std::int64_t width = std::min(window, layout.columns - column);
+            g.raster.fill(b, column, width, values, activeOrNull, kNoData, g.buffer.data());
+            if (gdal().GDALRasterIO(band, GF_Write, static_cast<int>(column), static_cast<int>(row),
+                             static_cast<int>(width), static_cast<int>(height), g.buffer.data(),
+                             static_cast<int>(width), static_cast<int>(height), GDT_Float32, 0,
+                             0) != CE_None) {
+                g.fail(messages, "a band could not be written");
+            }
+        }
+        // Written out and dropped from GDAL's cache: memory stays at one band of tiles.
+        if (gdal().GDALFlushRasterCache(band) != CE_None || messages.failed()) {
+            g.fail(messages, "a band could not be written");
+        }
+    }
+    gdal().GDALSetDescription(band, (description.empty() ? describeTime(time) : description).c_str());
+    char text[40];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(time));
+    gdal().GDALSetMetadataItem(band, "TIME", text, nullptr);
+    if (messages.failed()) g.fail(messages, "a band could not be described");
+    ++g.written;
+}
+
+void GridWriter::finish() {
+    Impl& g = *impl_;
+    if (g.dataset == nullptr) throw GridError("ERROR - The grid " + g.request.outputPath + " is closed.");
+    if (g.written != g.bandCount) {
+        const int written = g.written;
+        g.discard();
+        throw GridError("ERROR - The grid " + g.request.outputPath + " was announced with " +
+                        std::to_string(g.bandCount) + " bands and " + std::to_string(written) +
+                        " were written.");
+    }
+    GdalMessages messages;
+    gdal().GDALClose(g.dataset);
+    g.dataset = nullptr;
+    if (messages.failed()) g.fail(messages, "the file could not be completed");
+    if (std::rename(g.temporary.c_str(), g.request.outputPath.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        g.discard();
+        throw GridError("ERROR - Could not give the grid its name " + g.request.outputPath +
+                        ": " + reason + ".");
+    }
+    g.temporary.clear();
+}
+
+std::int64_t GridWriter::columns() const { return impl_->raster.layout().columns; }
+std::int64_t GridWriter::rows() const { return impl_->raster.layout().rows; }
+double GridWriter::originX() const { return impl_->raster.layout().originX; }
+double GridWriter::originY() const { return impl_->raster.layout().originY; }
+
+#else  // a build without GDAL
+
+bool available() { return false; }
+
+struct GridWriter::Impl {};
+
+GridWriter::GridWriter(const MeshGeometry&, const GridRequest&, std::int32_t, std::int32_t, bool,
+                       int, std::vector<std::string>&) {
+    throw GridError(
+        "ERROR - This build of kelvara cannot write grids: it was built without GDAL.");
+}
+GridWriter::~GridWriter() = default;
+void GridWriter::addBand(float, const std::int8_t*, const float*, const float*,
+                         const std::string&) {}
+void GridWriter::finish() {}
+std::int64_t GridWriter::columns() const { return 0; }
+std::int64_t GridWriter::rows() const { return 0; }
+double GridWriter::originX() const { return 0.0; }
+double GridWriter::originY() const { return 0.0; }
+
+#endif
+
+}  // namespace kelvara::grid

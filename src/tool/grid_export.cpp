@@ -1,0 +1,103 @@
+// -grid<cell size>: the steps of a dataset drawn on a regular grid over its mesh and written as
+// a GeoTIFF (src/grid/), one band per step, or the one step at the -t time.
+#include <cstdint>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fileio/console.h"
+#include "fileio/error.h"
+#include "fileio/units.h"
+#include "formats/mesh.h"
+#include "grid/grid.h"
+#include "tool/operations.h"
+#include "tool/step_times.h"
+#include "util/path.h"
+#include "util/text.h"
+
+namespace kelvara {
+namespace {
+
+// A grid error's text, one console line each, as the core's errors carry them.
+Error errorOfGrid(const grid::GridError& e) {
+    std::vector<std::string> lines = {""};
+    std::istringstream text(e.what());
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    return Error(std::move(lines));
+}
+
+}  // namespace
+
+void runGrid(RunState& run) {
+    const Operation& o = run.options->operation;
+    if (!grid::available()) {
+        throw errorLine("ERROR - This build of kelvara cannot write grids: it was built without "
+                        "GDAL (Debian: libgdal-dev).");
+    }
+    const auto selected = [&o](float t) { return !o.atTime || matchesGivenTime(o.time, t); };
+
+    // The number of bands is that of the steps to be drawn: counted first in a pass that reads
+    // only the steps' times.
+    int bands = 0;
+    {
+        DatasetReader counter = DatasetReader::open(run.input(1).name());
+        counter.readHeader();
+        const std::function<bool(float)> none = [&](float t) {
+            bands += selected(t) ? 1 : 0;
+            return false;
+        };
+        StepRequest request;
+        request.wanted = &none;
+        request.flags = FlagReading::PassOver;
+        while (counter.hasStep()) counter.nextStep({}, request);
+    }
+    if (bands == 0) {
+        if (o.atTime) throw errorLine(noStepAtTimeError(o.time, run.inputName(1)));
+        throw errorLine("ERROR - " + run.inputName(1) + " holds no time step.");
+    }
+
+    const std::string stem = FILENAMEPATHNO_(run.inputName(1));
+    MeshGeometry mesh;
+    consoleLine();
+    consoleLine("...need to read .2dm file for the grid");
+    run.meshUnit = OPENFILEUNIT("I ", stem + ".2dm");
+    READ_2DM_GEOMETRY(run.meshUnit, run.nodeCount(), run.cellCount(), mesh);
+    grid::GridRequest request;
+    request.meshPath = unitName(run.meshUnit);
+    CLOSEFILEUNIT(run.meshUnit);
+    run.meshUnit = 0;
+    request.prjPath = stem + ".prj";
+    request.outputPath = run.outputName();
+    request.cellSize = o.cellSize;
+
+    try {
+        std::vector<std::string> warnings;
+        grid::GridWriter writer(mesh, request, run.nodeCount(), run.cellCount(),
+                                run.primary.isVector, bands, warnings);
+        for (const auto& line : warnings) {
+            consoleLine();
+            consoleLine(line);
+        }
+        consoleLine();
+        consoleLine("Grid: " + AINTEGER(static_cast<int>(writer.columns())) + " columns by " +
+                    AINTEGER(static_cast<int>(writer.rows())) + " rows, cell size " +
+                    std::string(trimRight(AREAL(o.cellSize))));
+        consoleLine("Processing file: " + run.inputName(1));
+        const std::function<bool(float)> wanted = selected;
+        while (run.readStep(1, wanted)) {
+            if (!selected(run.time)) continue;
+            writer.addBand(run.time, run.active.data(), run.values1.data(),
+                           run.primary.isVector ? run.values2.data() : nullptr);
+        }
+        writer.finish();
+        run.written = "Wrote " + CLEANPATH(run.outputName()) + ": " + AINTEGER(bands) +
+                      (bands == 1 ? " band" : " bands") + " of " +
+                      AINTEGER(static_cast<int>(writer.columns())) + " by " +
+                      AINTEGER(static_cast<int>(writer.rows())) + " cells.";
+    } catch (const grid::GridError& e) {
+        throw errorOfGrid(e);
+    }
+}
+
+}  // namespace kelvara
