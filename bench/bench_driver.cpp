@@ -228,6 +228,10 @@ std::vector<Operation> operations() {
         {"-dif", {"-dif", d1, d2}, {d1, d2, h1, h2, m1, m2}, Target::Seconds, 2.0},
         {"-dif -nowetdry", {"-dif", "-nowetdry", d1, d2}, {d1, d2}, Target::NodeRatio, 2.0},
         {"-ddur", {"-ddur0.1", "-t48", d1, d2}, {d1, d2}, Target::Seconds, 0.6},
+        {"-arrival", {"-arrival0.1", d1}, {d1}, Target::NodeRatio, 2.0},
+        {"-hazard", {"-hazard", d1}, {d1, v1}, Target::NodeRatio, 2.0},
+        // One band of 10,000,000 cells (the valley is 10 km by 1 km) from the step at 48 h.
+        {"-grid", {"-grid1", "-t48", d1}, {d1, m1}, Target::Seconds, 3.0},
         {"mesh read", {}, {m1}, Target::Seconds, 0.4},
     };
 }
