@@ -254,8 +254,11 @@ TEST(Cli, EveryStoppedRunPrintsAnErrorLineAndTheInputLimitFitsTheFileUnits) {
         {"an empty name", {"-b", "-max", ""}, 1, "ERROR - An empty file name was given."},
         {"a number with more after it", {"-b", "-k1,5", "w_h.dat"}, 1,
          "ERROR - Reading time for keep or remove argument"},
+#ifndef _WIN32
+        // Windows opens no path of this length in the first place (its own limit is 260).
         {"an output name longer than 1000 characters", {"-b", "-k1", longInput}, 1,
          "ERROR - The name \""},
+#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -268,7 +271,9 @@ TEST(Cli, EveryStoppedRunPrintsAnErrorLineAndTheInputLimitFitsTheFileUnits) {
         }
         for (const char* out : {"w_h(maxmax).dat", "w_h(con).dat"}) std::remove(dir.file(out).c_str());
     }
+#ifndef _WIN32
     EXPECT_EQ(listFolder(deep), std::vector<std::string>{longInput.substr(deep.size() + 1)});
+#endif
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ TEST(WindowsPaths, OutputsAreNamedAndPlacedBesideTheirInputs) {
          "{dir}\\run_d.dat\n",
          {"CHECK - \"missing_d.dat\" cannot be found\n",
           "Trying to open file {dir}\\run_d.dat...OK.\n"},
-         {"missing_d(maxmax).dat"}},
+         {"run_d(maxmax).dat"}},  // named after the file read, not the name that was missing
     };
     for (const NamingCase& c : cases) {
         SCOPED_TRACE(c.what);
