@@ -105,12 +105,14 @@ build_windows() {  # build_windows <folder> <toolchain> <loader> <run tests: 1/0
 
 build_windows build-win64 toolchain-mingw64.cmake "$wine64" 1
 check_exports build-win64 x86_64-w64-mingw32-objdump
-ctest --test-dir build-win64 --output-on-failure -j"$(nproc)"
+# Under Wine a test program now and then fails to start at all (no output, a few milliseconds):
+# a test that fails is run once more, so that only a failure that repeats counts.
+ctest --test-dir build-win64 --output-on-failure -j"$(nproc)" --repeat until-pass:2
 
 build_windows build-win32 toolchain-mingw32.cmake "$wine32" "$run32"
 check_exports build-win32 i686-w64-mingw32-objdump
 if ((run32)); then
-  ctest --test-dir build-win32 --output-on-failure -j"$(nproc)"
+  ctest --test-dir build-win32 --output-on-failure -j"$(nproc)" --repeat until-pass:2
 else
   # The checks that run no Windows program (ctest itself would run the test programs to list
   # their tests): the export list against the header; the name table was checked above.
