@@ -19,28 +19,6 @@
 
 namespace {
 
-struct Command {
-    std::vector<std::string> flags;
-    int inputs;
-};
-
-const Command kCommands[] = {
-    {{"-con"}, 2},
-    {{"-k1"}, 1},
-    {{"-r1"}, 1},
-    {{"-r99999"}, 1},
-    {{"-trim1"}, 1},
-    {{"-va"}, 1},
-    {{"-dur0.5"}, 1},
-    {{"-max"}, 1},
-    {{"-max", "-t1"}, 2},
-    {{"-ddur0.1", "-t5"}, 2},
-    {{"-dif", "-nowetdry"}, 2},
-    {{"-dif", "-nowetdry", "-t1"}, 2},
-    {{"-k1", "-trim0.5"}, 1},
-    {{"-con", "-r1", "-va"}, 1},
-};
-constexpr std::size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
 constexpr std::int32_t kNodeLimit = 1 << 16;
 
 // Console text of the operations goes nowhere.
@@ -79,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace kelvara;
     using namespace kelvara::fuzz;
     if (size == 0) return 0;
-    const Command& command = kCommands[data[0] % kCommandCount];
+    const auto& commands = kelvara::fuzz::datasetCommands();
+    const auto& command = commands[data[0] % commands.size()];
     const auto parts = splitParts({reinterpret_cast<const char*>(data) + 1, size - 1}, 2);
     const std::string& first = parts[0];
     const std::string& second = parts.size() > 1 ? parts[1] : parts[0];

@@ -29,6 +29,33 @@
 
 namespace kelvara::fuzz {
 
+// The command lines the dataset targets (fuzz_dataset through files, fuzz_dataset_memory in
+// memory) choose from by an input's first byte: every operation that needs no mesh, and the
+// single pass's combinations. Seeds name their command by its index (op00, op01, ...).
+struct DatasetCommand {
+    std::vector<std::string> flags;
+    int inputs;
+};
+inline const std::vector<DatasetCommand>& datasetCommands() {
+    static const std::vector<DatasetCommand> commands = {
+        {{"-con"}, 2},
+        {{"-k1"}, 1},
+        {{"-r1"}, 1},
+        {{"-r99999"}, 1},
+        {{"-trim1"}, 1},
+        {{"-va"}, 1},
+        {{"-dur0.5"}, 1},
+        {{"-max"}, 1},
+        {{"-max", "-t1"}, 2},
+        {{"-ddur0.1", "-t5"}, 2},
+        {{"-dif", "-nowetdry"}, 2},
+        {{"-dif", "-nowetdry", "-t1"}, 2},
+        {{"-k1", "-trim0.5"}, 1},
+        {{"-con", "-r1", "-va"}, 1},
+    };
+    return commands;
+}
+
 // Separates the files packed into one fuzz input.
 constexpr std::string_view kPartSeparator = "|NEXT|";
 

@@ -85,14 +85,15 @@ def main():
     datasets = {"scalar": SCALAR, "vector": VECTOR, "wide-flags": WIDE_FLAGS,
                 "no-flags": NO_FLAGS, "no-end": NO_END, "header-only": HEADER_ONLY,
                 "summary-times": SPECIAL_TIMES, "time-units": TIME_UNITS}
-    # fuzz_dataset: command byte, first dataset, optionally the second.
-    for op in range(12):
+    # fuzz_dataset: command byte (datasetCommands() of harness.h), first dataset, optionally the
+    # second.
+    for op in range(14):
         for name, data in datasets.items():
             write("fuzz_dataset", "op%02d-%s" % (op, name), bytes([op]) + data)
     write("fuzz_dataset", "op00-two-runs", bytes([0]) + SCALAR + SEP + NO_END)
     write("fuzz_dataset", "op09-two-runs", bytes([9]) + SCALAR + SEP + SPECIAL_TIMES)
     write("fuzz_dataset", "op10-mixed", bytes([10]) + SCALAR + SEP + WIDE_FLAGS)
-    # fuzz_dataset_memory: the same inputs, read from memory (and its two combinations).
+    # fuzz_dataset_memory: the same inputs, read from memory.
     for op in range(14):
         for name, data in datasets.items():
             write("fuzz_dataset_memory", "op%02d-%s" % (op, name), bytes([op]) + data)
