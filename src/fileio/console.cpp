@@ -1,6 +1,7 @@
 #include "fileio/console.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,9 +27,18 @@ bool gBatch = false;
 
 class StandardConsole final : public ConsoleSink {
 public:
+    // Text goes through the C library's buffer; a write that fails (a closed pipe, a full disk)
+    // is noticed at once when the buffer is passed on, and at the latest at the next flush.
     void write(std::string_view text) override {
-        if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
-        flush();
+        if (!text.empty() && std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+            standardOutputFailed(errno);
+    }
+    // A line is passed on when the console has been quiet for a while, so that a reader at the
+    // other end of a pipe (a log, "tee") follows the run, without a system call for each of the
+    // thousands of lines some runs write.
+    void lineEnded() override {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastFlush_ >= std::chrono::milliseconds(50)) flush();
     }
     bool readLine(std::string& line) override {
         flush();
@@ -45,9 +55,13 @@ public:
         return true;
     }
     void flush() override {
+        lastFlush_ = std::chrono::steady_clock::now();
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) standardOutputFailed(errno);
     }
     bool runsCommands() const override { return true; }
+
+private:
+    std::chrono::steady_clock::time_point lastFlush_{};
 };
 
 ConsoleSink* gConsole = &standardConsole();
@@ -70,6 +84,7 @@ ConsoleRedirect::~ConsoleRedirect() { gConsole = previous_; }
 void consoleLine(std::string_view text) {
     gConsole->write(text);
     gConsole->write("\n");
+    gConsole->lineEnded();
 }
 
 void consoleWrite(std::string_view text) { gConsole->write(text); }

@@ -16,6 +16,8 @@ public:
     // One line of answer without its line end; false when no answer can come.
     virtual bool readLine(std::string& line) = 0;
     virtual void flush() {}
+    // Called after each whole line; a sink may pass its text on here.
+    virtual void lineEnded() {}
     // Whether a line typed at a pause is run as a command by the system's command processor.
     virtual bool runsCommands() const { return false; }
 };
@@ -41,9 +43,10 @@ private:
 void setConsoleBatch(bool batch);
 bool consoleBatch();
 
-// Writes text and ends the line. On standard output every write is flushed, so that a console
-// that can no longer be written to (a closed pipe, a full disk) is noticed at once: the run then
-// ends with status 1 (every unfinished output removed) and a line on standard error.
+// Writes text and ends the line. Standard output is flushed before every read of an answer, at
+// the end of a run and whenever a line ends after 50 ms without a flush; a console that can no
+// longer be written to (a closed pipe, a full disk) ends the run with status 1 (every unfinished
+// output removed) and a line on standard error.
 void consoleLine(std::string_view text = {});
 // Writes text without ending the line (an announcement whose outcome follows on the same line).
 void consoleWrite(std::string_view text);

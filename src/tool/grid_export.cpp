@@ -90,6 +90,7 @@ void runGrid(RunState& run) {
             writer.addBand(run.time, run.active.data(), run.values1.data(),
                            run.primary.isVector ? run.values2.data() : nullptr);
         }
+        consoleFlush();  // a console that cannot be written fails the run before the grid lands
         writer.finish();
         run.written = "Wrote " + CLEANPATH(run.outputName()) + ": " + AINTEGER(bands) +
                       (bands == 1 ? " band" : " bands") + " of " +
