@@ -726,8 +726,13 @@ StepRead DatasetReader::nextStep(const StepBuffers& into, const StepRequest& req
         if (flags != FlagReading::PassOver) deferredAt_ = flags == FlagReading::Defer ? flagsAt : -1;
     }
     const bool wanted = request.wanted == nullptr || (*request.wanted)(step.time);
-    const bool skipped =
-        !wanted && s.skipBytes(static_cast<std::int64_t>(nodes) * (isVector ? 8 : 4));
+    const std::size_t valueBytes = nodes * (isVector ? 8 : 4);
+    bool skipped = !wanted && s.skipBytes(static_cast<std::int64_t>(valueBytes));
+    if (!skipped && !wanted && into.values1 == nullptr) {
+        // No table to read into: the values are passed over through the work area.
+        if (!s.passOver(valueBytes, name)) truncated();
+        skipped = true;
+    }
     if (!skipped) {
         // Values read although not wanted (a source that cannot seek) are not worked on.
         const PieceWork* onPiece = wanted ? request.onValues : nullptr;

@@ -74,6 +74,8 @@ void allocateStorage(RunState& run) {
     const double physical = platform::availableMemoryBytes();
     sizeTables([&] {
         if (physical > 0 && needed > physical) throw std::bad_alloc();
+        // Listing times passes over every step's flags and values: no table is filled.
+        if (run.options->operation.kind == OperationKind::ListTimes) return;
         run.active.assign(cells, 1);  // cells count as active until a step supplies flags
         run.values1.resize(nodes);
         run.values2.resize(nodes);
@@ -288,6 +290,8 @@ int RUN_DRIVER(RunOptions& options) {
 
     RUN_OPERATION(run);
 
+    // A console that can no longer be written fails the run before its output is put in place.
+    consoleFlush();
     for (int i = 1; i <= count; ++i) CLOSEFILEUNIT(run.inputUnits[static_cast<std::size_t>(i)]);
     if (run.outputUnit != 0) CLOSEFILEUNIT(run.outputUnit);
     consoleLine();
