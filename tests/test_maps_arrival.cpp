@@ -68,10 +68,10 @@ Maps runMap(const std::vector<Step>& steps, float cutoff, Feed feed, std::size_t
         }
         if (!warning.empty()) out.warnings.push_back(warning);
     }
-    out.arrival = map.arrival();
-    out.end = map.end();
-    out.peak = map.peak();
-    out.flags = map.flags();
+    out.arrival.assign(map.arrival().begin(), map.arrival().end());
+    out.end.assign(map.end().begin(), map.end().end());
+    out.peak.assign(map.peak().begin(), map.peak().end());
+    out.flags.assign(map.flags().begin(), map.flags().end());
     return out;
 }
 

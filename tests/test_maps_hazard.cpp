@@ -15,6 +15,11 @@
 namespace kelvara {
 namespace {
 
+template <class T>
+std::vector<T> asVector(const Table<T>& table) {
+    return {table.begin(), table.end()};
+}
+
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
@@ -125,9 +130,9 @@ TEST(HazardMap, GreatestOverTheEventOfEachStep) {
     // Node 1: step 1 gives 0.5, H2, 0.5 * 1.5 + 1 = 1.75; step 2 is dry (not a number);
     // step 3 gives 0.25, H1, 0.375.
     // Node 2 is never wet.
-    EXPECT_EQ(map.depthSpeed(), (std::vector<float>{0.375f, 0.5f, 0.0f}));
-    EXPECT_EQ(map.hazardClasses(), (std::vector<float>{5.0f, 2.0f, 0.0f}));
-    EXPECT_EQ(map.rating(), (std::vector<float>{2.25f, 1.75f, 0.0f}));
+    EXPECT_EQ(asVector(map.depthSpeed()), (std::vector<float>{0.375f, 0.5f, 0.0f}));
+    EXPECT_EQ(asVector(map.hazardClasses()), (std::vector<float>{5.0f, 2.0f, 0.0f}));
+    EXPECT_EQ(asVector(map.rating()), (std::vector<float>{2.25f, 1.75f, 0.0f}));
     EXPECT_EQ(map.steps(), 3u);
 }
 
@@ -139,7 +144,7 @@ TEST(HazardMap, OutputFlagsActiveInEitherDataset) {
     const std::vector<std::int8_t> later = {0, 0, 0, 1, 0};
     map.addStep(&d, &v, nullptr, later.data());
     map.addStep(&d, &v, nullptr, nullptr);
-    EXPECT_EQ(map.flags(), (std::vector<std::int8_t>{1, 1, 0, 1, 0}));
+    EXPECT_EQ(asVector(map.flags()), (std::vector<std::int8_t>{1, 1, 0, 1, 0}));
 }
 
 // Many nodes shared out over the cores against the same nodes in reversed single pieces.

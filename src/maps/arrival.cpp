@@ -19,14 +19,16 @@ constexpr std::size_t kBlock = 256;
 }  // namespace
 
 ArrivalMap::ArrivalMap(std::size_t nodeCount, std::size_t cellCount, float cutoff)
-    : cutoff_(cutoff),
-      arrival_(nodeCount, kNaN),
-      end_(nodeCount, kNaN),
-      peak_(nodeCount, kNaN),
-      peakValue_(nodeCount, kNaN),
-      previous_(nodeCount, kNaN),
-      next_(nodeCount, 0.0f),
-      flags_(cellCount, 0) {}
+    : cutoff_(cutoff) {
+    // The tables come zeroed and faulted in by every core; the not-a-numbers are written the
+    // same way.
+    for (Table<float>* t : {&arrival_, &end_, &peak_, &peakValue_, &previous_}) {
+        t->resize(nodeCount);
+        fillInParts(t->data(), nodeCount, kNaN);
+    }
+    next_.resize(nodeCount);
+    flags_.resize(cellCount);
+}
 
 std::string ArrivalMap::beginStep(float time, const float* values) {
     std::string warning;

@@ -36,6 +36,8 @@
 #include <string>
 #include <vector>
 
+#include "fileio/table_memory.h"
+
 namespace kelvara {
 
 class ArrivalMap {
@@ -65,21 +67,21 @@ public:
 
     // The three maps and the output's cell flags, after the last step. The ends of the nodes
     // still at or above the cutoff at the last step are filled in at the first call.
-    const std::vector<float>& arrival() const { return arrival_; }
-    const std::vector<float>& end() {
+    const Table<float>& arrival() const { return arrival_; }
+    const Table<float>& end() {
         finish();
         return end_;
     }
-    const std::vector<float>& peak() const { return peak_; }
-    const std::vector<std::int8_t>& flags() const { return flags_; }
+    const Table<float>& peak() const { return peak_; }
+    const Table<std::int8_t>& flags() const { return flags_; }
 
 private:
     float cutoff_;
-    std::vector<float> arrival_, end_, peak_;
-    std::vector<float> peakValue_;  // the value at the peak so far, not a number until arrival
-    std::vector<float> previous_;   // the values of the previous step (not a number before it)
-    std::vector<float> next_;       // see stepBuffer
-    std::vector<std::int8_t> flags_;
+    Table<float> arrival_, end_, peak_;
+    Table<float> peakValue_;  // the value at the peak so far, not a number until arrival
+    Table<float> previous_;   // the values of the previous step (not a number before it)
+    Table<float> next_;       // see stepBuffer
+    Table<std::int8_t> flags_;
 
     // The step under way.
     const float* values_ = nullptr;

@@ -15,11 +15,12 @@ constexpr std::size_t kBlock = 256;
 }  // namespace
 
 HazardMap::HazardMap(std::size_t nodeCount, std::size_t cellCount, float debrisFactor)
-    : debrisFactor_(debrisFactor),
-      depthSpeed_(nodeCount, 0.0f),
-      class_(nodeCount, 0.0f),
-      rating_(nodeCount, 0.0f),
-      flags_(cellCount, 0) {}
+    : debrisFactor_(debrisFactor) {
+    depthSpeed_.resize(nodeCount);
+    class_.resize(nodeCount);
+    rating_.resize(nodeCount);
+    flags_.resize(cellCount);
+}
 
 void HazardMap::addNodes(const float* depth, const float* speed, std::size_t begin, std::size_t end) {
     const float debris = debrisFactor_;

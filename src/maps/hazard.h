@@ -24,6 +24,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "fileio/table_memory.h"
+
 namespace kelvara {
 
 // The debris factor where -hazard is given no number: the value for urban areas.
@@ -73,15 +75,15 @@ public:
     std::size_t steps() const { return steps_; }
 
     // The three maps and the output's cell flags.
-    const std::vector<float>& depthSpeed() const { return depthSpeed_; }
-    const std::vector<float>& hazardClasses() const { return class_; }
-    const std::vector<float>& rating() const { return rating_; }
-    const std::vector<std::int8_t>& flags() const { return flags_; }
+    const Table<float>& depthSpeed() const { return depthSpeed_; }
+    const Table<float>& hazardClasses() const { return class_; }
+    const Table<float>& rating() const { return rating_; }
+    const Table<std::int8_t>& flags() const { return flags_; }
 
 private:
     float debrisFactor_;
-    std::vector<float> depthSpeed_, class_, rating_;
-    std::vector<std::int8_t> flags_;
+    Table<float> depthSpeed_, class_, rating_;  // zero until a node is wet
+    Table<std::int8_t> flags_;
     std::size_t steps_ = 0;
 };
 
