@@ -141,7 +141,11 @@ TEST(SharedWork, ResultsDoNotDependOnTheNumberOfThreads) {
         {{"-b", "-va", "base_V.dat"}, "base_V(va).dat"},
         {{"-b", "-con", "base_d.dat", "design_d.dat"}, "base_d(con).dat"},
         {{"-b", "-dif", "-nowetdry", "base_d.dat", "design_d.dat"}, "base_d - design_d.dat"},
+        {{"-b", "-arrival0.5", "base_d.dat"}, "base_d(arrival0.5).dat"},
+        {{"-b", "-arrival1", "base_V.dat"}, "base_V(arrival1).dat"},
+        {{"-b", "-hazard", "base_d.dat"}, "base_d(hazard).dat"},
         {{"-b", "-max", "cut_V.dat"}, "cut_V(maxmax).dat"},
+        {{"-b", "-arrival1", "cut_V.dat"}, "cut_V(arrival1).dat"},
     };
     for (const Case& c : cases) {
         const Outcome one = runWithThreads(dir, c.args, c.output, "1");

@@ -7,6 +7,7 @@
 
 #include "fileio/console.h"
 #include "fileio/error.h"
+#include "fileio/workers.h"
 #include "formats/dataset.h"
 #include "maps/arrival.h"
 #include "maps/hazard.h"
@@ -34,24 +35,36 @@ void runArrival(RunState& run) {
     consoleLine();
     consoleLine("Processing file: " + run.inputName(1));
     DatasetReader& reader = run.input(1);
+    const bool isVector = run.primary.isVector;
+    float* values = nullptr;  // the map's step buffer, which it keeps as the previous step's
+    float* const valuesY = run.values2.data();
+    // The map measures each piece of values as it arrives, while it is still in the cache.
+    bool measuring = false;
+    std::string warning;
+    const std::function<bool(float)> wanted = [&](float t) {
+        measuring = isOrdinaryTime(t);
+        if (measuring) warning = map.beginStep(t, values);
+        return measuring;
+    };
+    const PieceWork onValues = [&](std::size_t, std::size_t begin, std::size_t end) {
+        if (isVector) VECTOR_MAGNITUDES(values + begin, valuesY + begin, values + begin, end - begin);
+        map.addNodes(begin, end);
+    };
+    StepRequest request;
+    request.wanted = &wanted;
+    request.onValues = &onValues;
     bool anyStep = false;
     while (reader.hasStep()) {
-        // The map keeps the step given as the previous one and hands over another table.
-        float* values = map.stepBuffer();
-        float time = 0.0f;
-        const std::function<bool(float)> wanted = [&time](float t) {
-            time = t;
-            return isOrdinaryTime(t);
-        };
-        StepRequest request;
-        request.wanted = &wanted;
-        const StepRead step =
-            reader.nextStep({run.active.data(), values, run.values2.data()}, request);
+        values = map.stepBuffer();
+        const StepRead step = reader.nextStep({run.active.data(), values, valuesY}, request);
         anyStep = true;
-        if (!step.valuesRead) continue;
-        toMagnitudes(run.primary.isVector, values, run.values2.data(), nodes);
-        const std::string warning = map.addStep(time, values, run.active.data());
+        if (!step.valuesRead || !measuring) continue;
         if (!warning.empty()) consoleLine(warning);
+        const std::int8_t* active = run.active.data();
+        forEachPart(cells, 4096, 256 * 1024, [&](std::size_t, std::size_t begin, std::size_t end) {
+            map.addFlags(active, begin, end);
+        });
+        map.endStep();
     }
     if (!anyStep) throw errorLine("ERROR - " + run.inputName(1) + " holds no time step.");
     if (map.steps() == 0) {
