@@ -59,6 +59,7 @@ struct Side {
     float* value = nullptr;        // its value at its current step
     std::int8_t* flags = nullptr;  // flag buffer its steps are read into
     float* level = nullptr;        // water level (its own values when it is a water level)
+    Table<float>* levelTable = nullptr;  // where level lies when a companion is read
     const float* ground = nullptr;
     float time = 0.0f;
     bool held = false;             // ahead of the other side, waiting for it
@@ -129,9 +130,10 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
 // Brings a side's water level to the pair's time: its own values, or the companion's step at
 // that time (within the pairing tolerance). Earlier companion steps are passed over; a later one
 // is left unread for a later pair. Where the companion has no step at the time, the levels last
-// read stay, with a warning (once per companion). Values are read through values1, which is
-// free until the output values are worked out, so that levels are replaced only by a match.
-void advanceLevel(RunState& run, Side& side, float pairTime) {
+// read stay, with a warning (once per companion). Values are read into values1, which is free
+// until the output values are worked out; a match trades that table for the level table, so
+// that levels are replaced only by a match, and never copied.
+void advanceLevel(RunState& run, Side& side, Side& other, float pairTime) {
     Companion& c = side.companion;
     if (!c.used) return;  // level is the side's own values
     const std::function<bool(float)> atPair = [pairTime](float t) {
@@ -145,7 +147,10 @@ void advanceLevel(RunState& run, Side& side, float pairTime) {
                                                run.values2.data()},
                                               {&atPair, FlagReading::Defer});
         if (step.valuesRead && atPair(step.time)) {
-            std::copy(run.values1.begin(), run.values1.end(), side.level);
+            const float* before = side.level;
+            std::swap(run.values1, *side.levelTable);
+            side.level = side.levelTable->data();
+            if (other.level == before) other.level = side.level;  // the same levels, shared
             reader.readDeferredFlags(run.active.data());
             c.time = step.time;
             c.haveStep = true;
@@ -228,12 +233,14 @@ void runDifference(RunState& run) {
     first.value = t.value1.data();
     first.flags = t.firstFlags.data();
     first.level = t.level1.data();
+    first.levelTable = &t.level1;
     first.ground = t.ground1.data();
     Side second;
     second.input = 2;
     second.value = t.value2.data();
     second.flags = run.active.data();
     second.level = t.level2.data();
+    second.levelTable = &t.level2;
     second.ground = t.ground2.data();
 
     const DataTypeInfo firstType =
@@ -297,8 +304,8 @@ void runDifference(RunState& run) {
         } else {
             // The companions are read at the time of each pair processed.
             if (selected) {
-                advanceLevel(run, first, first.time);
-                advanceLevel(run, second, first.time);
+                advanceLevel(run, first, second, first.time);
+                advanceLevel(run, second, first, first.time);
                 wetDryDifference(run, t, first, second);
             }
         }
