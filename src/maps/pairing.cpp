@@ -14,8 +14,12 @@ bool StepPairing::canContinue(bool firstHasStep, bool secondHasStep, std::string
     return false;
 }
 
+bool StepPairing::matches(float firstTime, float secondTime) {
+    return std::fabs(firstTime - secondTime) <= kTolerance;
+}
+
 bool StepPairing::pair(float firstTime, float secondTime, std::vector<std::string>& warnings) {
-    if (std::fabs(firstTime - secondTime) <= kTolerance) {
+    if (matches(firstTime, secondTime)) {
         holdFirst_ = false;
         holdSecond_ = false;
         return true;

@@ -12,6 +12,7 @@ class StepPairing {
 public:
     // Two step times match when they differ by no more than this.
     static constexpr float kTolerance = 0.00005f;
+    static bool matches(float firstTime, float secondTime);
 
     // Whether each dataset reads its next step before the next comparison (a dataset that is
     // ahead waits with the step it holds).

@@ -17,14 +17,6 @@
 #include "util/text.h"
 
 namespace kelvara {
-namespace {
-
-// The magnitudes of a step just read into values1 (and values2 for vectors), in values1.
-void toMagnitudes(bool isVector, float* values1, const float* values2, std::size_t nodes) {
-    if (isVector) VECTOR_MAGNITUDES(values1, values2, values1, nodes);
-}
-
-}  // namespace
 
 void runArrival(RunState& run) {
     const Operation& o = run.options->operation;
@@ -91,15 +83,37 @@ void runHazard(RunState& run) {
     // Each side keeps its own step: the one that is ahead waits with it.
     Table<float> speed, speedY;
     Table<std::int8_t> speedActive;
-    speed.resize(nodes);
-    if (speedIsVector) speedY.resize(nodes);
-    speedActive.assign(cells, 1);
+    sizeTables([&] {
+        speed.resize(nodes);
+        if (speedIsVector) speedY.resize(nodes);
+        speedActive.assign(cells, 1);
+    });
     float* depth = run.values1.data();
     std::int8_t* depthActive = run.active.data();
     float depthTime = 0.0f, speedTime = 0.0f;
 
     consoleLine();
     consoleLine("Processing files: " + run.inputName(1) + " and " + run.inputName(2));
+    // A speed step that pairs with the depths in hand is measured piece by piece as it is read.
+    // Whether it pairs is known from its time, before its values arrive.
+    bool inPieces = false;
+    const std::function<bool(float)> depthWanted = [&depthTime](float t) {
+        depthTime = t;
+        return isOrdinaryTime(t);
+    };
+    const std::function<bool(float)> speedWanted = [&](float t) {
+        speedTime = t;
+        inPieces = isOrdinaryTime(t) && isOrdinaryTime(depthTime) &&
+                   StepPairing::matches(depthTime, t);
+        return isOrdinaryTime(t);
+    };
+    float* const speedX = speed.data();
+    float* const speedY0 = speedIsVector ? speedY.data() : nullptr;
+    const PieceWork onSpeed = [&](std::size_t, std::size_t begin, std::size_t end) {
+        if (speedIsVector)
+            VECTOR_MAGNITUDES(speedX + begin, speedY0 + begin, speedX + begin, end - begin);
+        if (inPieces) map.addNodes(depth, speedX, begin, end);
+    };
     StepPairing pairing;
     for (;;) {
         std::string warning;
@@ -107,26 +121,20 @@ void runHazard(RunState& run) {
             if (!warning.empty()) consoleLine(warning);
             break;
         }
+        bool measured = false;
         if (pairing.readsFirst()) {
-            const std::function<bool(float)> wanted = [&depthTime](float t) {
-                depthTime = t;
-                return isOrdinaryTime(t);
-            };
             StepRequest request;
-            request.wanted = &wanted;
+            request.wanted = &depthWanted;
             depthReader.nextStep({depthActive, depth, nullptr}, request);
         }
         if (pairing.readsSecond()) {
-            const std::function<bool(float)> wanted = [&speedTime](float t) {
-                speedTime = t;
-                return isOrdinaryTime(t);
-            };
             StepRequest request;
-            request.wanted = &wanted;
-            const StepRead step = speedReader.nextStep(
-                {speedActive.data(), speed.data(), speedIsVector ? speedY.data() : nullptr},
-                request);
-            if (step.valuesRead) toMagnitudes(speedIsVector, speed.data(), speedY.data(), nodes);
+            request.wanted = &speedWanted;
+            request.onValues = &onSpeed;
+            inPieces = false;
+            const StepRead step =
+                speedReader.nextStep({speedActive.data(), speedX, speedY0}, request);
+            measured = inPieces && step.valuesRead;
         }
         std::vector<std::string> lines;
         const bool paired = pairing.pair(depthTime, speedTime, lines);
@@ -135,7 +143,16 @@ void runHazard(RunState& run) {
         consoleLine(" Processing Time: " + AREAL(depthTime));
         // Cells count as active until a step supplies flags, and a step without flags leaves
         // those of the step before, as for every operation.
-        map.addStep(depth, speed.data(), depthActive, speedActive.data());
+        if (measured) {
+            const std::int8_t* a = depthActive;
+            const std::int8_t* b = speedActive.data();
+            forEachPart(cells, 4096, 256 * 1024, [&](std::size_t, std::size_t begin, std::size_t end) {
+                map.addFlags(a, b, begin, end);
+            });
+            map.endStep();
+        } else {
+            map.addStep(depth, speedX, depthActive, speedActive.data());
+        }
     }
     if (map.steps() == 0) {
         throw errorLine("ERROR - " + run.inputName(1) + " and " + run.inputName(2) +
