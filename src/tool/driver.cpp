@@ -71,10 +71,14 @@ void allocateStorage(RunState& run) {
     sizeTables([&] {
         if (physical > 0 && needed > physical) throw std::bad_alloc();
         // Listing times passes over every step's flags and values: no table is filled.
-        if (run.options->operation.kind == OperationKind::ListTimes) return;
+        const OperationKind kind = run.options->operation.kind;
+        if (kind == OperationKind::ListTimes) return;
         run.active.assign(cells, 1);  // cells count as active until a step supplies flags
-        run.values1.resize(nodes);
-        run.values2.resize(nodes);
+        // The arrival map reads each step into a table of its own (and a vector's second
+        // components into values2).
+        const bool ownValues = kind == OperationKind::Arrival;
+        if (!ownValues) run.values1.resize(nodes);
+        if (!ownValues || run.primary.isVector) run.values2.resize(nodes);
     });
 }
 
