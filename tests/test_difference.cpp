@@ -249,6 +249,7 @@ struct FailureCase {
     bool writeCompanion;
     std::int32_t companionNodes;
     std::string expected;
+    bool companionIsVector = false;
 };
 
 TEST(Difference, CompanionProblemsEndTheRunWithAnErrorNamingTheFile) {
@@ -257,6 +258,8 @@ TEST(Difference, CompanionProblemsEndTheRunWithAnErrorNamingTheFile) {
          "ERROR - Number nodes and/or cells in "},
         {"missing companion meets the end of standard input", false, 0,
          "ERROR - No file name entered for \""},
+        {"companion of vectors", true, 4,
+         "ERROR - b_h.dat holds vectors where single values are expected", true},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -265,7 +268,9 @@ TEST(Difference, CompanionProblemsEndTheRunWithAnErrorNamingTheFile) {
         dir.write("b_d.dat", datBytes({{1.0f, {1, 1}, kB, {}}}, 4, 2, false));
         if (c.writeCompanion) {
             std::vector<float> levels(static_cast<std::size_t>(c.companionNodes), 11.0f);
-            dir.write("b_h.dat", datBytes({{1.0f, {1, 1}, levels, {}}}, c.companionNodes, 2, false));
+            const std::vector<float> y = c.companionIsVector ? levels : std::vector<float>{};
+            dir.write("b_h.dat", datBytes({{1.0f, {1, 1}, levels, y}}, c.companionNodes, 2,
+                                          c.companionIsVector));
         }
         dir.write("a.2dm", kMesh);
         dir.write("b.2dm", kMesh);

@@ -694,6 +694,9 @@ StepRead DatasetReader::nextStep(const StepBuffers& into, const StepRequest& req
     const bool isVector = header_.isVector;
     const std::size_t flagSize = s.flagSize;
     StepRead step;
+    // A caller with no table for the second components expects single values.
+    if (isVector && into.values1 != nullptr && into.values2 == nullptr)
+        fail("ERROR - " + name + " holds vectors where single values are expected.");
 
     // Flags can be deferred only where they can be read again.
     FlagReading flags = request.flags;

@@ -74,11 +74,11 @@ void allocateStorage(RunState& run) {
         const OperationKind kind = run.options->operation.kind;
         if (kind == OperationKind::ListTimes) return;
         run.active.assign(cells, 1);  // cells count as active until a step supplies flags
-        // The arrival map reads each step into a table of its own (and a vector's second
-        // components into values2).
-        const bool ownValues = kind == OperationKind::Arrival;
-        if (!ownValues) run.values1.resize(nodes);
-        if (!ownValues || run.primary.isVector) run.values2.resize(nodes);
+        // The arrival map reads each step into a table of its own; values2 holds the second
+        // components of vectors (inputs other than the first that may differ in form are read
+        // into the operation's own tables).
+        if (kind != OperationKind::Arrival) run.values1.resize(nodes);
+        if (run.primary.isVector) run.values2.resize(nodes);
     });
 }
 

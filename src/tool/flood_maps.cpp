@@ -39,7 +39,8 @@ void runArrival(RunState& run) {
         return measuring;
     };
     const PieceWork onValues = [&](std::size_t, std::size_t begin, std::size_t end) {
-        if (isVector) VECTOR_MAGNITUDES(values + begin, valuesY + begin, values + begin, end - begin);
+        if (isVector)
+            VECTOR_MAGNITUDES(values + begin, valuesY + begin, values + begin, end - begin);
         map.addNodes(begin, end);
     };
     StepRequest request;
@@ -146,9 +147,10 @@ void runHazard(RunState& run) {
         if (measured) {
             const std::int8_t* a = depthActive;
             const std::int8_t* b = speedActive.data();
-            forEachPart(cells, 4096, 256 * 1024, [&](std::size_t, std::size_t begin, std::size_t end) {
-                map.addFlags(a, b, begin, end);
-            });
+            forEachPart(cells, 4096, 256 * 1024,
+                        [&](std::size_t, std::size_t begin, std::size_t end) {
+                            map.addFlags(a, b, begin, end);
+                        });
             map.endStep();
         } else {
             map.addStep(depth, speedX, depthActive, speedActive.data());
