@@ -128,7 +128,6 @@ std::string fileLine(int i, const std::string& name) {
 
 }  // namespace
 
-
 std::unique_ptr<DatasetReader> readerOfUnit(int unit) {
     return std::make_unique<DatasetReader>(fileSource(unitStream(unit), false), unitName(unit),
                                            [](const std::string& line) { consoleLine(line); });
