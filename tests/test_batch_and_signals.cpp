@@ -30,10 +30,6 @@
 namespace kelvara::test {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 std::string goodDataset() {
     DatBuilder b;
     b.header(3, 2, false, "levels");

@@ -50,10 +50,6 @@ std::string dataset(int nodes, int cells, const std::vector<float>& times) {
     return b;
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 TEST(Cli, NoArgumentsPrintsBannerAndUsageThenPauses) {
     ToolResult r = runTool({});
     EXPECT_EQ(r.status, 0);

@@ -49,17 +49,6 @@ std::string offsetOfStep(int step) {
     return std::to_string(kHeaderBytes + static_cast<std::size_t>(step) * kStepBytes);
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::size_t countOf(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 // Whether some console line starts with "ERROR - " and holds every part.
 bool errorLineWith(const std::string& output, const std::vector<std::string>& parts) {
     std::size_t start = 0;

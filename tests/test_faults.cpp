@@ -36,10 +36,6 @@
 namespace kelvara::test {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // Whether some console line starts with "ERROR - " and mentions name.
 bool errorLineNames(const std::string& output, const std::string& name) {
     std::size_t start = 0;

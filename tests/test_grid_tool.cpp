@@ -26,10 +26,6 @@ std::string dataset(const std::vector<float>& times, std::int32_t nodes = 4) {
     return b.end().bytes();
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 bool noHiddenFiles(const std::string& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         if (entry.path().filename().string()[0] == '.') return false;

@@ -22,10 +22,6 @@ std::string dataset(const std::vector<float>& times) {
     return b.end().bytes();
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 TEST(Guidance, TheLastLineSaysWhatWasWritten) {
     struct Case {
         std::vector<std::string> args;

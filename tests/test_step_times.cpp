@@ -26,17 +26,6 @@ std::string datBytes(const std::vector<Step>& steps) {
     return b.end().bytes();
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::size_t countOf(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 struct IntervalCase {
     const char* what;
     std::vector<std::string> args;  // besides -b; inputs are a_h.dat and b_h.dat

@@ -2,6 +2,7 @@
 // (closed after it, so that prompts meet the end of input), in a given folder.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,16 @@ ToolResult collectTool(int pid, int outputFd);
 
 // Path of the built executable.
 std::string toolPath();
+
+// Whether the console text holds part, and how many times.
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+inline std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
 
 }  // namespace kelvara::test

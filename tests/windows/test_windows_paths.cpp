@@ -24,10 +24,6 @@ std::string dataset(float first, float second) {
     return b.end().bytes();
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // Placeholders in the arguments and the typed input: {dir} the test's folder with its drive
 // ("C:\\users\\...\\kelvara-test-1"), {root} the same without the drive ("\\users\\..."),
 // {drive} the drive alone ("C:").
