@@ -6,8 +6,9 @@ arrays, read .2dm meshes, and run kelvara operations in this interpreter.
         for step in run:
             print(step.time, step.values.max())
 
-Every function takes paths as str or os.PathLike. Bad input raises kelvara.Error with the
-message the kelvara tool prints for it; wrong arguments raise TypeError or ValueError.
+Every function takes paths as str or os.PathLike (a path with a NUL character raises
+ValueError, as open() does). Bad input raises kelvara.Error with the message the kelvara tool
+prints for it; wrong arguments raise TypeError or ValueError.
 """
 import collections
 import os
@@ -34,6 +35,18 @@ class Error(Exception):
 
 
 _kelvara._set_error_type(Error)
+
+
+def _checked(word):
+    """A path or argument as str (bytes decoded as the system does), refused when it holds a
+    NUL character, which would cut the name where the core passes it on."""
+    word = os.fspath(word)
+    if not isinstance(word, str):
+        word = os.fsdecode(word)
+    if "\0" in word:
+        raise ValueError(f"embedded null character in {word!r}")
+    return word
+
 
 Step = collections.namedtuple("Step", "time flags values")
 Step.__doc__ = """One time step of a dataset.
@@ -63,9 +76,7 @@ class Dataset:
 
     def __init__(self, path):
         """Opens path and reads its header; raises kelvara.Error for a file that cannot be read."""
-        self._path = os.fspath(path)
-        if not isinstance(self._path, str):
-            self._path = os.fsdecode(self._path)
+        self._path = _checked(path)
         self._reader = _kelvara.Reader(self._path)
 
     @property
@@ -162,7 +173,8 @@ def open(path):
         with kelvara.open("run_d.dat") as run:
             depth = max(step.values.max() for step in run)
 
-    Raises kelvara.Error when the file is missing or is not a dataset kelvara can read.
+    Raises kelvara.Error when the file is missing or is not a dataset kelvara can read, and
+    ValueError for a path with a NUL character.
     """
     return Dataset(path)
 
@@ -201,9 +213,7 @@ def write(path, nodes, cells, vector, name, steps):
     (a step of the wrong shape, an exception of the iterable, a full disk) nothing is left
     behind and an earlier file of that name stays as it was.
     """
-    path = os.fspath(path)
-    if not isinstance(path, str):
-        path = os.fsdecode(path)
+    path = _checked(path)
     nodes, cells, vector = int(nodes), int(cells), bool(vector)
     if nodes < 0 or cells < 0:
         raise ValueError("nodes and cells must not be negative")
@@ -234,10 +244,7 @@ def read_mesh(path):
     triangle). The mesh is checked as the tool checks it; an unreadable line or a corner that
     names no node raises kelvara.Error.
     """
-    path = os.fspath(path)
-    if not isinstance(path, str):
-        path = os.fsdecode(path)
-    return Mesh(*_kelvara.read_mesh(path))
+    return Mesh(*_kelvara.read_mesh(_checked(path)))
 
 
 def run(arguments):
@@ -247,13 +254,11 @@ def run(arguments):
     for example ["-max", "run_h.dat"]. The run is in batch mode: it never reads standard input
     and never waits. Its console lines are returned, not printed. A run that ends on an error
     raises kelvara.Error (its message the "ERROR - " line, its lines the whole console) and
-    leaves no output behind; the interpreter goes on and the next run starts afresh.
+    leaves no output behind; the interpreter goes on and the next run starts afresh. An
+    argument with a NUL character raises ValueError.
     """
     if isinstance(arguments, (str, bytes)) or isinstance(arguments, os.PathLike):
         raise TypeError("run takes a list of arguments, for example ['-max', 'run_h.dat']")
-    words = []
-    for argument in arguments:
-        word = os.fspath(argument)
-        words.append(word if isinstance(word, str) else os.fsdecode(word))
+    words = [_checked(argument) for argument in arguments]
     status, lines = _kelvara.run(words)
     return RunResult(status, lines)

@@ -72,6 +72,14 @@ void raiseError(const std::vector<std::string>& lines, int status = 1) {
     PyErr_SetObject(errorType().ptr(), error.ptr());
 }
 
+// A path or argument for the core, which takes names as C strings: a NUL would cut the name
+// (and "victim_d.dat\0.new" would name victim_d.dat), so it is refused, as Python's open()
+// refuses it.
+void refuseNul(const std::string& text) {
+    if (text.find('\0') != std::string::npos)
+        throw py::value_error("embedded null character in path or argument");
+}
+
 // The console of a call into the core, kept as lines; no answer ever comes (so the open
 // protocol's prompts end in an error and pauses return at once).
 class CapturedConsole final : public kelvara::ConsoleSink {
@@ -232,6 +240,7 @@ const char* timeUnitText(std::int32_t code) {
 class Reader {
 public:
     explicit Reader(const std::string& path) : pool_(std::make_shared<BlockPool>()) {
+        refuseNul(path);
         warnAbout(inCore([&] { dataset_.open(path); }), 3);
     }
     ~Reader() {
@@ -291,6 +300,7 @@ class Writer {
 public:
     Writer(const std::string& path, std::int32_t nodes, std::int32_t cells, bool vector,
            const std::string& name) {
+        refuseNul(path);
         inCore([&] { output_.open(path, nodes, cells, vector, name); });
     }
     ~Writer() {
@@ -327,6 +337,7 @@ private:
 // ---- Mesh -----------------------------------------------------------------------------------
 
 py::tuple readMesh(const std::string& path) {
+    refuseNul(path);
     kelvara::MeshGeometry mesh;
     warnAbout(inCore([&] { readMeshFile(path, mesh); }), 2);
     const auto n = static_cast<py::ssize_t>(mesh.x.size());
@@ -352,6 +363,7 @@ py::tuple readMesh(const std::string& path) {
 // ---- Runs -----------------------------------------------------------------------------------
 
 py::tuple run(const std::vector<std::string>& arguments) {
+    for (const auto& argument : arguments) refuseNul(argument);
     std::vector<std::string> lines;
     int status = 1;
     {

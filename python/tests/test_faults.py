@@ -156,3 +156,37 @@ def test_bad_meshes(tmp_path, what, text, words):
     assert str(caught.value).startswith("ERROR - ") and words in "\n".join(caught.value.lines)
     with pytest.raises(kelvara.Error):
         kelvara.read_mesh(tmp_path / "missing.2dm")
+
+
+# Each call names an existing file followed by a NUL and more: cut at the NUL, the name would
+# be the victim's.
+NUL_CALLS = [  # (what, call given the victim's path)
+    ("open", lambda victim: kelvara.open(f"{victim}\0.new")),
+    ("Dataset", lambda victim: kelvara.Dataset(f"{victim}\0.new")),
+    ("open of bytes", lambda victim: kelvara.open(os.fsencode(victim) + b"\0.new")),
+    ("write", lambda victim: kelvara.write(f"{victim}\0.new", NODES, CELLS, False, "n", STEPS)),
+    ("write of bytes",
+     lambda victim: kelvara.write(os.fsencode(victim) + b"\0.new", NODES, CELLS, False, "n",
+                                  STEPS)),
+    ("read_mesh", lambda victim: kelvara.read_mesh(f"{victim}\0.2dm")),
+    ("run's output name",
+     lambda victim: kelvara.run(["-b", "-dif", "-nowetdry", victim, victim,
+                                 f"{victim}\0put.dat"])),
+    ("run's input", lambda victim: kelvara.run(["-b", "-max", f"{victim}\0.dat"])),
+    ("run's flag", lambda victim: kelvara.run(["-b", "-max\0", victim])),
+    ("the compiled reader", lambda victim: kelvara._kelvara.Reader(f"{victim}\0.new")),
+    ("the compiled writer",
+     lambda victim: kelvara._kelvara.Writer(f"{victim}\0.new", NODES, CELLS, False, "n")),
+    ("the compiled run", lambda victim: kelvara._kelvara.run(["-b", "-max", f"{victim}\0"])),
+]
+
+
+@pytest.mark.parametrize("what,call", NUL_CALLS, ids=[c[0] for c in NUL_CALLS])
+def test_a_nul_in_a_path_is_refused(tmp_path, monkeypatch, what, call):
+    monkeypatch.chdir(tmp_path)
+    victim = "victim_d.dat"
+    (tmp_path / victim).write_bytes(GOOD)
+    with pytest.raises(ValueError, match="null"):
+        call(victim)
+    assert leftovers(tmp_path) == [victim]
+    assert (tmp_path / victim).read_bytes() == GOOD
