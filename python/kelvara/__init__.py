@@ -241,8 +241,9 @@ def read_mesh(path):
 
     nodes has shape (n, 3) and dtype float64 (x, y, z of node i + 1 in row i); cells has shape
     (m, 4) and dtype int32 (corner node numbers in file order, 0 in the fourth column of a
-    triangle). The mesh is checked as the tool checks it; an unreadable line or a corner that
-    names no node raises kelvara.Error.
+    triangle). The mesh is checked as the tool checks it; an unreadable line, a corner that
+    names no node, or a file that holds no mesh (not a single node line: text, a dataset, an
+    empty file) raises kelvara.Error naming the file.
     """
     return Mesh(*_kelvara.read_mesh(_checked(path)))
 

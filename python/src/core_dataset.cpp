@@ -159,6 +159,12 @@ void readMeshFile(const std::string& path, kelvara::MeshGeometry& mesh) {
             }
         }
         std::free(line);
+        // Text, a dataset, an empty file: the reader passes over every line it does not know,
+        // so a file without a single node line is no mesh rather than an empty one.
+        if (nodeLines == 0) {
+            throw kelvara::errorLine("ERROR - " + path +
+                                     " holds no mesh: it has no node line (ND).");
+        }
         // Numbers far beyond the lines that could fill them would only ask for huge tables.
         constexpr std::int64_t kSlack = 1 << 20;
         if (highestNode > 4 * nodeLines + kSlack || highestCell > 4 * cellLines + kSlack ||
@@ -171,7 +177,7 @@ void readMeshFile(const std::string& path, kelvara::MeshGeometry& mesh) {
         kelvara::READ_2DM_GEOMETRY(unit, static_cast<std::int32_t>(highestNode),
                                    static_cast<std::int32_t>(highestCell), mesh);
     } catch (...) {
-        kelvara::CLOSEFILEUNIT(unit);
+        kelvara::abandonUnit(unit);  // closed without a line, so that the error's lines end it
         throw;
     }
     kelvara::CLOSEFILEUNIT(unit);

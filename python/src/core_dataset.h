@@ -75,7 +75,7 @@ private:
 };
 
 // Reads the mesh at path: its own node and cell counts are the highest numbers its "ND" and
-// element lines give.
+// element lines give. A file without a node line is an error.
 void readMeshFile(const std::string& path, kelvara::MeshGeometry& mesh);
 
 }  // namespace kelvara_python

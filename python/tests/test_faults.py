@@ -158,6 +158,31 @@ def test_bad_meshes(tmp_path, what, text, words):
         kelvara.read_mesh(tmp_path / "missing.2dm")
 
 
+NOT_MESHES = [  # (what, bytes)
+    ("text", b"Flood study notes\nrun 3 of 7\n"),
+    ("a dataset", GOOD),
+    ("an empty file", b""),
+    ("a mesh's first lines alone", b'MESH2D\nMESHNAME "empty"\n'),
+    ("cells without nodes' lines", b"MESH2D\nE3T 1 1 2 3 1\n"),
+]
+
+
+@pytest.mark.parametrize("what,data", NOT_MESHES, ids=[c[0] for c in NOT_MESHES])
+def test_a_file_without_a_mesh_is_refused(tmp_path, what, data):
+    path = tmp_path / "model.2dm"
+    path.write_bytes(data)
+    with pytest.raises(kelvara.Error) as caught:
+        kelvara.read_mesh(path)
+    assert str(caught.value).startswith("ERROR - ") and str(path) in str(caught.value)
+
+
+def test_the_null_device_is_no_mesh():
+    if not os.path.exists(os.devnull):
+        pytest.skip("no null device")
+    with pytest.raises(kelvara.Error, match="ERROR - " + os.devnull):
+        kelvara.read_mesh(os.devnull)
+
+
 # Each call names an existing file followed by a NUL and more: cut at the NUL, the name would
 # be the victim's.
 NUL_CALLS = [  # (what, call given the victim's path)
