@@ -8,10 +8,14 @@ arrays, read .2dm meshes, and run kelvara operations in this interpreter.
 
 Every function takes paths as str or os.PathLike (a path with a NUL character raises
 ValueError, as open() does). Bad input raises kelvara.Error with the message the kelvara tool
-prints for it; wrong arguments raise TypeError or ValueError.
+prints for it; wrong arguments raise TypeError or ValueError. Every WARNING the tool would print
+becomes a Python warning of the class kelvara.Warning, pointing at the line of your code that
+made the call.
 """
 import collections
 import os
+import sys
+import warnings
 
 import numpy as np
 
@@ -21,20 +25,41 @@ __all__ = ["Dataset", "Error", "Mesh", "RunResult", "Step", "open", "read_mesh",
 
 
 class Error(Exception):
-    """A failure reported by kelvara: str(error) is the tool's "ERROR - " message.
+    """A failure reported by kelvara: str(error) is the tool's error, its "ERROR - " line and
+    the lines that go with it (one per line of text: the file it cannot read, the line of a
+    mesh it stopped at, how to write an argument).
 
-    Attributes: lines, every console line the failed read or run printed (the "ERROR - " line
+    Attributes: lines, every console line the failed read or run printed (the error's lines
     among them); status, the exit status the tool would have ended with (1).
     """
 
     def __init__(self, message, lines=(), status=1):
-        """message: the "ERROR - " line; lines: the console lines; status: the exit status."""
+        """message: the error's text; lines: the console lines; status: the exit status."""
         super().__init__(message)
         self.lines = list(lines)
         self.status = status
 
 
+# Not in __all__: "from kelvara import *" would hide Python's own Warning.
+class Warning(UserWarning):
+    """A WARNING of kelvara (str(warning) is the tool's "WARNING - " line and the indented
+    lines that go on with it): the result stands, but look at it, as the tool's user would."""
+
+
+def _warn(text):
+    """Issues one of the core's warnings against the first caller outside this package, so that
+    the warning names the user's line whichever of the package's functions the call went
+    through (the compiled module adds no frame of its own)."""
+    level = 2
+    frame = sys._getframe(1)
+    while frame is not None and frame.f_globals.get("__name__", "").partition(".")[0] == __name__:
+        frame = frame.f_back
+        level += 1
+    warnings.warn(text, Warning, stacklevel=level - 1 if frame is None else level)
+
+
 _kelvara._set_error_type(Error)
+_kelvara._set_warn(_warn)
 
 
 def _checked(word):
@@ -124,7 +149,9 @@ class Dataset:
         """Reads the next time step: a Step, or None after the last one.
 
         Each call returns new arrays, which stay valid after later reads; only one step is held
-        by the reader at any time, whatever the size of the file.
+        by the reader at any time, whatever the size of the file. A file that ends after a whole
+        step without its end card (a run still being written) gives its steps and a
+        kelvara.Warning; a damaged one raises kelvara.Error.
         """
         got = self._reader.next_step()
         if got is None:
@@ -174,7 +201,8 @@ def open(path):
             depth = max(step.values.max() for step in run)
 
     Raises kelvara.Error when the file is missing or is not a dataset kelvara can read, and
-    ValueError for a path with a NUL character.
+    ValueError for a path with a NUL character. The tool's warnings about the header (times in
+    a unit other than hours) come as kelvara.Warning.
     """
     return Dataset(path)
 
@@ -243,7 +271,8 @@ def read_mesh(path):
     (m, 4) and dtype int32 (corner node numbers in file order, 0 in the fourth column of a
     triangle). The mesh is checked as the tool checks it; an unreadable line, a corner that
     names no node, or a file that holds no mesh (not a single node line: text, a dataset, an
-    empty file) raises kelvara.Error naming the file.
+    empty file) raises kelvara.Error naming the file. Nodes that no line gives come with a
+    kelvara.Warning.
     """
     return Mesh(*_kelvara.read_mesh(_checked(path)))
 
@@ -253,10 +282,11 @@ def run(arguments):
 
     arguments: the command line without the program name, as a list of str or os.PathLike,
     for example ["-max", "run_h.dat"]. The run is in batch mode: it never reads standard input
-    and never waits. Its console lines are returned, not printed. A run that ends on an error
-    raises kelvara.Error (its message the "ERROR - " line, its lines the whole console) and
-    leaves no output behind; the interpreter goes on and the next run starts afresh. An
-    argument with a NUL character raises ValueError.
+    and never waits. Its console lines are returned, not printed; each of its WARNINGs is also
+    issued as a kelvara.Warning. A run that ends on an error raises kelvara.Error (its message
+    the error's lines, its lines the whole console) and leaves no output behind; the
+    interpreter goes on and the next run starts afresh. An argument with a NUL character
+    raises ValueError.
     """
     if isinstance(arguments, (str, bytes)) or isinstance(arguments, os.PathLike):
         raise TypeError("run takes a list of arguments, for example ['-max', 'run_h.dat']")

@@ -34,6 +34,7 @@
 #include "fileio/error.h"
 #include "fileio/units.h"
 #include "formats/mesh.h"
+#include "tool/options.h"
 #include "tool/run.h"
 
 namespace py = pybind11;
@@ -50,26 +51,78 @@ struct CoreFailure {
     std::vector<std::string> lines;
 };
 
-// kelvara.Error, handed over by the package when it is imported.
+// kelvara.Error, and the package's function that issues one warning (kelvara._warn), handed
+// over by the package when it is imported.
 py::object& errorType() {
     static auto* type = new py::object();  // lives as long as the process: never destroyed
     return *type;
 }
+py::object& warnFunction() {
+    static auto* function = new py::object();  // as errorType
+    return *function;
+}
 
-// The line a failure is known by: its first "ERROR - " line, else its first non-empty one.
-std::string messageOf(const std::vector<std::string>& lines) {
-    for (const auto& line : lines)
-        if (line.rfind("ERROR - ", 0) == 0) return line;
-    for (const auto& line : lines)
-        if (!line.empty()) return line;
-    return "ERROR - kelvara stopped";
+bool startsWith(const std::string& line, std::string_view prefix) {
+    return line.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Whether the usage text begins at line `at` (a few command-line errors show it after their
+// own lines).
+bool usageAt(const std::vector<std::string>& lines, std::size_t at) {
+    const auto& usage = kelvara::usageText();
+    return lines.size() - at >= usage.size() &&
+           std::equal(usage.begin(), usage.end(), lines.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+// The text of a failure: its "ERROR - " line and every non-empty line after it (the file it
+// says, the line of a mesh it could not read, what to write instead), up to the usage text;
+// without an "ERROR - " line, the first non-empty one.
+std::string errorText(const std::vector<std::string>& lines) {
+    std::size_t first = 0;
+    while (first < lines.size() && !startsWith(lines[first], "ERROR - ")) ++first;
+    if (first == lines.size()) {
+        for (const auto& line : lines)
+            if (!line.empty()) return line;
+        return "ERROR - kelvara stopped";
+    }
+    std::string text = lines[first];
+    for (std::size_t i = first + 1; i < lines.size() && !usageAt(lines, i); ++i) {
+        if (lines[i].empty() || startsWith(lines[i], "Press Enter to ")) continue;
+        text += '\n';
+        text += lines[i];
+    }
+    return text;
 }
 
 void raiseError(const std::vector<std::string>& lines, int status = 1) {
-    const std::string message = messageOf(lines);
+    const std::string message = errorText(lines);
     if (!errorType()) throw std::runtime_error(message);
     py::object error = errorType()(message, lines, status);
     PyErr_SetObject(errorType().ptr(), error.ptr());
+}
+
+// Each warning of a call: its "WARNING - " line with the indented lines that go on with it.
+std::vector<std::string> warningsOf(const std::vector<std::string>& lines) {
+    std::vector<std::string> warnings;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!startsWith(lines[i], "WARNING - ")) continue;
+        std::string text = lines[i];
+        while (i + 1 < lines.size() && startsWith(lines[i + 1], " ")) text += '\n' + lines[++i];
+        warnings.push_back(std::move(text));
+    }
+    return warnings;
+}
+
+// The warnings of a call as Python warnings (with the interpreter's lock held). The package's
+// function points them at the user's line; a warning turned into an error is thrown.
+void passOnWarnings(const std::vector<std::string>& lines) {
+    for (const auto& text : warningsOf(lines)) {
+        if (warnFunction()) {
+            warnFunction()(text);
+        } else if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) {
+            throw py::error_already_set();
+        }
+    }
 }
 
 // A path or argument for the core, which takes names as C strings: a NUL would cut the name
@@ -106,22 +159,11 @@ private:
     std::string partial_;
 };
 
-// The "WARNING - " lines of a call, as Python warnings (raised by the caller with the GIL).
-// depth: the frames between the user's code and this call (kelvara.open -> Dataset -> here: 3).
-void warnAbout(const std::vector<std::string>& lines, int depth) {
-    for (const auto& line : lines) {
-        if (line.rfind("WARNING - ", 0) == 0) {
-            if (PyErr_WarnEx(PyExc_UserWarning, line.c_str(), depth) != 0) {
-                throw py::error_already_set();
-            }
-        }
-    }
-}
-
 // Runs f() in the core: the interpreter's lock given up, the core's lock held, the console
-// captured, errors thrown as CoreFailure. Returns the console lines of the call.
+// captured. Then, with the interpreter's lock back, the call's warnings become Python warnings
+// and a failure is thrown as CoreFailure (which becomes kelvara.Error).
 template <typename F>
-std::vector<std::string> inCore(F&& f) {
+void inCore(F&& f) {
     std::vector<std::string> lines;
     bool failed = false;
     {
@@ -143,8 +185,8 @@ std::vector<std::string> inCore(F&& f) {
         }
         if (!failed) lines = console.take();
     }
+    passOnWarnings(lines);
     if (failed) throw CoreFailure{std::move(lines)};
-    return lines;
 }
 
 // ---- Arrays ---------------------------------------------------------------------------------
@@ -241,7 +283,7 @@ class Reader {
 public:
     explicit Reader(const std::string& path) : pool_(std::make_shared<BlockPool>()) {
         refuseNul(path);
-        warnAbout(inCore([&] { dataset_.open(path); }), 3);
+        inCore([&] { dataset_.open(path); });
     }
     ~Reader() {
         try {
@@ -339,7 +381,7 @@ private:
 py::tuple readMesh(const std::string& path) {
     refuseNul(path);
     kelvara::MeshGeometry mesh;
-    warnAbout(inCore([&] { readMeshFile(path, mesh); }), 2);
+    inCore([&] { readMeshFile(path, mesh); });
     const auto n = static_cast<py::ssize_t>(mesh.x.size());
     const auto m = static_cast<py::ssize_t>(mesh.cells.size());
     py::array_t<double> nodes({n, py::ssize_t{3}});
@@ -371,6 +413,7 @@ py::tuple run(const std::vector<std::string>& arguments) {
         std::lock_guard<std::mutex> hold(gCoreLock);
         status = kelvara::runCommandLine(arguments, lines);
     }
+    passOnWarnings(lines);
     if (status != 0) {
         raiseError(lines, status);
         throw py::error_already_set();
@@ -387,6 +430,9 @@ PYBIND11_MODULE(_kelvara, m) {
     m.def(
         "_set_error_type", [](py::object type) { errorType() = std::move(type); },
         "Sets the exception class raised for the core's errors (kelvara.Error).");
+    m.def(
+        "_set_warn", [](py::object function) { warnFunction() = std::move(function); },
+        "Sets the function called with the text of each of the core's warnings.");
     py::register_exception_translator([](std::exception_ptr failure) {
         try {
             if (failure) std::rethrow_exception(failure);

@@ -2,6 +2,7 @@
 nothing behind."""
 import os
 import struct
+import warnings
 
 import numpy as np
 import pytest
@@ -22,29 +23,36 @@ def read_all(path):
         return list(ds)
 
 
-CUTS = [  # (where the file ends, steps read when it is no fault)
-    ("inside the leading integer", 2, None),
-    ("inside a card", 6, None),
-    ("inside the name", 60, None),
-    ("after the header", HEADER, 0),
-    ("inside card 200", HEADER + 2, None),
-    ("just after card 200", HEADER + 4, None),
-    ("inside the time", HEADER + 6, None),
-    ("inside the flags", HEADER + 9 + CELLS // 2, None),
-    ("inside the values", HEADER + STEP - 3, None),
-    ("after a whole step", HEADER + STEP, 1),
-    ("inside the next card 200", HEADER + STEP + 1, None),
-    ("inside the last values", len(GOOD) - 6, None),
-    ("inside the end card", len(GOOD) - 2, None),
+CUTS = [  # (where the file ends, steps read when it is no fault, whether that warns)
+    ("inside the leading integer", 2, None, False),
+    ("inside a card", 6, None, False),
+    ("inside the name", 60, None, False),
+    ("after the header", HEADER, 0, False),
+    ("inside card 200", HEADER + 2, None, False),
+    ("just after card 200", HEADER + 4, None, False),
+    ("inside the time", HEADER + 6, None, False),
+    ("inside the flags", HEADER + 9 + CELLS // 2, None, False),
+    ("inside the values", HEADER + STEP - 3, None, False),
+    ("after a whole step", HEADER + STEP, 1, True),
+    ("inside the next card 200", HEADER + STEP + 1, None, False),
+    ("inside the last values", len(GOOD) - 6, None, False),
+    ("inside the end card", len(GOOD) - 2, None, False),
+    ("nowhere", len(GOOD), 2, False),
 ]
 
 
-@pytest.mark.parametrize("what,size,steps", CUTS, ids=[c[0] for c in CUTS])
-def test_cut_files(tmp_path, what, size, steps):
+@pytest.mark.parametrize("what,size,steps,warns", CUTS, ids=[c[0] for c in CUTS])
+def test_cut_files(tmp_path, what, size, steps, warns):
     path = tmp_path / "cut_d.dat"
     path.write_bytes(GOOD[:size])
     if steps is not None:
-        assert len(read_all(path)) == steps
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            assert len(read_all(path)) == steps
+        expected = [f"WARNING - {path} has no end card (210) after its last time step; it may "
+                    "still be being written."] if warns else []
+        assert [str(w.message) for w in caught] == expected
+        assert all(w.category is kelvara.Warning for w in caught)
         return
     with pytest.raises(kelvara.Error) as caught:
         read_all(path)
@@ -84,6 +92,7 @@ def test_missing_and_unreadable_files(tmp_path):
         assert path.name in "\n".join(caught.value.lines)
 
 
+@pytest.mark.filterwarnings("ignore::kelvara.Warning")
 def test_random_damage_never_crashes(tmp_path):
     """Flipped bytes anywhere in a good file: every outcome is steps or kelvara.Error."""
     rng = np.random.default_rng(16)
@@ -215,3 +224,29 @@ def test_a_nul_in_a_path_is_refused(tmp_path, monkeypatch, what, call):
         call(victim)
     assert leftovers(tmp_path) == [victim]
     assert (tmp_path / victim).read_bytes() == GOOD
+
+
+MESH_TEXT = "MESH2D\nND 1 0 0 0\nND 2 1 0\nND 3 0 1 0\n"
+ERROR_TEXTS = [  # (what, file name, its content, what to do with it, the error's text)
+    ("a mesh line that cannot be read", "bad.2dm", MESH_TEXT.encode(), kelvara.read_mesh,
+     ["ERROR - Reading .2dm file from following line in .2dm file", "ND 2 1 0"]),
+    ("a mesh given as a dataset", "mesh_d.dat", MESH_TEXT.encode(), kelvara.open,
+     ["ERROR - Unexpected end of file in mesh_d.dat while reading its header.",
+      "mesh_d.dat is not a .dat dataset (it begins like a .2dm mesh): give a run's result "
+      "dataset, such as run_h.dat, run_d.dat or run_V.dat."]),
+    ("a missing file", "here_d.dat", GOOD, lambda name: kelvara.open("gone_d.dat"),
+     ['ERROR - Unable to open "gone_d.dat".']),
+]
+
+
+@pytest.mark.parametrize("what,name,data,call,text", ERROR_TEXTS, ids=[c[0] for c in ERROR_TEXTS])
+def test_the_error_carries_every_line_of_the_tools(tmp_path, monkeypatch, what, name, data, call,
+                                                   text):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / name).write_bytes(data)
+    with pytest.raises(kelvara.Error) as caught:
+        call(name)
+    assert str(caught.value).split("\n") == text
+    lines = caught.value.lines
+    at = lines.index(text[0])
+    assert [line for line in lines[at:] if line] == text

@@ -44,9 +44,11 @@ COMMANDS = [
     ["-dif", "base_d.dat"],
     ["-max", "missing_h.dat"],
     [],
+    ["-r7.5", "base_d.dat"],
 ]
 
 
+@pytest.mark.filterwarnings("ignore::kelvara.Warning")
 @pytest.mark.parametrize("arguments", COMMANDS, ids=[" ".join(c) or "usage" for c in COMMANDS])
 def test_results_equal_the_tools(tool, example, tmp_path, monkeypatch, arguments):
     by_tool = tmp_path / "by_tool"
@@ -112,3 +114,25 @@ def test_threads_share_the_core(example, monkeypatch):
     for t in threads:
         t.join(timeout=60)
     assert outcomes == [True] * 5
+
+
+RUN_ERRORS = [  # (command line, the error's text)
+    (["-k1,5", "base_d.dat"],
+     ["ERROR - Reading time for keep or remove argument, or cutoff depth for duration",
+      '"-k1,5": its time must be a number written right after the flag, for example -k99999']),
+    (["-max", "flood.2dm"],
+     ["ERROR - flood.2dm holds no dataset: no card 200 or 210 within the first 100 cards of "
+      "its header.",
+      "flood.2dm is not a .dat dataset (it begins like a .2dm mesh): give a run's result "
+      "dataset, such as run_h.dat, run_d.dat or run_V.dat."]),
+    (["base_d.dat"], ["ERROR - No operational flag specified."]),  # the usage text after it
+]
+
+
+@pytest.mark.parametrize("arguments,text", RUN_ERRORS, ids=[" ".join(c[0]) for c in RUN_ERRORS])
+def test_a_failed_runs_error_carries_every_line(example, monkeypatch, arguments, text):
+    monkeypatch.chdir(example)
+    with pytest.raises(kelvara.Error) as caught:
+        kelvara.run(["-b", *arguments])
+    assert str(caught.value).split("\n") == text
+    assert all(line in caught.value.lines for line in text)
