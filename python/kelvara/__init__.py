@@ -285,8 +285,9 @@ def run(arguments):
     and never waits. Its console lines are returned, not printed; each of its WARNINGs is also
     issued as a kelvara.Warning. A run that ends on an error raises kelvara.Error (its message
     the error's lines, its lines the whole console) and leaves no output behind; the
-    interpreter goes on and the next run starts afresh. An argument with a NUL character
-    raises ValueError.
+    interpreter goes on and the next run starts afresh. "--help" or "--version" anywhere
+    answers as the tool does: RunResult(0, the usage text or the version line), and no run.
+    An argument with a NUL character raises ValueError.
     """
     if isinstance(arguments, (str, bytes)) or isinstance(arguments, os.PathLike):
         raise TypeError("run takes a list of arguments, for example ['-max', 'run_h.dat']")

@@ -406,6 +406,13 @@ py::tuple readMesh(const std::string& path) {
 
 py::tuple run(const std::vector<std::string>& arguments) {
     for (const auto& argument : arguments) refuseNul(argument);
+    // "--help" and "--version" anywhere answer as the executable answers them, before any run.
+    for (const auto& argument : arguments) {
+        if (argument == "--help") return py::make_tuple(0, kelvara::usageText());
+        if (argument == "--version") {
+            return py::make_tuple(0, std::vector<std::string>{"kelvara " KELVARA_VERSION});
+        }
+    }
     std::vector<std::string> lines;
     int status = 1;
     {

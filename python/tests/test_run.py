@@ -44,6 +44,10 @@ COMMANDS = [
     ["-dif", "base_d.dat"],
     ["-max", "missing_h.dat"],
     [],
+    ["--help"],
+    ["--version"],
+    ["-max", "base_d.dat", "--help"],
+    ["-zz", "--version", "--help"],
     ["-r7.5", "base_d.dat"],
 ]
 
