@@ -65,7 +65,7 @@ TEST(Cli, ErrorsOfTheCommandLineEndWithStatusOne) {
     const std::vector<Case> cases = {
         {{"-q"}, "\nERROR - Incorrect flag specified: \"-q\"\n" + cont},
         {{"-k", "a.dat"},
-         "ERROR - Reading time for keep or remove argument, or cutoff depth for duration\n"
+         "ERROR - Reading the time of -k\n"
          "\"-k\" needs its time written right after it, for example -k99999\n" + cont},
         {{"-con", "a.dat"}, "\nERROR - Must specify at least two .dat files for -con option.\n" + cont},
         {{"-ddur1", "a.dat", "b.dat"},
@@ -249,7 +249,7 @@ TEST(Cli, EveryStoppedRunPrintsAnErrorLineAndTheInputLimitFitsTheFileUnits) {
         {"-con of 99 inputs", with({"-b", "-con"}, first(99)), 1, "ERROR - Too many .dat files"},
         {"an empty name", {"-b", "-max", ""}, 1, "ERROR - An empty file name was given."},
         {"a number with more after it", {"-b", "-k1,5", "w_h.dat"}, 1,
-         "ERROR - Reading time for keep or remove argument"},
+         "ERROR - Reading the time of -k"},
 #ifndef _WIN32
         // Windows opens no path of this length in the first place (its own limit is 260).
         {"an output name longer than 1000 characters", {"-b", "-k1", longInput}, 1,

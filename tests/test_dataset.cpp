@@ -218,13 +218,13 @@ TEST_F(DatasetFormat, ReaderAcceptsWhatOtherWritersProduce) {
          {{1.0f, {1, 1, 1}, {1.0f, 2.0f}, {}}, {2.0f, {0, 1, 0}, {3.0f, 4.0f}, {}},
           {3.0f, {0, 1, 0}, {5.0f, 6.0f}, {}}},
          210, ""},
-        {"four-byte status and flags",
+        {"four-byte status and flags: a flag that fits in a byte is read as that byte",
          DatBuilder().i32(3000).card(100, 3).card(110, 4).card(120, 4).card(140).card(170, 2)
              .card(180, 3).name("wide").flagBytes(4)
              .step(2.0f, {1, 0, 2}, {1.0f, 2.0f}, {3.0f, 4.0f})
              .stepWithoutFlags(4.0f, {5.0f, 6.0f}, {7.0f, 8.0f}).end().bytes(),
          {}, 2, 3, true, "wide", 200,
-         {{2.0f, {1, 0, 0}, {1.0f, 2.0f}, {3.0f, 4.0f}}, {4.0f, {1, 0, 0}, {5.0f, 6.0f}, {7.0f, 8.0f}}},
+         {{2.0f, {1, 0, 2}, {1.0f, 2.0f}, {3.0f, 4.0f}}, {4.0f, {1, 0, 2}, {5.0f, 6.0f}, {7.0f, 8.0f}}},
          210, ""},
         {"reference time and time units in hours are passed over",
          DatBuilder().header(1, 2, false, "ref").i32(240).i8(1).raw(referenceTime).card(250, 0)

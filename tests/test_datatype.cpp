@@ -56,3 +56,41 @@ TEST(DataTypeIdentification, LongSuffixIsCutAt100Characters) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DataTypeIdentification, QuantityOfANameAndOfTheOutputsMadeFromIt) {
+    using kelvara::DataKind;
+    const struct {
+        const char* name;
+        DataKind kind;
+    } cases[] = {
+        {"run_h.dat", DataKind::WaterLevel},
+        {"RUN_D.DAT", DataKind::Depth},
+        {"/runs/a_b/run_V.dat", DataKind::Velocity},
+        {"run_v.dat  ", DataKind::Velocity},
+        // Outputs that keep the quantity: maxima, chosen steps, joined and capped values.
+        {"base_d(maxmax).dat", DataKind::Depth},
+        {"run_V(trim1)(k5.).dat", DataKind::Velocity},
+        {"run_h(con).dat", DataKind::WaterLevel},
+        {"run_h(r99999.).dat", DataKind::WaterLevel},
+        // Outputs of another quantity, and names of none.
+        {"run_d(dur0.3).dat", DataKind::Unknown},
+        {"run_d(arrival0.3).dat", DataKind::Unknown},
+        {"run_d(hazard).dat", DataKind::Unknown},
+        {"run_V(va).dat", DataKind::Unknown},
+        {"run_d(maxmax)x.dat", DataKind::Unknown},
+        {"run_hmax.dat", DataKind::Unknown},
+        {"run_q.dat", DataKind::Unknown},
+        {"run.dat", DataKind::Unknown},
+        {"run_.dat", DataKind::Unknown},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(kelvara::dataKindOf(c.name), c.kind) << c.name;
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(kelvara::IDENTIFY_DATA_TYPE("base_d(maxmax).dat", "L: ").kind, DataKind::Depth);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nL: \"_d(maxmax)\"\n");
+}
+
+}  // namespace

@@ -104,21 +104,6 @@ const std::vector<DifCase> kCases = {
      {{99999.0f, {1, 0}, kMarkers}},
      {" Processing Time: 99999.000000"},
      {"WARNING"}},
-    {"a companion without a step at a pair's time keeps its last levels, with one warning",
-     {}, false, true,
-     {{"a_d.dat", {{1.0f, {0, 0}, kA, {}}, {2.0f, {0, 0}, kA, {}}, {3.0f, {0, 0}, kA, {}},
-                   {4.0f, {0, 0}, kA, {}}}},
-      {"b_d.dat", {{1.0f, {0, 0}, kB, {}}, {2.0f, {0, 0}, kB, {}}, {3.0f, {0, 0}, kB, {}},
-                   {4.0f, {0, 0}, kB, {}}}},
-      {"a_h.dat", {{1.0f, {0, 1}, kLevels1, {}}, {3.0f, {0, 1}, kAllWet, {}}}},
-      {"b_h.dat", {{1.0f, {1, 0}, kLevels2, {}}, {2.0f, {1, 0}, kLevels2, {}},
-                   {3.0f, {1, 0}, kLevels2, {}}, {4.0f, {1, 0}, kLevels2, {}}}}},
-     {{1.0f, {1, 0}, kMarkers}, {2.0f, {1, 0}, kMarkers}, {3.0f, {1, 0}, kMarkersAllWet1},
-      {4.0f, {1, 0}, kMarkersAllWet1}},
-     {" Processing Time: 1.000000", " Processing Time: 2.000000",
-      "WARNING - a_h.dat has no time step at 2.000: the water levels last read are used.",
-      " Processing Time: 3.000000", " Processing Time: 4.000000"},
-     {"at 4.000"}},
     {"the run that is ahead waits for the other",
      {"-nowetdry"}, false, false,
      {{"a_d.dat", {{1.0f, {1, 1}, {1.0f}, {}}, {2.0f, {1, 1}, {2.0f}, {}},
@@ -177,9 +162,9 @@ const std::vector<DifCase> kCases = {
       "WARNING - Inconsistent times were found:     5.000     4.000",
       " Processing Time: 5.000000"},
      {"Premature"}},
-    {"differing data types warn and the run goes on",
+    {"differing data types of which one is of no known quantity warn and the run goes on",
      {"-nowetdry"}, false, false,
-     {{"a_d.dat", {{1.0f, {1}, {1.0f}, {}}}}, {"b_v.dat", {{1.0f, {1}, {0.5f}, {}}}}},
+     {{"a_d.dat", {{1.0f, {1}, {1.0f}, {}}}}, {"b_x.dat", {{1.0f, {1}, {0.5f}, {}}}}},
      {{1.0f, {1}, {0.5f}}},
      {"WARNING - The two .dat files are of different data types"},
      {}},
@@ -256,16 +241,17 @@ TEST(Difference, CompanionProblemsEndTheRunWithAnErrorNamingTheFile) {
     const std::vector<FailureCase> cases = {
         {"companion with another node count", true, 3,
          "ERROR - Number nodes and/or cells in "},
-        {"missing companion meets the end of standard input", false, 0,
-         "ERROR - No file name entered for \""},
+        {"missing companion", false, 0,
+         "ERROR - b_h.dat cannot be found: -dif tests each node wet or dry by the water levels"},
         {"companion of vectors", true, 4,
          "ERROR - b_h.dat holds vectors where single values are expected", true},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
+        // Levels compared with values of no known quantity (levels and depths are refused).
         dir.write("a_h.dat", datBytes({{1.0f, {1, 1}, kLevels1, {}}}, 4, 2, false));
-        dir.write("b_d.dat", datBytes({{1.0f, {1, 1}, kB, {}}}, 4, 2, false));
+        dir.write("b_x.dat", datBytes({{1.0f, {1, 1}, kB, {}}}, 4, 2, false));
         if (c.writeCompanion) {
             std::vector<float> levels(static_cast<std::size_t>(c.companionNodes), 11.0f);
             const std::vector<float> y = c.companionIsVector ? levels : std::vector<float>{};
@@ -274,11 +260,60 @@ TEST(Difference, CompanionProblemsEndTheRunWithAnErrorNamingTheFile) {
         }
         dir.write("a.2dm", kMesh);
         dir.write("b.2dm", kMesh);
-        ToolResult r = runTool({"-b", "-dif", "a_h.dat", "b_d.dat", "out.dat"}, "", dir.path());
+        ToolResult r = runTool({"-b", "-dif", "a_h.dat", "b_x.dat", "out.dat"}, "", dir.path());
         EXPECT_EQ(r.status, 1) << r.output;
         const std::size_t at = r.output.find(c.expected);
         ASSERT_NE(at, std::string::npos) << r.output;
         EXPECT_NE(r.output.find("b_h.dat", at), std::string::npos) << r.output;
+        EXPECT_FALSE(fileExists(dir.file("out.dat")));
+    }
+}
+
+// Where a companion has no step at a pair's time no node can be tested wet or dry: the run
+// ends, naming the file, the time and -nowetdry, instead of using levels of another time.
+TEST(Difference, ACompanionWithoutAStepAtAPairsTimeEndsTheRun) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> flags;
+        std::vector<float> levelTimes;  // of a_h.dat; b_h.dat has every time
+        std::string message;            // "": the run succeeds
+    };
+    const std::vector<Case> cases = {
+        {"a time missing between two", {}, {1.0f, 3.0f}, "ERROR - a_h.dat has no time step at 2.000"},
+        {"the maxima of -max, which have no levels", {}, {1.0f, 2.0f, 3.0f, 99999.0f},
+         "ERROR - a_h.dat has no time step at 111111.000"},
+        {"-t at a time the levels have", {"-t3"}, {1.0f, 3.0f}, ""},
+        {"-nowetdry reads no levels", {"-nowetdry"}, {1.0f}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const bool maxima = c.levelTimes.back() == 99999.0f;
+        std::vector<Step> runSteps, levels1, levels2;
+        for (float t : maxima ? std::vector<float>{111111.0f} : std::vector<float>{1.0f, 2.0f, 3.0f})
+            runSteps.push_back({t, {1, 1}, kA, {}});
+        for (float t : c.levelTimes) levels1.push_back({t, {1, 1}, kLevels1, {}});
+        for (float t : {1.0f, 2.0f, 3.0f, 99999.0f}) levels2.push_back({t, {1, 1}, kLevels2, {}});
+        dir.write("a_d.dat", datBytes(runSteps, 4, 2, false));
+        dir.write("b_d.dat", datBytes(runSteps, 4, 2, false));
+        dir.write("a_h.dat", datBytes(levels1, 4, 2, false));
+        dir.write("b_h.dat", datBytes(levels2, 4, 2, false));
+        dir.write("a.2dm", kMesh);
+        dir.write("b.2dm", kMesh);
+        std::vector<std::string> args = {"-b", "-dif"};
+        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        args.insert(args.end(), {"a_d.dat", "b_d.dat", "out.dat"});
+        ToolResult r = runTool(args, "", dir.path());
+        if (c.message.empty()) {
+            EXPECT_EQ(r.status, 0) << r.output;
+            EXPECT_TRUE(fileExists(dir.file("out.dat")));
+            continue;
+        }
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_TRUE(contains(r.output, c.message + ": the wet/dry test of -dif cannot be made"))
+            << r.output;
+        EXPECT_TRUE(contains(r.output, "Give -nowetdry for the plain difference")) << r.output;
+        EXPECT_FALSE(contains(r.output, "last read")) << r.output;
         EXPECT_FALSE(fileExists(dir.file("out.dat")));
     }
 }

@@ -243,7 +243,7 @@ TEST(FastPaths, KeepTakesTheFlagsInForceAtItsTime) {
 }
 
 // -max of water levels against the plain definition: a node counts at a step when it is a
-// corner of a cell whose flag is 1 at that step. Random meshes and flags over many steps, so
+// corner of a cell active at that step (any flag but 0). Random meshes and flags over many steps, so
 // that cells turn wet and dry again; one mesh has more cells than its nodes can hold flags for,
 // which takes the other road.
 TEST(FastPaths, WaterLevelMaximumFollowsCellsTurningWetAndDry) {
@@ -286,7 +286,7 @@ TEST(FastPaths, WaterLevelMaximumFollowsCellsTurningWetAndDry) {
                 b.step(static_cast<float>(s), active, level);
                 std::vector<bool> wet(maximum.size(), false);
                 for (std::size_t cell = 0; cell < active.size(); ++cell) {
-                    if (active[cell] != 1) continue;
+                    if (active[cell] == 0) continue;
                     for (int n : corners[cell]) wet[static_cast<std::size_t>(n - 1)] = true;
                 }
                 for (std::size_t n = 0; n < maximum.size(); ++n) {

@@ -66,9 +66,9 @@ TEST(GridTool, RunsItRefusesLeaveNothingBehind) {
     };
     const std::vector<Case> cases = {
         {"a cell size of zero", {"-b", "-grid0", "run_d.dat"}, kMesh, dataset({0}),
-         "ERROR - Reading time"},
+         "ERROR - Reading the cell size of -grid"},
         {"a negative cell size", {"-b", "-grid-2", "run_d.dat"}, kMesh, dataset({0}),
-         "ERROR - Reading time"},
+         "ERROR - Reading the cell size of -grid"},
         {"no time at -t", {"-b", "-grid2", "-t7", "run_d.dat"}, kMesh, dataset({0, 1}),
          "ERROR - "},
         {"no mesh", {"-b", "-grid2", "run_d.dat"}, "", dataset({0}), "ERROR - "},

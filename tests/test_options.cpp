@@ -108,8 +108,8 @@ TEST(CommandLine, RemovingATimeAbove99998RemovesEveryMaximumTime) {
 }
 
 TEST(CommandLine, BadArgumentsStopWithTheirMessages) {
-    const std::string reading =
-        "ERROR - Reading time for keep or remove argument, or cutoff depth for duration";
+    const std::string readingTime = "ERROR - Reading the time of -k";
+    const std::string readingCutoff = "ERROR - Reading the cutoff of -trim";
     struct Case {
         std::vector<std::string> args;
         Kind kind;
@@ -120,14 +120,14 @@ TEST(CommandLine, BadArgumentsStopWithTheirMessages) {
         {{"-no", "a.dat"}, Kind::IncorrectFlag, "ERROR - Incorrect flag specified: \"-no\""},
         {{"-", "a.dat"}, Kind::IncorrectFlag, "ERROR - Incorrect flag specified: \"-\""},
         {{"-xyz  ", "a.dat"}, Kind::IncorrectFlag, "ERROR - Incorrect flag specified: \"-xyz\""},
-        {{"-k", "a.dat"}, Kind::UnreadableNumber, reading},
-        {{"-tim", "a.dat"}, Kind::UnreadableNumber, reading},
-        {{"-trim", "a.dat"}, Kind::UnreadableNumber, reading},
-        {{"-trimx", "a.dat"}, Kind::UnreadableNumber, reading},
-        {{"-k1e", "a.dat"}, Kind::UnreadableNumber, reading},
-        {{"-k1e99", "a.dat"}, Kind::UnreadableNumber, reading},
-        {{"-k.", "a.dat"}, Kind::UnreadableNumber, reading},
-        {{"-k--1", "a.dat"}, Kind::UnreadableNumber, reading},
+        {{"-k", "a.dat"}, Kind::UnreadableNumber, readingTime},
+        {{"-tim", "a.dat"}, Kind::UnreadableNumber, "ERROR - Reading the time of -t"},
+        {{"-trim", "a.dat"}, Kind::UnreadableNumber, readingCutoff},
+        {{"-trimx", "a.dat"}, Kind::UnreadableNumber, readingCutoff},
+        {{"-k1e", "a.dat"}, Kind::UnreadableNumber, readingTime},
+        {{"-k1e99", "a.dat"}, Kind::UnreadableNumber, readingTime},
+        {{"-k.", "a.dat"}, Kind::UnreadableNumber, readingTime},
+        {{"-k--1", "a.dat"}, Kind::UnreadableNumber, readingTime},
         {{"-dif", "a.dat"}, Kind::WrongFileCount,
          "ERROR - Must specify two .dat files for -dif or -ddur options."},
         {{"-dif", "a", "b", "c", "d"}, Kind::WrongFileCount,
@@ -154,28 +154,85 @@ TEST(CommandLine, BadArgumentsStopWithTheirMessages) {
     }
 }
 
-TEST(CommandLine, ANumberErrorIsFollowedByHowToWriteTheNumber) {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"-dur", "0.3", "a.dat"}, "\"-dur\" needs its cutoff written right after it, without a blank: -dur0.3"},
-        {{"-dur=0.3", "a.dat"}, "\"-dur=0.3\": write its cutoff right after the flag, without \"=\": -dur0.3"},
-        {{"-k", "6", "a.dat"}, "\"-k\" needs its time written right after it, without a blank: -k6"},
-        {{"-k", "a.dat"}, "\"-k\" needs its time written right after it, for example -k99999"},
-        {{"-time", "a.dat"}, "\"-time\" is read as -t followed by the time \"ime\": write a time right "
-                             "after -t (for example -t12), or use -times to list the times"},
-        {{"-k1,5", "a.dat"}, "\"-k1,5\": its time must be a number written right after the flag, for "
-                             "example -k99999"},
-        {{"-trim-2", "a.dat"}, "\"-trim-2\": its cutoff must be a number of zero or more written "
-                               "right after the flag, for example -trim1"},
-        {{"-hazardx", "a.dat"}, "\"-hazardx\": its debris factor must be a number of zero or more "
-                                "written right after the flag, for example -hazard0.5"},
+TEST(CommandLine, ANumberErrorNamesItsFlagAndIsFollowedByHowToWriteTheNumber) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string error, hint;
     };
-    for (const auto& [args, hint] : cases) {
-        Parsed p = parse(args);
-        EXPECT_EQ(p.error.kind, Kind::UnreadableNumber) << args[0];
-        ASSERT_EQ(p.error.lines.size(), 2u) << args[0];
-        EXPECT_EQ(p.error.lines[0],
-                  "ERROR - Reading time for keep or remove argument, or cutoff depth for duration");
-        EXPECT_EQ(p.error.lines[1], hint);
+    const std::vector<Case> cases = {
+        {{"-dur", "0.3", "a.dat"}, "ERROR - Reading the cutoff of -dur",
+         "\"-dur\" needs its cutoff written right after it, without a blank: -dur0.3"},
+        {{"-dur=0.3", "a.dat"}, "ERROR - Reading the cutoff of -dur",
+         "\"-dur=0.3\": write its cutoff right after the flag, without \"=\": -dur0.3"},
+        {{"-k", "6", "a.dat"}, "ERROR - Reading the time of -k",
+         "\"-k\" needs its time written right after it, without a blank: -k6"},
+        {{"-k", "a.dat"}, "ERROR - Reading the time of -k",
+         "\"-k\" needs its time written right after it, for example -k99999"},
+        {{"-time", "a.dat"}, "ERROR - Reading the time of -t",
+         "\"-time\" is read as -t followed by the time \"ime\": write a time right after -t (for "
+         "example -t12), or use -times to list the times"},
+        {{"-k1,5", "a.dat"}, "ERROR - Reading the time of -k",
+         "\"-k1,5\": its time must be a number written right after the flag, for example -k99999"},
+        {{"-r", "a.dat"}, "ERROR - Reading the time of -r",
+         "\"-r\" needs its time written right after it, for example -r99999"},
+        {{"-trim-2", "a.dat"}, "ERROR - Reading the cutoff of -trim",
+         "\"-trim-2\": its cutoff must be a number of zero or more written right after the flag, "
+         "for example -trim1"},
+        {{"-hazardx", "a.dat"}, "ERROR - Reading the debris factor of -hazard",
+         "\"-hazardx\": its debris factor must be a number of zero or more written right after "
+         "the flag, for example -hazard0.5"},
+        {{"-arrival", "a.dat"}, "ERROR - Reading the cutoff of -arrival",
+         "\"-arrival\" needs its cutoff written right after it, for example -arrival0.3"},
+        {{"-ddurx", "a.dat", "b.dat"}, "ERROR - Reading the cutoff of -ddur",
+         "\"-ddurx\": its cutoff must be a number written right after the flag, for example -ddur0.1"},
+        {{"-grid", "2", "a.dat"}, "ERROR - Reading the cell size of -grid",
+         "\"-grid\" needs its cell size written right after it, without a blank: -grid2"},
+    };
+    for (const Case& c : cases) {
+        Parsed p = parse(c.args);
+        EXPECT_EQ(p.error.kind, Kind::UnreadableNumber) << c.args[0];
+        ASSERT_EQ(p.error.lines.size(), 2u) << c.args[0];
+        EXPECT_EQ(p.error.lines[0], c.error);
+        EXPECT_EQ(p.error.lines[1], c.hint);
+    }
+}
+
+TEST(CommandLine, AMisspeltFlagNamesTheNearestFlag) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;  // "": no flag is named, the plain message stays
+    };
+    const std::string incorrect = "ERROR - Incorrect flag specified: ";
+    const std::vector<Case> cases = {
+        {{"-durr0.3", "a.dat"}, incorrect + "\"-durr0.3\": did you mean -dur0.3?"},
+        {{"-hazzard", "a.dat"}, incorrect + "\"-hazzard\": did you mean -hazard?"},
+        {{"-hazzard0.5", "a.dat"}, incorrect + "\"-hazzard0.5\": did you mean -hazard0.5?"},
+        {{"-arival0.3", "a.dat"}, incorrect + "\"-arival0.3\": did you mean -arrival0.3?"},
+        {{"-gird2", "a.dat"}, incorrect + "\"-gird2\": did you mean -grid2?"},
+        {{"-ddurr0.1", "a.dat", "b.dat"}, incorrect + "\"-ddurr0.1\": did you mean -ddur0.1?"},
+        {{"-trimm1", "a.dat"}, incorrect + "\"-trimm1\": did you mean -trim1?"},
+        {{"-nowetdyr", "a.dat"}, incorrect + "\"-nowetdyr\": did you mean -nowetdry?"},
+        {{"-Conn", "a.dat"}, ""},  // -con takes every argument that begins with it
+        {{"-mix", "a.dat"}, incorrect + "\"-mix\": did you mean -max?"},
+        // Too far from any flag, or too short to tell.
+        {{"-xyz", "a.dat"}, incorrect + "\"-xyz\""},
+        {{"-q", "a.dat"}, incorrect + "\"-q\""},
+        {{"-no", "a.dat"}, incorrect + "\"-no\""},
+        {{"-hazardous", "a.dat"}, ""},  // the number error of -hazard
+        // A flag that takes no number is not suggested with one.
+        {{"-mix5", "a.dat"}, incorrect + "\"-mix5\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        Parsed p = parse(c.args);
+        if (c.error.empty()) {
+            EXPECT_NE(p.error.kind, Kind::IncorrectFlag);
+            continue;
+        }
+        EXPECT_FALSE(p.ok);
+        EXPECT_EQ(p.error.kind, Kind::IncorrectFlag);
+        ASSERT_FALSE(p.error.lines.empty());
+        EXPECT_EQ(p.error.lines.back(), c.error);
     }
 }
 

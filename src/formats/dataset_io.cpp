@@ -407,8 +407,9 @@ struct DatasetReader::State {
         return outcome.finish(*source, start, count * 8, name);
     }
 
-    // Reads count flags: single bytes as they are, 4-byte flags as 1 for a flag that is 1 and 0
-    // for any other.
+    // Reads count flags: single bytes as they are; 4-byte flags as the byte of the same value
+    // when it fits in one (0 to 255: 255 stays 255, read as -1), and as 1 for any other, which
+    // is active as any flag but 0 is.
     bool readFlags(std::int8_t* active, std::size_t count, const std::string& name) {
         if (flagSize == 1) return readBlock(active, count, name);
         const std::size_t kFlagsPerChunk = work(count * 4) / 4;
@@ -416,7 +417,10 @@ struct DatasetReader::State {
         for (std::size_t done = 0; done < count;) {
             std::size_t n = std::min(kFlagsPerChunk, count - done);
             if (!readBytes(area, n * 4, name)) return false;
-            for (std::size_t i = 0; i < n; ++i) active[done + i] = loadInt(area + 4 * i) == 1 ? 1 : 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::uint32_t flag = load32(area + 4 * i);
+                active[done + i] = static_cast<std::int8_t>(flag <= 255u ? flag : 1u);
+            }
             done += n;
         }
         return true;
@@ -704,11 +708,19 @@ StepRead DatasetReader::nextStep(const StepBuffers& into, const StepRequest& req
         flags = FlagReading::Read;
 
     unsigned char item[8];
+    const std::int64_t statusAt = s.source->position();
     if (!s.readBytes(item, flagSize + 4, name)) {
         fail("ERROR - Unexpected end of file in " + name + " while reading a time step.");
     }
     const std::int32_t status = flagSize == 1 ? static_cast<std::int8_t>(item[0]) : loadInt(item);
     step.time = loadFloat(item + flagSize);
+    // No step can be placed in time without a time: it is not passed over as if it were no step.
+    if (step.time != step.time) {
+        fail("ERROR - " + name + " is damaged: the time of the time step" +
+             (statusAt >= 4 ? " at byte " + std::to_string(static_cast<long long>(statusAt - 4))
+                            : std::string()) +
+             " is not a number.");
+    }
     const std::string timeText = AREAL(step.time);
     s.say("Reading data for time " + timeText);
     auto truncated = [&]() {

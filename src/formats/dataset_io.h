@@ -105,7 +105,9 @@ public:
     // Whether another step follows (the last card read was 200 and the data goes on).
     bool hasStep();
     // Reads the next step into the buffers and the card after it; prints "Reading data for time
-    // <time>". Only when hasStep().
+    // <time>". Only when hasStep(). A step whose time is not a number is an error naming the
+    // byte at which the step begins (its card 200). Flags of 4 bytes are read as the one-byte
+    // flag of the same value (0 to 255), any other value as 1: every flag but 0 is active.
     StepRead nextStep(const StepBuffers& into, const StepRequest& request = {});
 
     // Whether the flags of the last step read with FlagReading::Defer are still to be read, and

@@ -117,7 +117,8 @@ void ArrivalMap::addFlags(const std::int8_t* active, std::size_t begin, std::siz
     if (!mergeFlags_ || active == nullptr) return;
     const std::int8_t* __restrict a = active + begin;
     std::int8_t* __restrict o = flags_.data() + begin;
-    for (std::size_t k = 0; k < end - begin; ++k) o[k] = a[k] > o[k] ? a[k] : o[k];
+    // Any flag but 0 is active; the map's flags are 1 or 0.
+    for (std::size_t k = 0; k < end - begin; ++k) o[k] = static_cast<std::int8_t>(o[k] | (a[k] != 0));
 }
 
 void ArrivalMap::endStep() {

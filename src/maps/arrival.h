@@ -22,8 +22,8 @@
 // two times.
 //
 // Only ordinary steps (isOrdinaryTime) are given to the map: the caller passes over the others.
-// The output's cell flags are those -dur writes: the greatest flag of each cell over every step
-// after the first.
+// The output's cell flags are those -dur writes: 1 where the cell is active (any flag but 0)
+// in any step after the first, otherwise 0.
 //
 // A step is given whole (addStep) or in pieces: beginStep, then addNodes over ranges of nodes
 // that cover them all (in any order, on any threads, each range once), addFlags likewise over

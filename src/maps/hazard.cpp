@@ -72,13 +72,13 @@ void HazardMap::addFlags(const std::int8_t* depthActive, const std::int8_t* spee
         const std::int8_t* __restrict a = depthActive + begin;
         const std::int8_t* __restrict b = speedActive + begin;
         for (std::size_t k = 0; k < n; ++k)
-            o[k] = static_cast<std::int8_t>(o[k] | (a[k] == 1) | (b[k] == 1));
+            o[k] = static_cast<std::int8_t>(o[k] | (a[k] != 0) | (b[k] != 0));
         return;
     }
     const std::int8_t* one = depthActive != nullptr ? depthActive : speedActive;
     if (one == nullptr) return;
     const std::int8_t* __restrict a = one + begin;
-    for (std::size_t k = 0; k < n; ++k) o[k] = static_cast<std::int8_t>(o[k] | (a[k] == 1));
+    for (std::size_t k = 0; k < n; ++k) o[k] = static_cast<std::int8_t>(o[k] | (a[k] != 0));
 }
 
 void HazardMap::addStep(const float* depth, const float* speed, const std::int8_t* depthActive,

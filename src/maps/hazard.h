@@ -12,7 +12,7 @@
 // A node is dry at a step where its depth is not above zero or is not a number; a dry node, or
 // one whose speed is not a number, gives 0 for all three at that step (so a node never wet
 // keeps 0). The speed is taken without its sign. The output's cell flags are 1 where the cell
-// was active (flag 1) in either dataset at a step given to the map, otherwise 0.
+// was active (any flag but 0) in either dataset at a step given to the map, otherwise 0.
 //
 // The steps given are the pairs of ordinary steps (see StepPairing and isOrdinaryTime). A step
 // is given whole (addStep) or in pieces: addNodes over ranges of nodes that cover them all, on

@@ -50,7 +50,6 @@ struct Companion {
     std::unique_ptr<DatasetReader> reader;
     float time = 0.0f;      // time of the step last read
     bool haveStep = false;  // a step has been read
-    bool warned = false;    // a pair's time was missing
 };
 
 // One side of the comparison.
@@ -86,9 +85,18 @@ void readValues(RunState& run, Side& side) {
     }
 }
 
+// How a run without its mesh or water levels beside it can still be compared.
+const char* const kWithoutTheTest =
+    " there under that name, or give -nowetdry for the plain difference without the wet/dry test.";
+
 void readGround(RunState& run, MeshTables& mesh, const std::string& datasetName, float* ground,
                 bool keepOpen) {
-    const int unit = OPENFILEUNIT("I ", FILENAMEPATHNO_(datasetName) + ".2dm");
+    const std::string meshName = FILENAMEPATHNO_(datasetName) + ".2dm";
+    explainMissingCompanion(meshName,
+                            "-dif tests each node wet or dry against the ground elevations of "
+                            "the mesh of " + datasetName + ", looked for beside it.",
+                            std::string("Put the run's mesh") + kWithoutTheTest);
+    const int unit = OPENFILEUNIT("I ", meshName);
     READ_2DM_ELEVATIONS(unit, ground, run.nodeCount(), mesh.corners[0].data(),
                         mesh.corners[1].data(), mesh.corners[2].data(), mesh.corners[3].data(),
                         run.cellCount());
@@ -114,6 +122,10 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
         side.level = other.level;
         return;
     }
+    explainMissingCompanion(name,
+                            "-dif tests each node wet or dry by the water levels of the run of " +
+                                run.inputName(side.input) + ", looked for beside it.",
+                            std::string("Put the run's water levels") + kWithoutTheTest);
     c.unit = OPENFILEUNIT("BI", name);
     c.used = true;
     c.reader = readerOfUnit(c.unit);
@@ -129,8 +141,9 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
 
 // Brings a side's water level to the pair's time: its own values, or the companion's step at
 // that time (within the pairing tolerance). Earlier companion steps are passed over; a later one
-// is left unread for a later pair. Where the companion has no step at the time, the levels last
-// read stay, with a warning (once per companion). Values are read into values1, which is free
+// is left unread for a later pair. Where the companion has no step at the time, no node can be
+// tested wet or dry: the run ends with an error (the maxima of -max, at 111111, have no levels
+// beside them; -nowetdry compares them). Values are read into values1, which is free
 // until the output values are worked out; a match trades that table for the level table, so
 // that levels are replaced only by a match, and never copied.
 void advanceLevel(RunState& run, Side& side, Side& other, float pairTime) {
@@ -159,11 +172,10 @@ void advanceLevel(RunState& run, Side& side, Side& other, float pairTime) {
         // A step after the pair's time is read again for the pair at its time.
         if (step.time > pairTime && reader.returnToStep(stepAt)) break;
     }
-    if (!c.warned) {
-        c.warned = true;
-        consoleLine("WARNING - " + unitName(c.unit) + " has no time step at " +
-                    timeText(pairTime) + ": the water levels last read are used.");
-    }
+    throw Error({"", "ERROR - " + unitName(c.unit) + " has no time step at " + timeText(pairTime) +
+                         ": the wet/dry test of -dif cannot be made without the run's water "
+                         "levels at the time of each pair of steps.",
+                 "Give -nowetdry for the plain difference without the wet/dry test."});
 }
 
 // Both step loops write the output values into values1, which no input is read into at a match
@@ -178,7 +190,7 @@ void plainDifference(RunState& run, DifferenceTables& t) {
     const std::int8_t* in = run.active.data();
     const std::int32_t cells = run.cellCount();
     for (std::int32_t i = 0; i < cells; ++i)
-        flags[i] = static_cast<std::int8_t>((flags[i] == 1) & (in[i] == 1));
+        flags[i] = static_cast<std::int8_t>((flags[i] != 0) & (in[i] != 0));
 }
 
 void wetDryDifference(RunState& run, DifferenceTables& t, const Side& a, const Side& b) {
@@ -204,7 +216,7 @@ void wetDryDifference(RunState& run, DifferenceTables& t, const Side& a, const S
     const std::int8_t* in = run.active.data();
     const std::int32_t cells = run.cellCount();
     for (std::int32_t i = 0; i < cells; ++i)
-        flags[i] = static_cast<std::int8_t>((flags[i] == 1) | (in[i] == 1));
+        flags[i] = static_cast<std::int8_t>((flags[i] != 0) | (in[i] != 0));
 }
 
 }  // namespace

@@ -6,12 +6,14 @@
 #include <limits>
 #include <new>
 #include <utility>
+#include <sys/stat.h>
 
 #include "fileio/console.h"
 #include "fileio/error.h"
 #include "fileio/platform.h"
 #include "fileio/units.h"
 #include "fileio/workers.h"
+#include "formats/datatype.h"
 #include "tool/operations.h"
 #include "util/path.h"
 #include "util/text.h"
@@ -120,6 +122,68 @@ std::string writtenSummary(const RunState& run) {
            AINTEGER(run.output->cellCount()) + " cells.";
 }
 
+// The flag that names an operation whose inputs must hold one quantity; empty for the others.
+std::string oneKindFlag(const Operation& o) {
+    switch (o.kind) {
+    case OperationKind::Maximum: return "-max";
+    case OperationKind::Difference: return "-dif";
+    case OperationKind::DurationDifference: return "-ddur";
+    case OperationKind::SinglePass: return o.concatenate ? "-con" : "";
+    default: return "";
+    }
+}
+
+// The quantities the inputs' names tell (datatype.h), checked against the operation before any
+// file is opened: -hazard takes depths, then velocities; the inputs of -max, -dif, -ddur and
+// -con hold one quantity. A name that tells no quantity is taken as it is. A velocity file named
+// for -hazard that is not of the depths' run is warned of.
+void checkInputKinds(const RunOptions& o) {
+    const auto name = [&o](int i) -> const std::string& {
+        return o.fileNames[static_cast<std::size_t>(i)];
+    };
+    if (o.operation.kind == OperationKind::Hazard && o.fileCount == 2) {
+        const DataKind depth = dataKindOf(name(1));
+        const DataKind speed = dataKindOf(name(2));
+        if (depth == DataKind::Velocity && o.velocitiesBesideDepths) {
+            throw errorLine("ERROR - " + name(1) + " holds " + dataKindText(depth) +
+                            ": -hazard takes the depths first (" + FILENAMEPATHNO_(name(1)) +
+                            "_d.dat), then the velocities, which it finds beside the depths "
+                            "when they are not named.");
+        }
+        if ((depth != DataKind::Unknown && depth != DataKind::Depth) ||
+            (speed != DataKind::Unknown && speed != DataKind::Velocity)) {
+            throw errorLine("ERROR - -hazard takes a run's depths (_d) first, then its velocities "
+                            "(_V): " + name(1) + " holds " + dataKindText(depth) + ", " +
+                            name(2) + " " + dataKindText(speed) + ".");
+        }
+        const std::string depthStem = LOWERCASE(FILENAMENO_(name(1)));
+        const std::string speedStem = LOWERCASE(FILENAMENO_(name(2)));
+        if (!o.velocitiesBesideDepths && depthStem != speedStem) {
+            consoleLine();
+            consoleLine("WARNING - " + name(2) + " is not of the run of " + name(1) + " (stems \"" +
+                        FILENAMENO_(name(2)) + "\" and \"" + FILENAMENO_(name(1)) +
+                        "\"): the depths of one run are measured with the velocities of another.");
+        }
+        return;
+    }
+    const std::string flag = oneKindFlag(o.operation);
+    if (flag.empty()) return;
+    int first = 0;
+    DataKind kind = DataKind::Unknown;
+    for (int i = 1; i <= o.fileCount; ++i) {
+        const DataKind k = dataKindOf(name(i));
+        if (k == DataKind::Unknown) continue;
+        if (first == 0) {
+            first = i;
+            kind = k;
+        } else if (k != kind) {
+            throw errorLine("ERROR - " + name(first) + " holds " + dataKindText(kind) + " but " +
+                            name(i) + " holds " + dataKindText(k) + ": " + flag +
+                            " takes inputs of one quantity.");
+        }
+    }
+}
+
 std::string fileLine(int i, const std::string& name) {
     char number[16];
     std::snprintf(number, sizeof number, "%3d", i);
@@ -127,6 +191,17 @@ std::string fileLine(int i, const std::string& name) {
 }
 
 }  // namespace
+
+void explainMissingCompanion(const std::string& name, const std::string& why,
+                             const std::string& how) {
+    struct stat st {};
+    if (::stat(CLEANPATH(name).c_str(), &st) == 0) return;
+    const std::string what = CLEANPATH(name) + " cannot be found: " + why;
+    if (consoleBatch()) throw Error({"", "ERROR - " + what, how});
+    consoleLine();
+    consoleLine(what);
+    consoleLine(how);
+}
 
 std::unique_ptr<DatasetReader> readerOfUnit(int unit) {
     return std::make_unique<DatasetReader>(fileSource(unitStream(unit), false), unitName(unit),
@@ -167,8 +242,10 @@ void RunState::mergeActiveInto(Table<std::int8_t>& flags) const {
     forEachPart(cells, 4096, 256 * 1024, [&](std::size_t, std::size_t begin, std::size_t end) {
         const std::int8_t* __restrict a = in + begin;
         std::int8_t* __restrict o = out + begin;
-        // Every entry is stored, so that the loop runs on whole vectors of flags.
-        for (std::size_t c = 0; c < end - begin; ++c) o[c] = a[c] > o[c] ? a[c] : o[c];
+        // Any flag but 0 is active, and the merged flags are 1 or 0. Every entry is stored, so
+        // that the loop runs on whole vectors of flags.
+        for (std::size_t c = 0; c < end - begin; ++c)
+            o[c] = static_cast<std::int8_t>(o[c] | (a[c] != 0));
     });
 }
 
@@ -197,6 +274,7 @@ bool BUILD_OUTPUT_NAME(RunOptions& o) {
         // The velocities of the same run, found beside the depths as the water levels are.
         o.fileNames.push_back(FILENAMEPATHNO_(o.fileNames[1]) + "_V.dat");
         o.fileCount = 2;
+        o.velocitiesBesideDepths = true;
     }
     o.fileNames[0] = shape.outputName;
     return true;
@@ -212,6 +290,15 @@ int RUN_DRIVER(RunOptions& options) {
     consoleLine();
     consoleLine("KORVEN .dat Files:");
     for (int i = 1; i <= count; ++i) consoleLine(fileLine(i, run.inputName(i)));
+    checkInputKinds(options);
+    if (options.velocitiesBesideDepths) {
+        explainMissingCompanion(
+            run.inputName(2),
+            "-hazard measures the depths of " + run.inputName(1) +
+                " with the velocities of the same run, looked for beside them.",
+            "Put the run's velocity file there under that name, or name it after the depths: "
+            "kelvara -hazard " + run.inputName(1) + " velocities.dat");
+    }
 
     for (int i = 1; i <= count; ++i)
         run.inputUnits[static_cast<std::size_t>(i)] = OPENFILEUNIT("BI", run.inputName(i));
@@ -233,6 +320,12 @@ int RUN_DRIVER(RunOptions& options) {
         }
     }
     checkOutputIsNotAnInput(run);
+    if (options.operation.kind == OperationKind::Grid) {
+        explainMissingCompanion(FILENAMEPATHNO_(run.inputName(1)) + ".2dm",
+                                "-grid draws the values of " + run.inputName(1) +
+                                    " on the mesh of its run, looked for beside it.",
+                                "Put the run's mesh there under that name.");
+    }
 
     consoleLine();
     if (options.shape().output == OutputForm::Grid) {

@@ -69,9 +69,17 @@ struct RunState {
     // The reader whose deferred flags active is to be taken as holding, or none.
     DatasetReader* deferredFlags = nullptr;
 
-    // A cell active in the step just read becomes active in flags (one per cell).
+    // A cell active in the step just read (any flag but 0) becomes active, 1, in flags (one per
+    // cell, each 0 or 1).
     void mergeActiveInto(Table<std::int8_t>& flags) const;
 };
+
+// Before a file that an operation reads beside its inputs (a mesh, a run's water levels or
+// velocities) is opened: when there is no such file, says why it is needed (why) and how to
+// supply it (how). In batch mode that ends the run with an error; otherwise the open that
+// follows asks for another name.
+void explainMissingCompanion(const std::string& name, const std::string& why,
+                             const std::string& how);
 
 // A reader of an input unit opened with OPENFILEUNIT, reporting to the console.
 std::unique_ptr<DatasetReader> readerOfUnit(int unit);

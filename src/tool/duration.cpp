@@ -158,12 +158,16 @@ void runDuration(RunState& run) {
     // The first step primes the previous time and values; it adds no duration. A first step
     // at a special time could never be measured from, so the first ordinary step primes instead.
     // Steps at special times are passed over without reading their values.
+    // With -t, the steps after that time are passed over as the special ones are.
+    const auto used = [&o](float t) {
+        return isOrdinaryTime(t) && (!o.atTime || upToGivenTime(o.time, t));
+    };
     IntervalPass pass(run, tables, o.cutoff);
     const PieceWork onValues = [&pass](std::size_t part, std::size_t begin, std::size_t end) {
         pass.piece(part, begin, end);
     };
     pass.expect(false, 0.0f);
-    if (!run.readStep(1, isOrdinaryTime, RunState::Flags::Read, &onValues)) {
+    if (!run.readStep(1, used, RunState::Flags::Read, &onValues)) {
         throw errorLine("ERROR - " + run.inputName(1) + " holds no time step.");
     }
     bool primed = false;
@@ -175,16 +179,16 @@ void runDuration(RunState& run) {
         previousTime = run.time;
         primed = true;
     };
-    if (isOrdinaryTime(run.time)) prime();
+    if (used(run.time)) prime();
 
     consoleLine();
     consoleLine("Processing file: " + run.inputName(1));
 
     for (;;) {
         pass.expect(primed, previousTime);
-        if (!run.readStep(1, isOrdinaryTime, RunState::Flags::Read, &onValues)) break;
+        if (!run.readStep(1, used, RunState::Flags::Read, &onValues)) break;
         const float t = run.time;
-        if (!isOrdinaryTime(t)) continue;
+        if (!used(t)) continue;
         if (!primed) {
             prime();
             continue;
@@ -208,6 +212,7 @@ void runDuration(RunState& run) {
         previousTime = t;
     }
 
+    if (o.atTime && !primed) throw errorLine(noStepUpToTimeError(o.time, run.inputName(1)));
     run.output->writeStep(kDurationTime, tables.outActive.data(), tables.duration.data(), nullptr);
 }
 

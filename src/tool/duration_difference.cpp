@@ -94,10 +94,12 @@ void findLevels(RunState& run, DurationDifferenceTables& t, int i) {
         // A cell is active in the output only when it is active at the time in both runs.
         std::int8_t* out = t.outActive.data();
         const std::int8_t* in = run.active.data();
+        // Any flag but 0 is active; the output's flags are 1 or 0.
         if (i == 1) {
-            std::copy(in, in + cells, out);
+            for (std::int32_t c = 0; c < cells; ++c) out[c] = in[c] != 0 ? 1 : 0;
         } else {
-            for (std::int32_t c = 0; c < cells; ++c) out[c] = std::min(out[c], in[c]);
+            for (std::int32_t c = 0; c < cells; ++c)
+                out[c] = static_cast<std::int8_t>((out[c] != 0) & (in[c] != 0));
         }
     }
     // Without a step at the time the run has no level to compare: the difference would be

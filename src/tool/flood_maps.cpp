@@ -14,6 +14,7 @@
 #include "maps/pairing.h"
 #include "maps/summary.h"
 #include "tool/operations.h"
+#include "tool/step_times.h"
 #include "util/text.h"
 
 namespace kelvara {
@@ -33,8 +34,9 @@ void runArrival(RunState& run) {
     // The map measures each piece of values as it arrives, while it is still in the cache.
     bool measuring = false;
     std::string warning;
+    // With -t, the steps after that time are passed over as the special ones are.
     const std::function<bool(float)> wanted = [&](float t) {
-        measuring = isOrdinaryTime(t);
+        measuring = isOrdinaryTime(t) && (!o.atTime || upToGivenTime(o.time, t));
         if (measuring) warning = map.beginStep(t, values);
         return measuring;
     };
@@ -60,6 +62,7 @@ void runArrival(RunState& run) {
         map.endStep();
     }
     if (!anyStep) throw errorLine("ERROR - " + run.inputName(1) + " holds no time step.");
+    if (map.steps() == 0 && o.atTime) throw errorLine(noStepUpToTimeError(o.time, run.inputName(1)));
     if (map.steps() == 0) {
         throw errorLine("ERROR - " + run.inputName(1) +
                         " holds no output time below 99998: there is nothing to measure.");
@@ -98,15 +101,18 @@ void runHazard(RunState& run) {
     // A speed step that pairs with the depths in hand is measured piece by piece as it is read.
     // Whether it pairs is known from its time, before its values arrive.
     bool inPieces = false;
-    const std::function<bool(float)> depthWanted = [&depthTime](float t) {
+    // With -t, the steps after that time are passed over as the special ones are.
+    const auto usable = [&o](float t) {
+        return isOrdinaryTime(t) && (!o.atTime || upToGivenTime(o.time, t));
+    };
+    const std::function<bool(float)> depthWanted = [&depthTime, &usable](float t) {
         depthTime = t;
-        return isOrdinaryTime(t);
+        return usable(t);
     };
     const std::function<bool(float)> speedWanted = [&](float t) {
         speedTime = t;
-        inPieces = isOrdinaryTime(t) && isOrdinaryTime(depthTime) &&
-                   StepPairing::matches(depthTime, t);
-        return isOrdinaryTime(t);
+        inPieces = usable(t) && usable(depthTime) && StepPairing::matches(depthTime, t);
+        return usable(t);
     };
     float* const speedX = speed.data();
     float* const speedY0 = speedIsVector ? speedY.data() : nullptr;
@@ -140,7 +146,7 @@ void runHazard(RunState& run) {
         std::vector<std::string> lines;
         const bool paired = pairing.pair(depthTime, speedTime, lines);
         for (const auto& line : lines) consoleLine(line);
-        if (!paired || !isOrdinaryTime(depthTime) || !isOrdinaryTime(speedTime)) continue;
+        if (!paired || !usable(depthTime) || !usable(speedTime)) continue;
         consoleLine(" Processing Time: " + AREAL(depthTime));
         // Cells count as active until a step supplies flags, and a step without flags leaves
         // those of the step before, as for every operation.
@@ -158,7 +164,9 @@ void runHazard(RunState& run) {
     }
     if (map.steps() == 0) {
         throw errorLine("ERROR - " + run.inputName(1) + " and " + run.inputName(2) +
-                        " have no output time in common: there is nothing to measure.");
+                        " have no output time in common" +
+                        (o.atTime ? " up to the -t time " + timeText(o.time) : std::string()) +
+                        ": there is nothing to measure.");
     }
 
     const std::int8_t* flags = map.flags().data();

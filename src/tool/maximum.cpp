@@ -35,7 +35,12 @@ bool isSummaryStep(float t) {
 // Corners and elevations of the mesh that belongs to the first input.
 void readMesh(RunState& run, MeshTables& mesh) {
     consoleLine("...need to read .2dm file for _h data type");
-    run.meshUnit = OPENFILEUNIT("I ", FILENAMEPATHNO_(run.inputName(1)) + ".2dm");
+    const std::string meshName = FILENAMEPATHNO_(run.inputName(1)) + ".2dm";
+    explainMissingCompanion(meshName,
+                            "-max of water levels counts only the nodes of wet cells, which it "
+                            "takes from the mesh of " + run.inputName(1) + ", looked for beside it.",
+                            "Put the run's mesh there under that name.");
+    run.meshUnit = OPENFILEUNIT("I ", meshName);
     READ_2DM_ELEVATIONS(run.meshUnit, mesh.elevation.data(), run.nodeCount(),
                         mesh.corners[0].data(), mesh.corners[1].data(), mesh.corners[2].data(),
                         mesh.corners[3].data(), run.cellCount());
@@ -56,7 +61,7 @@ void dropCornersOutsideTheMesh(const RunState& run, MeshTables& mesh) {
 }
 
 // Marks in wetNode (entry n for node n, entry 0 a sink for dropped corners) every corner of a
-// cell whose flag is 1 in the step just read, kept up to date from one step to the next: each
+// cell active (flag not 0) in the step just read, kept up to date from one step to the next: each
 // node counts how many times it is a corner of a cell counted as wet (cellWasWet), and only the
 // cells whose flag changed since the step before are visited; in a flood most cells stay wet or
 // dry from one output time to the next. All three tables start at zero.
@@ -73,10 +78,10 @@ void updateWetMarks(const RunState& run, MaximumTables& t) {
         const std::size_t end = std::min(cells, start + kChunk);
         unsigned changed = 0;
         for (std::size_t c = start; c < end; ++c)
-            changed |= static_cast<unsigned>(active[c] == 1) ^ wasWet[c];
+            changed |= static_cast<unsigned>(active[c] != 0) ^ wasWet[c];
         if (changed == 0) continue;
         for (std::size_t c = start; c < end; ++c) {
-            const unsigned char now = active[c] == 1 ? 1 : 0;
+            const unsigned char now = active[c] != 0 ? 1 : 0;
             if (now == wasWet[c]) continue;
             wasWet[c] = now;
             for (const std::int32_t* corner : corners) {

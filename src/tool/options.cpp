@@ -1,5 +1,6 @@
 #include "tool/options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <utility>
@@ -129,6 +130,83 @@ OperationKind kindOf(const std::vector<GivenFlag>& given) {
     }
 }
 
+// What the number after a flag word is, for the first line of a number error.
+std::string numberName(const std::string& word) {
+    if (word == "k" || word == "r" || word == "t") return "the time";
+    if (word == "hazard") return "the debris factor";
+    if (word == "grid") return "the cell size";
+    return "the cutoff";
+}
+
+// The edit distance of two words, a swap of two neighbouring letters counting as one edit.
+std::size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// Whether a flag is followed by a number: always, never or optionally (-hazard).
+enum class NumberUse { None, Needed, Optional };
+
+NumberUse numberUseOf(Flag f) {
+    switch (f) {
+    case Flag::Dur: case Flag::Ddur: case Flag::Trim: case Flag::Keep: case Flag::Remove:
+    case Flag::AtTime: case Flag::Arrival: case Flag::Grid:
+        return NumberUse::Needed;
+    case Flag::Hazard: return NumberUse::Optional;
+    default: return NumberUse::None;
+    }
+}
+
+// The real flag a misspelt argument was most likely meant to be, with the number typed after
+// it ("-dur0.3" for "-durr0.3", "-hazard" for "-hazzard"); empty when no flag word of two letters
+// or more lies within one edit (two for words of five letters or more) of the letters typed, or
+// when what follows the letters does not suit that flag. recognised: the flag word the argument
+// begins with, whose number could not be read; the argument is then taken as a misspelling only
+// when a number follows its letters.
+std::string nearestFlag(const std::string& argument, const FlagWord* recognised) {
+    const std::string shown(trimRight(argument));
+    std::size_t end = 1;
+    while (end < shown.size() && std::isalpha(static_cast<unsigned char>(shown[end]))) ++end;
+    const std::string letters = LOWERCASE(shown.substr(1, end - 1));
+    const std::string rest = shown.substr(end);
+    if (letters.size() < 3) return {};
+    if (recognised != nullptr && (letters == recognised->word || rest.empty())) return {};
+    const FlagWord* nearest = nullptr;
+    std::size_t best = 0;
+    for (const auto& f : kFlagWords) {
+        const std::string word = f.word;
+        if (word.size() < 2) continue;
+        const std::size_t distance = editDistance(letters, word);
+        if (distance == 0 || distance > (word.size() >= 5 ? 2u : 1u)) continue;
+        if (nearest == nullptr || distance < best) {
+            nearest = &f;
+            best = distance;
+        }
+    }
+    if (nearest == nullptr) return {};
+    float ignored = 0.0f;
+    const NumberUse use = numberUseOf(nearest->flag);
+    const bool fits = rest.empty() ? use != NumberUse::None || recognised == nullptr
+                                   : use != NumberUse::None && readFlagNumber(rest, ignored);
+    if (!fits) return {};
+    return "-" + std::string(nearest->word) + rest;
+}
+
+std::string misspeltFlagLine(const std::string& argument, const std::string& meant) {
+    return "ERROR - Incorrect flag specified: \"" + std::string(trimRight(argument)) +
+           "\": did you mean " + meant + "?";
+}
+
 // The line that follows the number error: what the flag's number is and how to write it.
 std::string numberHint(const std::string& word, const std::string& argument,
                        const std::string& next) {
@@ -222,6 +300,10 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
             }
         }
         if (found == nullptr) {
+            const std::string meant = nearestFlag(argument, nullptr);
+            if (!meant.empty()) {
+                return fail(Kind::IncorrectFlag, {"", misspeltFlagLine(argument, meant)});
+            }
             return fail(Kind::IncorrectFlag,
                         {"", "ERROR - Incorrect flag specified: \"" +
                                  std::string(trimRight(argument)) + "\""});
@@ -267,9 +349,12 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
             if (!read) {
                 const std::string next =
                     index + 1 < arguments.size() ? arguments[index + 1] : std::string();
+                const std::string meant = nearestFlag(argument, found);
+                if (!meant.empty()) {
+                    return fail(Kind::IncorrectFlag, {"", misspeltFlagLine(argument, meant)});
+                }
                 return fail(Kind::UnreadableNumber,
-                            {"ERROR - Reading time for keep or remove argument, or cutoff depth "
-                             "for duration",
+                            {"ERROR - Reading " + numberName(found->word) + " of -" + found->word,
                              numberHint(found->word, argument, next)});
             }
         }
@@ -345,6 +430,7 @@ const std::vector<std::string>& usageText() {
         "          (or a second .dat file of velocities); debris factor default 1.0, 0.5 for pasture",
         "     \"-grid<cell_size>\" writes the steps (with -t<time> one step) as a GeoTIFF grid of that",
         "          cell size in the mesh's units, one band per step, beside the .dat file",
+        "     \"-t<time>\" with -dur, -arrival or -hazard uses only the steps up to that time",
         "",
         "  Outputs (README.md, \"What each output holds\", tells every step of every output):",
         "     -max: step 111111 the maximum, step 222222 the number of the input it came from",

@@ -20,6 +20,8 @@ struct RunOptions {
     std::vector<std::string> fileNames = std::vector<std::string>(1);
     int fileCount = 0;
     bool showUsage = true;
+    // -hazard given the depths alone: the velocities (the last input) were named after them.
+    bool velocitiesBesideDepths = false;
 
     // The names given on the command line (entries 1 on of fileNames).
     std::vector<std::string> inputNames() const {

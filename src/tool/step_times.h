@@ -35,4 +35,15 @@ inline std::string noStepAtTimeError(float given, const std::string& fileName) {
     return "ERROR - " + fileName + " has no time step at " + timeText(given) + ".";
 }
 
+// -t given to an operation that measures over the event (-dur, -arrival, -hazard): the steps up
+// to that time are used, those after it are not (a step within the tolerance counts as at it).
+inline bool upToGivenTime(float given, float t) {
+    return t <= given || matchesGivenTime(given, t);
+}
+
+inline std::string noStepUpToTimeError(float given, const std::string& fileName) {
+    return "ERROR - " + fileName + " has no output time up to the -t time " + timeText(given) +
+           ": there is nothing to measure.";
+}
+
 }  // namespace kelvara
