@@ -265,6 +265,7 @@ struct Expression::Compiled {
 };
 
 Expression::Expression(const std::string& text) {
+    if (!detail::engineAvailable()) detail::checkFormula(text);  // refuses: no muParser
     auto compiled = std::make_shared<Compiled>();
     compiled->text = text;
     if (trimmed(text).empty())
