@@ -23,7 +23,8 @@
 namespace {
 
 double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    const auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration<double>(since).count();
 }
 
 double cpuNow() {

@@ -1,8 +1,8 @@
 // The calculator: a quantity computed node by node from the values of one output time, written
 // as an expression ("d*v^2", "if(d > 0.3 && v > 1, 1, 0)") or named by a ready-made quantity
-// ("froude"). Expressions are parsed and evaluated by muParser, the only library of kelvara that
-// this room (and only this room) uses; a build without it has the same interface, with
-// available() false and every Expression refusing.
+// ("froude"). Expressions are parsed and evaluated by muParser, which no other part of kelvara
+// uses; a build without it has the same interface, with available() false and every Expression
+// refusing.
 //
 // Names an expression may use: d depth, h water level, v speed (the magnitude of the velocity),
 // vx and vy its components, z the bed elevation, t the step's time in hours, g = 9.81 and nan

@@ -99,8 +99,8 @@ void oneOpenMpThreadHere() {
     using SetThreads = void (*)(int);
     static const SetThreads setThreads = [] {
         void* library = dlopen("libgomp.so.1", RTLD_LAZY | RTLD_NOLOAD);
-        return library == nullptr ? SetThreads{}
-                                  : reinterpret_cast<SetThreads>(dlsym(library, "omp_set_num_threads"));
+        if (library == nullptr) return SetThreads{};
+        return reinterpret_cast<SetThreads>(dlsym(library, "omp_set_num_threads"));
     }();
     thread_local bool done = false;
     if (done || setThreads == nullptr) return;
@@ -116,9 +116,9 @@ unsigned checkFormula(const std::string& formula) {
     // "a = b" assigns in muParser; here it can only be a mistake for ==.
     for (std::size_t i = 0; i < formula.size(); ++i) {
         if (formula[i] != '=') continue;
-        const bool comparison = (i > 0 && std::string("<>!=").find(formula[i - 1]) != std::string::npos) ||
-                                (i + 1 < formula.size() && formula[i + 1] == '=');
-        if (!comparison) throw ParseFault{false, i, "=", "\"=\" does not compare (use ==)"};
+        const bool after = i > 0 && std::string("<>!=").find(formula[i - 1]) != std::string::npos;
+        const bool before = i + 1 < formula.size() && formula[i + 1] == '=';
+        if (!after && !before) throw ParseFault{false, i, "=", "\"=\" does not compare (use ==)"};
     }
     std::vector<double> space(kInputCount, 0.0);
     double* buffers[kInputCount];
@@ -169,7 +169,8 @@ struct Engine::Impl {
 
 Engine::Engine(const std::string& formula) : impl_(std::make_unique<Impl>()) {
     impl_->space.assign(kInputCount * kBlock, 0.0);
-    for (std::size_t i = 0; i < kInputCount; ++i) impl_->buffers[i] = impl_->space.data() + i * kBlock;
+    for (std::size_t i = 0; i < kInputCount; ++i)
+        impl_->buffers[i] = impl_->space.data() + i * kBlock;
     defineNames(impl_->parser, impl_->buffers);
     impl_->parser.SetExpr(formula);
 }

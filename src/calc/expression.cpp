@@ -117,7 +117,8 @@ const std::string kIndent(8, ' ');
 // The expression and a caret under the character at position (0-based; past the end: after it).
 void addCaret(std::vector<std::string>& lines, const std::string& text, std::size_t position) {
     std::string shown = text;
-    std::replace_if(shown.begin(), shown.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
+    for (char& c : shown)
+        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
     lines.push_back(kIndent + shown);
     lines.push_back(kIndent + std::string(std::min(position, shown.size()), ' ') + "^");
 }
@@ -132,7 +133,8 @@ std::string namesAvailable() {
 
 std::string readyMadeNames() {
     std::string list;
-    for (const auto& q : readyMadeQuantities()) list += std::string(list.empty() ? "" : ", ") + q.name;
+    for (const auto& q : readyMadeQuantities())
+        list += std::string(list.empty() ? "" : ", ") + q.name;
     return list;
 }
 
@@ -153,7 +155,8 @@ std::string functionList() {
     const std::string where = " at character " + std::to_string(position + 1);
     std::vector<std::string> lines = {""};
     if (fault.unknownName) {
-        lines.push_back("ERROR - Unknown name \"" + fault.token + "\" in the expression" + where + ".");
+        lines.push_back("ERROR - Unknown name \"" + fault.token + "\" in the expression" + where +
+                        ".");
         addCaret(lines, text, position);
         lines.push_back(kIndent + namesAvailable());
         lines.push_back(kIndent + "The ready-made quantities: " + readyMadeNames() + ".");
@@ -370,7 +373,7 @@ StepCalculator::~StepCalculator() = default;
 std::size_t StepCalculator::evaluate(const Inputs& inputs, std::size_t count, float* out) {
     std::size_t bad[kMaxParts] = {};
     std::exception_ptr failure[kMaxParts];
-    forEachPart(count, kBlock, 4 * kBlock, [&](std::size_t part, std::size_t begin, std::size_t end) {
+    const auto work = [&](std::size_t part, std::size_t begin, std::size_t end) {
         try {
             Inputs piece = inputs;
             for (auto& values : piece.values)
@@ -379,7 +382,8 @@ std::size_t StepCalculator::evaluate(const Inputs& inputs, std::size_t count, fl
         } catch (...) {
             failure[part] = std::current_exception();
         }
-    });
+    };
+    forEachPart(count, kBlock, 4 * kBlock, work);
     std::size_t total = 0;
     for (std::size_t part = 0; part < kMaxParts; ++part) {
         if (failure[part]) std::rethrow_exception(failure[part]);
