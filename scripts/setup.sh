@@ -11,7 +11,7 @@ command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
 # does not find, so a machine where they cannot be installed still builds and tests the rest.
 optional=()
 if command -v dpkg >/dev/null 2>&1; then
-  for package in libgdal-dev gdal-bin pybind11-dev python3-dev python3-numpy python3-pytest; do
+  for package in libgdal-dev gdal-bin libmuparser-dev pybind11-dev python3-dev python3-numpy python3-pytest; do
     dpkg -s "$package" >/dev/null 2>&1 || optional+=("$package")
   done
 fi
