@@ -156,18 +156,26 @@ void expectSameTable(const std::vector<float>& got, const float* want, std::size
 }
 
 TEST(EnsembleStatistics, RandomEnsemblesMatchTheReference) {
-    // 3 groups x 10 runs, the list interleaving the groups (run r in group r % 3), so that list
-    // order and group order differ; about one peak in six missing, some nodes with none at all.
-    const std::size_t nodes = 3000, runs = 30;
+    // About one peak in six missing, some nodes with none at all, some where the second group
+    // has none. First 3 groups x 10 runs, the list interleaving the groups (run r in group
+    // r % 3), so that list order and group order differ; then groups of uneven sizes.
+    const std::size_t nodes = 3000;
+    std::vector<std::vector<std::size_t>> groupings;
+    groupings.emplace_back();
+    for (std::size_t r = 0; r < 30; ++r) groupings.back().push_back(r % 3);
+    for (std::vector<std::size_t> sizes : {std::vector<std::size_t>{1, 5, 17}, {2, 33, 64}}) {
+        groupings.emplace_back();
+        for (std::size_t g = 0; g < sizes.size(); ++g) groupings.back().insert(groupings.back().end(), sizes[g], g);
+    }
     for (Statistic statistic : {Statistic::Median, Statistic::Mean}) {
         for (unsigned seed : {1u, 2u, 3u}) {
+            const std::vector<std::size_t>& grouping = groupings[seed - 1];
+            const std::size_t runs = grouping.size();
             Random random{seed};
             EnsembleLayout layout;
             layout.groupCount = 3;
-            for (std::size_t r = 0; r < runs; ++r) {
-                layout.groupOfRun.push_back(r % 3);
-                layout.numberOfRun.push_back(static_cast<float>(r + 1));
-            }
+            layout.groupOfRun = grouping;
+            for (std::size_t r = 0; r < runs; ++r) layout.numberOfRun.push_back(static_cast<float>(r + 1));
             layout.statistic = statistic;
             layout.percentiles = {10, 50, 90, 0, 100, 33.3};
             layout.perGroup = true;
@@ -177,7 +185,7 @@ TEST(EnsembleStatistics, RandomEnsemblesMatchTheReference) {
                 const bool groupEmpty = n % 89 == 7;  // group 2 has no value there
                 for (std::size_t r = 0; r < runs; ++r) {
                     float v = random.quarter();
-                    if (empty || (groupEmpty && r % 3 == 1) || random.chance(15)) v = kNaN;
+                    if (empty || (groupEmpty && grouping[r] == 1) || random.chance(15)) v = kNaN;
                     peaks[r * nodes + n] = v;
                 }
             }
