@@ -1,0 +1,336 @@
+#include "ensemble/ensemble.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <sstream>
+
+#include "ensemble/quiet.h"
+#include "fileio/error.h"
+#include "fileio/platform.h"
+#include "fileio/units.h"
+#include "formats/dataset_io.h"
+#include "util/path.h"
+#include "util/text.h"
+
+namespace kelvara {
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// The peaks of every run read, one table of nodeCount values per run in reading order: in
+// memory when they fit the budget, otherwise appended to one work file (a hidden file beside the
+// output, opened as a file unit so that it is removed on failure and by the signal handler of
+// the units) and read back block of nodes by block of nodes.
+class PeakStore {
+public:
+    PeakStore(std::size_t nodes, std::size_t runs, std::size_t budget, const std::string& besideOf,
+              const EnsembleMessages& messages)
+        : nodes_(nodes), runs_(runs), messages_(messages) {
+        const std::size_t bytesPerNode = std::max<std::size_t>(runs, 1) * sizeof(float);
+        if (nodes <= budget / bytesPerNode) {
+            memory_.resize(nodes * runs);
+            blockNodes_ = nodes;
+            return;
+        }
+        // Blocks on whole tiles of nodes, however small the budget.
+        blockNodes_ = std::max<std::size_t>(16, budget / bytesPerNode / 16 * 16);
+        one_.resize(nodes);
+        ensemble_detail::quietly(messages_, [&] {
+            unit_ = OPENFILEUNIT("BO", besideOf);
+            markRunOutput(unit_);
+        });
+        file_ = unitStream(unit_);
+    }
+    ~PeakStore() { dropWorkFile(); }
+    PeakStore(const PeakStore&) = delete;
+    PeakStore& operator=(const PeakStore&) = delete;
+
+    bool spilled() const { return unit_ != 0; }
+    std::size_t blockNodes() const { return blockNodes_; }
+
+    // Where the next run's peaks are to be put, then kept with stored().
+    float* next() { return spilled() ? one_.data() : memory_.data() + stored_ * nodes_; }
+    void stored() {
+        if (spilled() && nodes_ > 0 &&
+            std::fwrite(one_.data(), sizeof(float), nodes_, file_) != nodes_) {
+            fail("write");
+        }
+        ++stored_;
+    }
+
+    // The peaks of nodes [begin, begin + count) of every run: entry run * stride + k.
+    const float* block(std::size_t begin, std::size_t count, std::size_t& stride) {
+        if (!spilled()) {
+            stride = nodes_;
+            return memory_.data() + begin;
+        }
+        if (!flushed_) {
+            if (std::fflush(file_) != 0) fail("write");
+            flushed_ = true;
+            one_.clear();
+            one_.shrink_to_fit();
+            buffer_.resize(blockNodes_ * runs_);
+        }
+        stride = count;
+        const std::size_t bytes = count * sizeof(float);
+        for (std::size_t r = 0; r < stored_; ++r) {
+            const auto at = static_cast<std::int64_t>((r * nodes_ + begin) * sizeof(float));
+            float* into = buffer_.data() + r * count;
+            std::int64_t got = -1;
+            if (platform::readAtSupported()) {
+                got = platform::readAt(file_, into, bytes, at);
+            } else if (std::fseek(file_, static_cast<long>(at), SEEK_SET) == 0) {
+                got = static_cast<std::int64_t>(std::fread(into, 1, bytes, file_));
+            }
+            if (got != static_cast<std::int64_t>(bytes)) fail("read");
+        }
+        return buffer_.data();
+    }
+
+    void dropWorkFile() {
+        if (unit_ != 0) abandonUnit(unit_);
+        unit_ = 0;
+        file_ = nullptr;
+    }
+
+private:
+    [[noreturn]] void fail(const char* what) {
+        const std::string name = unitName(unit_);
+        dropWorkFile();
+        throw errorLine(std::string("ERROR - Could not ") + what + " the work file of peaks beside " +
+                        name + " (is the disk full?).");
+    }
+
+    std::size_t nodes_, runs_;
+    const EnsembleMessages& messages_;
+    std::vector<float> memory_, one_, buffer_;
+    std::size_t blockNodes_ = 0;
+    std::size_t stored_ = 0;
+    int unit_ = 0;
+    std::FILE* file_ = nullptr;
+    bool flushed_ = false;
+};
+
+void checkPercentiles(const std::vector<double>& percentiles) {
+    if (percentiles.size() > kMostPercentiles) {
+        throw errorLine("ERROR - At most " + std::to_string(kMostPercentiles) +
+                        " percentiles can be written, " + std::to_string(percentiles.size()) +
+                        " were asked for.");
+    }
+    for (double p : percentiles) {
+        if (!(p >= 0.0 && p <= 100.0)) {
+            std::ostringstream text;
+            text << p;
+            throw errorLine("ERROR - The percentile " + text.str() + " is not between 0 and 100.");
+        }
+    }
+}
+
+std::string statisticName(Statistic s) { return s == Statistic::Mean ? "mean" : "median"; }
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c;
+        if (c == '"') quoted += '"';
+    }
+    return quoted + "\"";
+}
+
+std::string timeText(float t) { return std::to_string(static_cast<long>(t)); }
+
+std::string percentText(double p) {
+    std::ostringstream text;
+    text << p;
+    return text.str();
+}
+
+}  // namespace
+
+EnsembleResult computeEnsemble(const EnsembleRequest& request, const EnsembleMessages& messages) {
+    const auto say = [&messages](const std::string& line) {
+        if (messages) messages(line);
+    };
+    checkPercentiles(request.percentiles);
+    EnsembleResult result;
+    result.runs = request.runs;
+    result.statistic = request.statistic;
+    result.percentiles = request.percentiles;
+    RunList& list = result.runs;
+    checkRunList(list, request.skipMissing, messages);
+
+    std::vector<std::size_t> present;
+    for (std::size_t r = 0; r < list.runs.size(); ++r)
+        if (!list.runs[r].missing) present.push_back(r);
+    const std::string& firstPath = list.runs[present.front()].path;
+    const DatasetHeader first = readRunHeader(firstPath);
+    const std::string type = FILE___EXT(firstPath);
+    for (std::size_t r : present) {
+        if (FILE___EXT(list.runs[r].path) != type) {
+            say("WARNING - " + list.runs[r].path + " is not of the type of the first run (\"" +
+                type + "\"): it is read as one.");
+        }
+    }
+    result.nodeCount = first.nodeCount;
+    result.cellCount = first.cellCount;
+    const auto nodes = static_cast<std::size_t>(first.nodeCount);
+    const auto cells = static_cast<std::size_t>(first.cellCount);
+
+    std::unique_ptr<WetNodes> wetNodes;
+    if (type == "_h") {
+        const std::string mesh =
+            request.meshPath.empty() ? FILENAMEPATHNO_(firstPath) + ".2dm" : request.meshPath;
+        wetNodes = readWetNodesMesh(mesh, first.nodeCount, first.cellCount, messages);
+    }
+
+    std::string besideOf = request.outputPath;
+    if (besideOf.empty()) besideOf = defaultEnsembleOutputName(list.source.empty() ? "ensemble" : list.source);
+    PeakStore store(nodes, present.size(), request.peakBudget, besideOf + ".peaks", messages);
+    result.spilled = store.spilled();
+
+    // Every run read once, in list order.
+    result.active.assign(cells, 0);
+    result.peakSources.resize(list.runs.size(), PeakSource::OrdinarySteps);
+    PeakReader reader(first, wetNodes.get());
+    for (std::size_t i = 0; i < present.size(); ++i) {
+        const std::size_t r = present[i];
+        say("[" + std::to_string(i + 1) + "/" + std::to_string(present.size()) + "] " +
+            runLabel(list, r));
+        result.peakSources[r] = reader.read(list.runs[r].path, store.next(), result.active.data(), messages);
+        store.stored();
+    }
+    wetNodes.reset();
+
+    EnsembleLayout layout;
+    layout.groupCount = list.groups.size();
+    for (std::size_t r : present) {
+        layout.groupOfRun.push_back(list.runs[r].group);
+        layout.numberOfRun.push_back(static_cast<float>(r + 1));
+    }
+    layout.statistic = request.statistic;
+    layout.percentiles = request.percentiles;
+    layout.perGroup = request.perGroup;
+
+    result.envelope.assign(nodes, kNaN);
+    result.criticalGroup.assign(nodes, kNaN);
+    result.representativeRun.assign(nodes, kNaN);
+    result.percentileValues.assign(request.percentiles.size(), std::vector<float>(nodes, kNaN));
+    if (request.perGroup) result.groupStatistics.assign(list.groups.size(), std::vector<float>(nodes, kNaN));
+
+    const std::size_t blockNodes = store.blockNodes();
+    for (std::size_t begin = 0; begin < nodes; begin += blockNodes) {
+        const std::size_t count = std::min(blockNodes, nodes - begin);
+        std::size_t stride = 0;
+        const float* peaks = store.block(begin, count, stride);
+        EnsembleOutputs out;
+        out.envelope = result.envelope.data() + begin;
+        out.criticalGroup = result.criticalGroup.data() + begin;
+        out.representativeRun = result.representativeRun.data() + begin;
+        for (auto& p : result.percentileValues) out.percentiles.push_back(p.data() + begin);
+        for (auto& g : result.groupStatistics) out.groupStatistics.push_back(g.data() + begin);
+        computeEnsembleBlock(layout, peaks, stride, count, out);
+    }
+    store.dropWorkFile();
+    return result;
+}
+
+void writeEnsembleSteps(const EnsembleResult& result, DatasetWriter& writer) {
+    const std::int8_t* active = result.active.data();
+    writer.writeStep(kEnvelopeTime, active, result.envelope.data(), nullptr);
+    writer.writeStep(kCriticalGroupTime, active, result.criticalGroup.data(), nullptr);
+    writer.writeStep(kRepresentativeRunTime, active, result.representativeRun.data(), nullptr);
+    for (std::size_t k = 0; k < result.percentileValues.size(); ++k) {
+        writer.writeStep(kPercentileTimeBase + static_cast<float>(k + 1), active,
+                         result.percentileValues[k].data(), nullptr);
+    }
+    for (std::size_t g = 0; g < result.groupStatistics.size(); ++g) {
+        writer.writeStep(kGroupStatisticTimeBase + static_cast<float>(g + 1), active,
+                         result.groupStatistics[g].data(), nullptr);
+    }
+}
+
+std::string ensembleLegend(const EnsembleResult& result) {
+    const RunList& list = result.runs;
+    const std::string stat = statisticName(result.statistic);
+    std::string text = "number,kind,name,group\n";
+    const auto row = [&text](const std::string& number, const std::string& kind,
+                             const std::string& name, const std::string& group) {
+        text += number + "," + kind + "," + csvField(name) + "," + csvField(group) + "\n";
+    };
+    row(timeText(kEnvelopeTime), "step", "envelope: greatest group " + stat, "");
+    row(timeText(kCriticalGroupTime), "step", "critical group (number)", "");
+    row(timeText(kRepresentativeRunTime), "step", "representative run of the critical group (number)", "");
+    for (std::size_t k = 0; k < result.percentileValues.size(); ++k) {
+        row(timeText(kPercentileTimeBase + static_cast<float>(k + 1)), "step",
+            "percentile " + percentText(result.percentiles[k]) + " of all runs", "");
+    }
+    for (std::size_t g = 0; g < result.groupStatistics.size(); ++g) {
+        row(timeText(kGroupStatisticTimeBase + static_cast<float>(g + 1)), "step",
+            stat + " of group " + list.groups[g].name, list.groups[g].name);
+    }
+    for (std::size_t g = 0; g < list.groups.size(); ++g)
+        row(std::to_string(g + 1), "group", list.groups[g].name, list.groups[g].name);
+    for (std::size_t r = 0; r < list.runs.size(); ++r) {
+        const EnsembleRun& run = list.runs[r];
+        row(std::to_string(r + 1), run.missing ? "missing" : "run", run.path,
+            list.groups[run.group].name);
+    }
+    return text;
+}
+
+std::string ensembleLegendName(const std::string& outputPath) {
+    return FILENAMEPATH(outputPath) + ".csv";
+}
+
+void writeEnsembleOutputs(const EnsembleResult& result, const std::string& outputPath,
+                          const EnsembleMessages& messages) {
+    const std::string legendPath = ensembleLegendName(outputPath);
+    std::vector<std::string> inputs;
+    if (!result.runs.source.empty()) inputs.push_back(result.runs.source);
+    for (const EnsembleRun& run : result.runs.runs) inputs.push_back(run.path);
+    for (const std::string& out : {outputPath, legendPath}) {
+        for (const std::string& in : inputs) {
+            if (CLEANPATH(in) == CLEANPATH(out) || sameFile(in, out)) {
+                throw errorLine("ERROR - The output file \"" + out + "\" would replace the input \"" +
+                                in + "\". Give the output another name.");
+            }
+        }
+    }
+    int dataUnit = 0, legendUnit = 0;
+    const auto abandon = [&] {
+        if (dataUnit != 0) abandonUnit(dataUnit);
+        if (legendUnit != 0) abandonUnit(legendUnit);
+    };
+    try {
+        ensemble_detail::quietly(messages, [&] {
+            dataUnit = OPENFILEUNIT("BO", outputPath);
+            markRunOutput(dataUnit);
+            legendUnit = OPENFILEUNIT("O ", legendPath);
+            markRunOutput(legendUnit);
+        });
+        DatasetWriter writer(fileSink(unitStream(dataUnit), false), unitName(dataUnit));
+        writer.writeHeader(result.nodeCount, result.cellCount, false, outputPath);
+        writeEnsembleSteps(result, writer);
+        writer.writeEnd();
+        const std::string legend = ensembleLegend(result);
+        if (std::fwrite(legend.data(), 1, legend.size(), unitStream(legendUnit)) != legend.size()) {
+            throw errorLine("ERROR - Could not write \"" + legendPath + "\".");
+        }
+        ensemble_detail::quietly(messages, [&] {
+            // The dataset, the result itself, is put in place last.
+            CLOSEFILEUNIT(legendUnit);
+            legendUnit = 0;
+            CLOSEFILEUNIT(dataUnit);
+            dataUnit = 0;
+        });
+    } catch (...) {
+        abandon();
+        throw;
+    }
+}
+
+}  // namespace kelvara

@@ -1,0 +1,228 @@
+#include "ensemble/statistics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "fileio/workers.h"
+
+namespace kelvara {
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+// Nodes taken together, one lane each: the peaks of a tile are copied run by run into rows of
+// kTile values, and sorted all at once by a sorting network whose compare-exchanges work on
+// whole rows (the machine's vector instructions), with no branch that depends on the data.
+constexpr std::size_t kTile = 16;
+// Nodes copied at a time from each run's peaks into the part's own table, a page of each run:
+// the tiles then read from the cache instead of from a page of every run per tile.
+constexpr std::size_t kChunk = 1024;
+
+using Network = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+// Batcher's odd-even merge sort for n elements: the network of the next power of two with the
+// pairs that reach beyond n left out (the missing elements would be +infinity at the end, which
+// no compare-exchange moves).
+Network sortingNetwork(std::size_t n) {
+    Network net;
+    std::size_t size = 1;
+    while (size < n) size <<= 1;
+    for (std::size_t p = 1; p < size; p <<= 1) {
+        for (std::size_t k = p; k >= 1; k >>= 1) {
+            for (std::size_t j = k % p; j + k < size; j += 2 * k) {
+                for (std::size_t i = 0; i < std::min(k, size - j - k); ++i) {
+                    if ((i + j) / (2 * p) != (i + j + k) / (2 * p)) continue;
+                    if (i + j + k < n)
+                        net.emplace_back(static_cast<std::uint32_t>(i + j),
+                                         static_cast<std::uint32_t>(i + j + k));
+                }
+            }
+        }
+    }
+    return net;
+}
+
+// The smaller of each pair of lanes into x, the greater into y; equal values swap nothing, so
+// that the values are only ever moved (-0 and +0 stay as they are).
+inline void compareExchange(float* x, float* y) {
+#if defined(__SSE2__)
+    for (std::size_t k = 0; k < kTile; k += 4) {
+        const __m128 a = _mm_loadu_ps(x + k);
+        const __m128 b = _mm_loadu_ps(y + k);
+        const __m128 swap = _mm_and_ps(_mm_cmplt_ps(b, a), _mm_xor_ps(a, b));
+        _mm_storeu_ps(x + k, _mm_xor_ps(a, swap));
+        _mm_storeu_ps(y + k, _mm_xor_ps(b, swap));
+    }
+#else
+    for (std::size_t k = 0; k < kTile; ++k) {
+        const float a = x[k], b = y[k];
+        const bool swap = b < a;
+        x[k] = swap ? b : a;
+        y[k] = swap ? a : b;
+    }
+#endif
+}
+
+void sortRows(float* rows, const Network& net) {
+    for (const auto& [a, b] : net) compareExchange(rows + a * kTile, rows + b * kTile);
+}
+
+// Linear interpolation between order statistics as numpy does it, sorted(i) giving the i-th
+// smallest of n > 0 values.
+template <class Sorted>
+float percentileOf(std::size_t n, double percent, const Sorted& sorted) {
+    const double h = static_cast<double>(n - 1) * (percent / 100.0);
+    if (h >= static_cast<double>(n - 1)) return sorted(n - 1);
+    if (h <= 0.0) return sorted(0);
+    const double below = std::floor(h);
+    const auto i = static_cast<std::size_t>(below);
+    const float a = sorted(i);
+    const float b = sorted(i + 1);
+    const float d = b - a;
+    const double t = h - below;
+    const double r = t < 0.5 ? static_cast<double>(a) + static_cast<double>(d) * t
+                             : static_cast<double>(b) - static_cast<double>(d) * (1.0 - t);
+    return static_cast<float>(r);
+}
+
+template <class Sorted>
+float medianOf(std::size_t n, const Sorted& sorted) {
+    if (n % 2 == 1) return sorted(n / 2);
+    const float sum = sorted(n / 2 - 1) + sorted(n / 2);
+    return sum / 2.0f;
+}
+
+struct Scratch {
+    std::vector<float> chunk;   // kChunk nodes of every stored run, run after run
+    std::vector<float> peaks;   // rows in group order, each group's runs in list order
+    std::vector<float> sorted;  // the same with every group's rows sorted (no value: +infinity)
+    std::vector<float> all;     // every run's row, sorted
+};
+
+}  // namespace
+
+float medianOfSorted(const float* sorted, std::size_t n) {
+    return medianOf(n, [sorted](std::size_t i) { return sorted[i]; });
+}
+
+float meanOf(const float* values, std::size_t n) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < n; ++i) sum += values[i];
+    return static_cast<float>(sum / static_cast<double>(n));
+}
+
+float percentileOfSorted(const float* sorted, std::size_t n, double percent) {
+    return percentileOf(n, percent, [sorted](std::size_t i) { return sorted[i]; });
+}
+
+void computeEnsembleBlock(const EnsembleLayout& layout, const float* peaks, std::size_t stride,
+                          std::size_t count, const EnsembleOutputs& out) {
+    const std::size_t runs = layout.groupOfRun.size();
+    const std::size_t groups = layout.groupCount;
+    // Rows in group order: group g's runs (in list order) are rows [first[g], first[g + 1]).
+    std::vector<std::size_t> order, first(groups + 1, 0);
+    for (std::size_t g = 0; g < groups; ++g) {
+        first[g] = order.size();
+        for (std::size_t r = 0; r < runs; ++r)
+            if (layout.groupOfRun[r] == g) order.push_back(r);
+    }
+    first[groups] = order.size();
+    std::vector<Network> groupNetwork(groups);
+    for (std::size_t g = 0; g < groups; ++g) groupNetwork[g] = sortingNetwork(first[g + 1] - first[g]);
+    const bool percentiles = !layout.percentiles.empty();
+    const Network allNetwork = percentiles ? sortingNetwork(runs) : Network{};
+
+    // Each part's tables, made here: the work of a part must not throw.
+    std::vector<Scratch> scratch(kMaxParts);
+    for (Scratch& s : scratch) {
+        s.chunk.resize(kChunk * runs);
+        s.peaks.resize(kTile * runs);
+        s.sorted.resize(kTile * runs);
+        if (percentiles) s.all.resize(kTile * runs);
+    }
+    forEachPart(count, kTile, 4096, [&](std::size_t part, std::size_t begin, std::size_t end) {
+        Scratch& s = scratch[part];
+        for (std::size_t chunkStart = begin; chunkStart < end; chunkStart += kChunk) {
+        const std::size_t chunkEnd = std::min(end, chunkStart + kChunk);
+        for (std::size_t r = 0; r < runs; ++r) {
+            std::copy(peaks + r * stride + chunkStart, peaks + r * stride + chunkEnd,
+                      s.chunk.data() + r * kChunk);
+        }
+        for (std::size_t start = chunkStart; start < chunkEnd; start += kTile) {
+            const std::size_t n = std::min(kTile, chunkEnd - start);
+            for (std::size_t row = 0; row < runs; ++row) {
+                const float* from = s.chunk.data() + order[row] * kChunk + (start - chunkStart);
+                float* to = s.peaks.data() + row * kTile;
+                float* sortedTo = s.sorted.data() + row * kTile;
+                for (std::size_t k = 0; k < kTile; ++k) {
+                    const float v = k < n ? from[k] : kNaN;
+                    to[k] = v;
+                    sortedTo[k] = v == v ? v : kInfinity;
+                }
+            }
+            if (percentiles) std::copy(s.sorted.begin(), s.sorted.end(), s.all.begin());
+            for (std::size_t g = 0; g < groups; ++g) sortRows(s.sorted.data() + first[g] * kTile, groupNetwork[g]);
+            if (percentiles) sortRows(s.all.data(), allNetwork);
+
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::size_t node = start + k;
+                float envelope = kNaN, critical = kNaN, representative = kNaN;
+                std::size_t total = 0;
+                for (std::size_t g = 0; g < groups; ++g) {
+                    const float* v = s.peaks.data() + first[g] * kTile + k;
+                    const float* sorted = s.sorted.data() + first[g] * kTile + k;
+                    const std::size_t size = first[g + 1] - first[g];
+                    std::size_t valid = 0;
+                    double sum = 0.0;
+                    for (std::size_t i = 0; i < size; ++i) {
+                        const float x = v[i * kTile];
+                        if (x != x) continue;
+                        ++valid;
+                        sum += x;
+                    }
+                    total += valid;
+                    float stat = kNaN;
+                    if (valid > 0) {
+                        stat = layout.statistic == Statistic::Mean
+                                   ? static_cast<float>(sum / static_cast<double>(valid))
+                                   : medianOf(valid, [sorted](std::size_t i) { return sorted[i * kTile]; });
+                        // Equal statistics keep the earlier group.
+                        if (std::isnan(envelope) || stat > envelope) {
+                            envelope = stat;
+                            critical = static_cast<float>(g + 1);
+                            // The first run at or above it, in list order (there always is one:
+                            // the statistic lies within the values).
+                            for (std::size_t i = 0; i < size; ++i) {
+                                if (v[i * kTile] >= stat) {
+                                    representative = layout.numberOfRun[order[first[g] + i]];
+                                    break;
+                                }
+                            }
+                        }
+                    }
+                    if (layout.perGroup) out.groupStatistics[g][node] = stat;
+                }
+                out.envelope[node] = envelope;
+                out.criticalGroup[node] = critical;
+                out.representativeRun[node] = representative;
+                const float* all = s.all.data() + k;
+                for (std::size_t p = 0; p < layout.percentiles.size(); ++p) {
+                    out.percentiles[p][node] =
+                        total == 0 ? kNaN
+                                   : percentileOf(total, layout.percentiles[p],
+                                                  [all](std::size_t i) { return all[i * kTile]; });
+                }
+            }
+        }
+        }
+    });
+}
+
+}  // namespace kelvara
