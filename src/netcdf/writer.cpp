@@ -72,7 +72,7 @@ CrsKind crsKindOf(const std::string& wkt) {
 
 // Whether a projected WKT's own unit (its last UNIT, the one of the axes) is the metre.
 bool inMetres(const std::string& wkt) {
-    const std::size_t at = std::max(wkt.rfind("UNIT[\""), wkt.rfind("LENGTHUNIT[\""));
+    const std::size_t at = wkt.rfind("UNIT[\"");  // LENGTHUNIT[" too
     if (at == std::string::npos) return false;
     const std::size_t name = wkt.find('"', at) + 1;
     const std::string unit = wkt.substr(name, wkt.find('"', name) - name);
