@@ -19,7 +19,15 @@
 #include "netcdf/ugrid.h"
 
 #ifdef KELVARA_HAVE_NETCDF
-#include <netcdf.h>
+#include <dlfcn.h>
+
+#include <mutex>
+
+#include "netcdf/netcdf_api.h"
+#endif
+
+#ifndef KELVARA_NETCDF_LIBRARY
+#define KELVARA_NETCDF_LIBRARY "libnetcdf.so"
 #endif
 
 #ifndef KELVARA_VERSION
@@ -30,9 +38,45 @@ namespace kelvara::netcdf {
 
 #ifdef KELVARA_HAVE_NETCDF
 
-bool available() { return true; }
+const NetcdfApi* loadNetcdf(std::string& why) {
+    static std::once_flag once;
+    static NetcdfApi api;
+    static const NetcdfApi* loaded = nullptr;
+    static std::string reason;
+    std::call_once(once, [] {
+        void* library = dlopen(KELVARA_NETCDF_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            const char* text = dlerror();
+            reason = text != nullptr ? text : "not found";
+            return;
+        }
+        bool complete = true;
+#define KELVARA_NETCDF_RESOLVE(name)                                                   \
+    api.name = reinterpret_cast<decltype(api.name)>(dlsym(library, #name));          \
+    if (api.name == nullptr) {                                                         \
+        complete = false;                                                              \
+        reason = "it has no " #name;                                                   \
+    }
+        KELVARA_NETCDF_FUNCTIONS(KELVARA_NETCDF_RESOLVE)
+#undef KELVARA_NETCDF_RESOLVE
+        if (complete) loaded = &api;
+    });
+    why = reason;
+    return loaded;
+}
+
+bool available() {
+    std::string why;
+    return loadNetcdf(why) != nullptr;
+}
 
 namespace {
+
+// The loaded functions (the writer has made sure that they are before it calls any).
+const NetcdfApi& nc() {
+    std::string why;
+    return *loadNetcdf(why);
+}
 
 constexpr std::size_t kChunkNodes = std::size_t{1} << 20;  // values per chunk: 4 MiB of floats
 constexpr std::size_t kFacesPerWrite = std::size_t{1} << 18;
@@ -120,7 +164,7 @@ struct UgridWriter::Impl {
         : mesh(m), options(o), output(path) {}
 
     ~Impl() {
-        if (ncid >= 0) nc_close(ncid);
+        if (ncid >= 0) nc().nc_close(ncid);
         if (unit != 0) abandonUnit(unit);
     }
 
@@ -129,24 +173,24 @@ struct UgridWriter::Impl {
     }
 
     void check(int status, const std::string& what) const {
-        if (status != NC_NOERR) throw failure(what + ": " + nc_strerror(status) + ".");
+        if (status != NC_NOERR) throw failure(what + ": " + nc().nc_strerror(status) + ".");
     }
 
     void define() {
-        if (!defining) check(nc_redef(ncid), "reopening its definitions");
+        if (!defining) check(nc().nc_redef(ncid), "reopening its definitions");
         defining = true;
     }
     void data() {
-        if (defining) check(nc_enddef(ncid), "completing its definitions");
+        if (defining) check(nc().nc_enddef(ncid), "completing its definitions");
         defining = false;
     }
 
     void text(int var, const char* name, const std::string& value) {
-        check(nc_put_att_text(ncid, var, name, value.size(), value.c_str()),
+        check(nc().nc_put_att_text(ncid, var, name, value.size(), value.c_str()),
               std::string("writing the attribute ") + name);
     }
     void integer(int var, const char* name, int value) {
-        check(nc_put_att_int(ncid, var, name, NC_INT, 1, &value),
+        check(nc().nc_put_att_int(ncid, var, name, NC_INT, 1, &value),
               std::string("writing the attribute ") + name);
     }
 
@@ -161,7 +205,7 @@ struct UgridWriter::Impl {
     int variable(const std::string& wanted, nc_type type, std::vector<int> dims) {
         const std::string name = freeName(wanted);
         int var = -1;
-        check(nc_def_var(ncid, name.c_str(), type, static_cast<int>(dims.size()), dims.data(), &var),
+        check(nc().nc_def_var(ncid, name.c_str(), type, static_cast<int>(dims.size()), dims.data(), &var),
               "defining the variable " + name);
         names.push_back(name);
         return var;
@@ -170,8 +214,8 @@ struct UgridWriter::Impl {
     // Chunks of one step (at most kChunkNodes values), compressed.
     void chunked(int var, bool timed, std::size_t length) {
         std::size_t chunks[2] = {1, std::min(length, kChunkNodes)};
-        check(nc_def_var_chunking(ncid, var, NC_CHUNKED, timed ? chunks : chunks + 1), "chunking");
-        check(nc_def_var_deflate(ncid, var, 1, 1, 1), "setting compression");
+        check(nc().nc_def_var_chunking(ncid, var, NC_CHUNKED, timed ? chunks : chunks + 1), "chunking");
+        check(nc().nc_def_var_deflate(ncid, var, 1, 1, 1), "setting compression");
     }
 
     // A variable of node values (with a time axis unless it is a summary step).
@@ -181,7 +225,7 @@ struct UgridWriter::Impl {
         const int var = timed ? variable(name, NC_FLOAT, {timeDim, nodeDim})
                               : variable(name, NC_FLOAT, {nodeDim});
         chunked(var, timed, nodeCount);
-        check(nc_put_att_float(ncid, var, "_FillValue", NC_FLOAT, 1, &kFillValue), "fill value");
+        check(nc().nc_put_att_float(ncid, var, "_FillValue", NC_FLOAT, 1, &kFillValue), "fill value");
         if (!standardName.empty()) text(var, "standard_name", standardName);
         text(var, "long_name", longName);
         if (!units.empty()) text(var, "units", units);
@@ -197,10 +241,10 @@ struct UgridWriter::Impl {
         const int var = timed ? variable(name, NC_BYTE, {timeDim, faceDim})
                               : variable(name, NC_BYTE, {faceDim});
         chunked(var, timed, faceCount);
-        check(nc_put_att_schar(ncid, var, "_FillValue", NC_BYTE, 1, &kFlagFill), "fill value");
+        check(nc().nc_put_att_schar(ncid, var, "_FillValue", NC_BYTE, 1, &kFlagFill), "fill value");
         text(var, "long_name", longName);
         const signed char values[2] = {0, 1};
-        check(nc_put_att_schar(ncid, var, "flag_values", NC_BYTE, 2, values), "flag values");
+        check(nc().nc_put_att_schar(ncid, var, "flag_values", NC_BYTE, 2, values), "flag values");
         text(var, "flag_meanings", "inactive active");
         text(var, "mesh", kMesh);
         text(var, "location", "face");
@@ -227,26 +271,30 @@ struct UgridWriter::Impl {
         }
         const std::string reference = referenceTimeText(options.referenceTime);
         hasCrs = !options.crsWkt.empty();
+        std::string why;
+        if (loadNetcdf(why) == nullptr)
+            throw failure("the NetCDF library (" KELVARA_NETCDF_LIBRARY ") cannot be loaded: " +
+                          why + ". Install libnetcdf-dev (Debian) and build kelvara again.");
 
         unit = OPENFILEUNIT("BO", path);
         markRunOutput(unit);
         output = unitName(unit);
-        check(nc_create(unitWorkFile(unit).c_str(), NC_CLOBBER | NC_NETCDF4 | NC_CLASSIC_MODEL,
+        check(nc().nc_create(unitWorkFile(unit).c_str(), NC_CLOBBER | NC_NETCDF4 | NC_CLASSIC_MODEL,
                         &ncid),
               "creating it");
         defining = true;
         int previous = 0;
-        check(nc_set_fill(ncid, NC_FILL, &previous), "setting fill mode");
+        check(nc().nc_set_fill(ncid, NC_FILL, &previous), "setting fill mode");
 
         text(NC_GLOBAL, "Conventions", "CF-1.8 UGRID-1.0");
         text(NC_GLOBAL, "source", "kelvara " KELVARA_VERSION);
         text(NC_GLOBAL, "reference_time", reference);
 
-        check(nc_def_dim(ncid, "nmesh2d_node", nodeCount, &nodeDim), "defining the nodes");
-        check(nc_def_dim(ncid, "nmesh2d_face", faceCount, &faceDim), "defining the faces");
-        check(nc_def_dim(ncid, "max_nmesh2d_face_nodes", quadrilaterals ? 4 : 3, &cornerDim),
+        check(nc().nc_def_dim(ncid, "nmesh2d_node", nodeCount, &nodeDim), "defining the nodes");
+        check(nc().nc_def_dim(ncid, "nmesh2d_face", faceCount, &faceDim), "defining the faces");
+        check(nc().nc_def_dim(ncid, "max_nmesh2d_face_nodes", quadrilaterals ? 4 : 3, &cornerDim),
               "defining the corners");
-        check(nc_def_dim(ncid, "time", NC_UNLIMITED, &timeDim), "defining the time");
+        check(nc().nc_def_dim(ncid, "time", NC_UNLIMITED, &timeDim), "defining the time");
 
         const int topology = variable(kMesh, NC_INT, {});
         text(topology, "cf_role", "mesh_topology");
@@ -288,18 +336,18 @@ struct UgridWriter::Impl {
         const int faces = variable("mesh2d_face_nodes", NC_INT, {faceDim, cornerDim});
         {
             std::size_t chunks[2] = {std::min(faceCount, kFacesPerWrite), quadrilaterals ? 4u : 3u};
-            check(nc_def_var_chunking(ncid, faces, NC_CHUNKED, chunks), "chunking");
-            check(nc_def_var_deflate(ncid, faces, 1, 1, 1), "setting compression");
+            check(nc().nc_def_var_chunking(ncid, faces, NC_CHUNKED, chunks), "chunking");
+            check(nc().nc_def_var_deflate(ncid, faces, 1, 1, 1), "setting compression");
         }
         text(faces, "cf_role", "face_node_connectivity");
         text(faces, "long_name", "corner nodes of each face, anticlockwise");
         integer(faces, "start_index", 0);
-        check(nc_put_att_int(ncid, faces, "_FillValue", NC_INT, 1, &kNoFaceNode), "fill value");
+        check(nc().nc_put_att_int(ncid, faces, "_FillValue", NC_INT, 1, &kNoFaceNode), "fill value");
 
         timeVar = variable("time", NC_DOUBLE, {timeDim});
         {
             std::size_t chunk = 512;
-            check(nc_def_var_chunking(ncid, timeVar, NC_CHUNKED, &chunk), "chunking");
+            check(nc().nc_def_var_chunking(ncid, timeVar, NC_CHUNKED, &chunk), "chunking");
         }
         text(timeVar, "standard_name", "time");
         text(timeVar, "long_name", "time");
@@ -308,9 +356,9 @@ struct UgridWriter::Impl {
         text(timeVar, "axis", "T");
 
         data();
-        check(nc_put_var_double(ncid, coordinate[0], mesh.x.data()), "writing the nodes");
-        check(nc_put_var_double(ncid, coordinate[1], mesh.y.data()), "writing the nodes");
-        check(nc_put_var_float(ncid, bed, mesh.elevation.data()), "writing the bed elevations");
+        check(nc().nc_put_var_double(ncid, coordinate[0], mesh.x.data()), "writing the nodes");
+        check(nc().nc_put_var_double(ncid, coordinate[1], mesh.y.data()), "writing the nodes");
+        check(nc().nc_put_var_float(ncid, bed, mesh.elevation.data()), "writing the bed elevations");
         writeFaces(faces, quadrilaterals ? 4 : 3);
     }
 
@@ -336,7 +384,7 @@ struct UgridWriter::Impl {
                 }
             }
             const std::size_t at[2] = {start, 0}, size[2] = {count, corners};
-            check(nc_put_vara_int(ncid, var, at, size, block.data()), "writing the faces");
+            check(nc().nc_put_vara_int(ncid, var, at, size, block.data()), "writing the faces");
         }
     }
 
@@ -348,7 +396,7 @@ struct UgridWriter::Impl {
         }
         data();
         const std::size_t at = times.size();
-        check(nc_put_var1_double(ncid, timeVar, &at, &hours), "writing a time");
+        check(nc().nc_put_var1_double(ncid, timeVar, &at, &hours), "writing a time");
         times.push_back(hours);
     }
 
@@ -391,7 +439,7 @@ struct UgridWriter::Impl {
         Summary s;
         define();
         const auto describe = [&](int var) {
-            check(nc_put_att_float(ncid, var, "step_time", NC_FLOAT, 1, &time), "step time");
+            check(nc().nc_put_att_float(ncid, var, "step_time", NC_FLOAT, 1, &time), "step time");
         };
         const std::string name = d.description.name + "_" + part;
         std::string words = part;
@@ -433,11 +481,11 @@ struct UgridWriter::Impl {
                               "; the file holds one.");
             const Summary& s = summaryOf(d, time, flags != nullptr);
             data();
-            check(nc_put_var_float(ncid, s.values[0], filled(values1)), "writing a step");
+            check(nc().nc_put_var_float(ncid, s.values[0], filled(values1)), "writing a step");
             if (s.values[1] >= 0)
-                check(nc_put_var_float(ncid, s.values[1], filled(values2)), "writing a step");
+                check(nc().nc_put_var_float(ncid, s.values[1], filled(values2)), "writing a step");
             if (s.flags >= 0)
-                check(nc_put_var_schar(ncid, s.flags, reinterpret_cast<const signed char*>(flags)),
+                check(nc().nc_put_var_schar(ncid, s.flags, reinterpret_cast<const signed char*>(flags)),
                       "writing a step's flags");
             return;
         }
@@ -460,13 +508,13 @@ struct UgridWriter::Impl {
         d.written[index] = true;
         data();
         const std::size_t start[2] = {index, 0}, count[2] = {1, nodeCount};
-        check(nc_put_vara_float(ncid, d.values[0], start, count, filled(values1)), "writing a step");
+        check(nc().nc_put_vara_float(ncid, d.values[0], start, count, filled(values1)), "writing a step");
         if (d.values[1] >= 0)
-            check(nc_put_vara_float(ncid, d.values[1], start, count, filled(values2)),
+            check(nc().nc_put_vara_float(ncid, d.values[1], start, count, filled(values2)),
                   "writing a step");
         if (d.flags >= 0 && flags != nullptr) {
             const std::size_t faces[2] = {1, faceCount};
-            check(nc_put_vara_schar(ncid, d.flags, start, faces,
+            check(nc().nc_put_vara_schar(ncid, d.flags, start, faces,
                                     reinterpret_cast<const signed char*>(flags)),
                   "writing a step's flags");
         }
@@ -475,7 +523,7 @@ struct UgridWriter::Impl {
     void close() {
         if (ncid < 0) return;
         data();
-        const int status = nc_close(ncid);
+        const int status = nc().nc_close(ncid);
         ncid = -1;
         check(status, "completing it");
         const int closing = unit;
