@@ -1,5 +1,5 @@
 # Shared by the scripts: installs what the normal build needs on a Debian machine (build tools,
-# GoogleTest, pkg-config, GDAL, pybind11 and numpy) and builds.
+# GoogleTest, pkg-config, GDAL, NetCDF, pybind11 and numpy) and builds.
 need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
@@ -7,11 +7,15 @@ command -v make >/dev/null 2>&1 || need+=(make)
 command -v gfortran >/dev/null 2>&1 || need+=(gfortran)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
-# Rasters (GDAL) and the Python module (pybind11, numpy, pytest): the build leaves out what it
-# does not find, so a machine where they cannot be installed still builds and tests the rest.
+# Rasters (GDAL), expressions (muParser), NetCDF output (the NetCDF C library; ncdump, and
+# xarray with netCDF4 to read the files back), the Python module (pybind11, numpy, pytest) and
+# its pip install (pip, venv, setuptools, wheel): the build leaves out what it does not find, so
+# a machine where they cannot be installed still builds and tests the rest.
 optional=()
 if command -v dpkg >/dev/null 2>&1; then
-  for package in libgdal-dev gdal-bin libmuparser-dev pybind11-dev python3-dev python3-numpy python3-pytest; do
+  for package in libgdal-dev gdal-bin libmuparser-dev libnetcdf-dev netcdf-bin pybind11-dev python3-dev \
+                 python3-numpy python3-pytest python3-xarray python3-netcdf4 python3-pip \
+                 python3-venv python3-setuptools python3-wheel; do
     dpkg -s "$package" >/dev/null 2>&1 || optional+=("$package")
   done
 fi

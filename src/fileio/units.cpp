@@ -471,6 +471,11 @@ const std::string& unitName(int unit) {
     return (u == nullptr || u->file == nullptr) ? kNoName : u->name;
 }
 
+const std::string& unitWorkFile(int unit) {
+    Unit* u = findUnit(unit);
+    return (u == nullptr || u->file == nullptr) ? kNoName : u->besidePath;
+}
+
 bool unitAtEnd(int unit) {
     std::FILE* f = unitStream(unit);
     if (f == nullptr) return true;

@@ -28,6 +28,9 @@ void abandonUnit(int unit);
 std::FILE* unitStream(int unit);
 // The name under which the unit was opened (after cleaning), "" when not open.
 const std::string& unitName(int unit);
+// The hidden work file an output unit is written to until it is closed, "" for other units: for
+// a writer that must open its output by name itself (a library writing the file on its own).
+const std::string& unitWorkFile(int unit);
 // Whether the next read of an input unit would find no more bytes.
 bool unitAtEnd(int unit);
 // Rewinds an open unit to its start.
