@@ -82,7 +82,7 @@ void runGrid(RunState& run) {
         consoleLine();
         consoleLine("Grid: " + AINTEGER(static_cast<int>(writer.columns())) + " columns by " +
                     AINTEGER(static_cast<int>(writer.rows())) + " rows, cell size " +
-                    std::string(trimRight(AREAL(o.cellSize))));
+                    std::string(trimRight(AREAL(static_cast<float>(o.cellSize)))));
         consoleLine("Processing file: " + run.inputName(1));
         const std::function<bool(float)> wanted = selected;
         while (run.readStep(1, wanted)) {
