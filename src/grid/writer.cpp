@@ -15,9 +15,9 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <mutex>
 
+#include "fileio/units.h"
 #include "grid/gdal_api.h"
 #endif
 
@@ -94,18 +94,6 @@ private:
     std::string errors_;
 };
 
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// A short hidden name in the output's folder, unique within the machine's processes.
-std::string temporaryName(const std::string& output) {
-    static std::atomic<unsigned> counter{0};
-    return folderOf(output) + ".kvg" + std::to_string(static_cast<long>(getpid())) + "_" +
-           std::to_string(counter++) + ".tif";
-}
-
 bool fileExists(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return in.good();
@@ -131,7 +119,7 @@ struct GridWriter::Impl {
             dataset = nullptr;
         }
         if (!temporary.empty()) {
-            std::remove(temporary.c_str());
+            dropWorkFile(temporary);
             temporary.clear();
         }
     }
@@ -236,12 +224,17 @@ GridWriter::GridWriter(const MeshGeometry& mesh, const GridRequest& request,
     const char* options[] = {"TILED=YES",        blockX.c_str(), blockY.c_str(),
                              "COMPRESS=DEFLATE", "PREDICTOR=3",  "INTERLEAVE=BAND",
                              "BIGTIFF=IF_SAFER", nullptr};
-    g.temporary = temporaryName(request.outputPath);
+    // The work file, made and known to the signal handler before GDAL writes it.
+    g.temporary = makeWorkFile(request.outputPath);
+    if (g.temporary.empty()) {
+        const std::string reason = std::strerror(errno);
+        if (reference != nullptr) gdal().OSRDestroySpatialReference(reference);
+        g.fail(messages, "its work file cannot be created beside it: " + reason);
+    }
     g.dataset = gdal().GDALCreate(driver, g.temporary.c_str(), static_cast<int>(layout.columns),
                            static_cast<int>(layout.rows), bandCount, GDT_Float32,
                            const_cast<char**>(options));
     if (g.dataset == nullptr) {
-        g.temporary.clear();  // nothing was made
         if (reference != nullptr) gdal().OSRDestroySpatialReference(reference);
         g.fail(messages, "the file cannot be created");
     }
@@ -323,9 +316,10 @@ void GridWriter::finish() {
     gdal().GDALClose(g.dataset);
     g.dataset = nullptr;
     if (messages.failed()) g.fail(messages, "the file could not be completed");
-    if (std::rename(g.temporary.c_str(), g.request.outputPath.c_str()) != 0) {
+    // The replace every output gets (a plain rename fails over an existing file on Windows).
+    if (!landWorkFile(g.temporary, g.request.outputPath)) {
         const std::string reason = std::strerror(errno);
-        g.discard();
+        g.temporary.clear();  // removed
         throw GridError("ERROR - Could not give the grid its name " + g.request.outputPath +
                         ": " + reason + ".");
     }
