@@ -3,8 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +11,8 @@
 
 #ifdef KELVARA_WITH_GDAL
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -95,11 +95,6 @@ private:
     std::string errors_;
 };
 
-bool fileExists(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return in.good();
-}
-
 }  // namespace
 
 bool available() {
@@ -146,24 +141,71 @@ struct GridWriter::Impl {
 
 namespace {
 
+// The longest coordinate reference text read.
+constexpr std::size_t kMostReferenceBytes = std::size_t{1} << 20;
+
+// What readReferenceText found.
+enum class ReferenceFile { Missing, NotAFile, Read, Unreadable };
+
+// Reads at most kMostReferenceBytes + 1 bytes of a .prj file into text. Only a regular file is
+// read: a device (a link to /dev/zero) would never end, a named pipe would wait for a writer. It
+// is opened without waiting and checked once open, so that it cannot be swapped in between.
+ReferenceFile readReferenceText(const std::string& path, std::string& text) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return ReferenceFile::Missing;
+    if (!S_ISREG(st.st_mode)) return ReferenceFile::NotAFile;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return ReferenceFile::Missing;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ReferenceFile::NotAFile;
+    }
+    text.assign(kMostReferenceBytes + 1, '\0');
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < text.size()) {
+        const ssize_t n = ::read(fd, &text[done], text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    text.resize(done);
+    return ok ? ReferenceFile::Read : ReferenceFile::Unreadable;
+}
+
 // The coordinate reference of a .prj file, or null with a warning.
 OGRSpatialReferenceH readReference(const std::string& prjPath,
                                    std::vector<std::string>& warnings) {
-    if (prjPath.empty() || !fileExists(prjPath)) {
+    std::string wkt;
+    const ReferenceFile found =
+        prjPath.empty() ? ReferenceFile::Missing : readReferenceText(prjPath, wkt);
+    if (found == ReferenceFile::Missing) {
         warnings.push_back("WARNING - No coordinate reference " +
                            (prjPath.empty() ? std::string("beside the mesh") : prjPath) +
                            ": the grid has none.");
         return nullptr;
     }
-    std::ifstream in(prjPath, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string wkt = text.str();
+    if (found == ReferenceFile::NotAFile) {
+        warnings.push_back("WARNING - " + prjPath +
+                           " is not a regular file: it is not read as a coordinate reference, "
+                           "and the grid has none.");
+        return nullptr;
+    }
+    if (wkt.size() > kMostReferenceBytes) {
+        warnings.push_back("WARNING - " + prjPath +
+                           " is longer than the 1 MB a coordinate reference (WKT) may have: the "
+                           "grid has none.");
+        return nullptr;
+    }
     while (!wkt.empty() && std::strchr(" \t\r\n", wkt.back()) != nullptr) wkt.pop_back();
     GdalMessages quiet;
     OGRSpatialReferenceH reference = gdal().OSRNewSpatialReference(nullptr);
     char* p = wkt.data();
-    if (wkt.empty() || wkt.size() > (std::size_t{1} << 20) || !in ||
+    if (wkt.empty() || found != ReferenceFile::Read ||
         gdal().OSRImportFromWkt(reference, &p) != OGRERR_NONE) {
         gdal().OSRDestroySpatialReference(reference);
         warnings.push_back("WARNING - " + prjPath +
