@@ -13,8 +13,10 @@
 
 namespace kelvara::grid {
 
-// Whether this build can write grids (it was built with GDAL).
+// Whether this build can write grids (it was built with GDAL, and GDAL can be loaded).
 bool available();
+// Why it cannot, as the end of a sentence; "" when it can.
+std::string whyUnavailable();
 
 // A failure to write a grid: what() is the console text, one or more lines, the first
 // beginning "ERROR - ". Nothing is left behind of the grid when it is thrown.

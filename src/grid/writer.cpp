@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -78,20 +79,29 @@ public:
     GdalMessages(const GdalMessages&) = delete;
     GdalMessages& operator=(const GdalMessages&) = delete;
 
-    bool failed() const { return !errors_.empty(); }
+    bool failed() const { return failed_; }
     // The errors so far, one after the other, or fallback when GDAL gave no text.
     std::string text(const std::string& fallback) const {
         return errors_.empty() ? fallback : errors_;
     }
 
 private:
-    static void CPL_STDCALL collect(CPLErr level, CPLErrorNum, const char* message) {
+    // Called from within GDAL: nothing may be thrown through it, not even when memory has run
+    // out (the error is then known without its text).
+    static void CPL_STDCALL collect(CPLErr level, CPLErrorNum, const char* message) noexcept {
         auto* self = static_cast<GdalMessages*>(gdal().CPLGetErrorHandlerUserData());
         if (self == nullptr || level < CE_Failure) return;
-        if (!self->errors_.empty()) self->errors_ += "; ";
-        self->errors_ += message != nullptr ? message : "unknown error";
+        self->failed_ = true;
+        try {
+            if (!self->errors_.empty()) self->errors_ += "; ";
+            self->errors_ += message != nullptr ? message : "unknown error";
+        } catch (const std::bad_alloc&) {
+            self->errors_.clear();
+            self->errors_.shrink_to_fit();
+        }
     }
 
+    bool failed_ = false;
     std::string errors_;
 };
 
@@ -100,6 +110,12 @@ private:
 bool available() {
     std::string why;
     return loadGdal(why) != nullptr;
+}
+
+std::string whyUnavailable() {
+    std::string why;
+    if (loadGdal(why) != nullptr) return {};
+    return "GDAL (" + std::string(KELVARA_GDAL_LIBRARY) + ") cannot be loaded: " + why;
 }
 
 struct GridWriter::Impl {
@@ -386,6 +402,7 @@ double GridWriter::originY() const { return impl_->raster.layout().originY; }
 #else  // a build without GDAL
 
 bool available() { return false; }
+std::string whyUnavailable() { return "it was built without GDAL (Debian: libgdal-dev)"; }
 
 struct GridWriter::Impl {};
 

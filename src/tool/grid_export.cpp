@@ -32,8 +32,8 @@ Error errorOfGrid(const grid::GridError& e) {
 void runGrid(RunState& run) {
     const Operation& o = run.options->operation;
     if (!grid::available()) {
-        throw errorLine("ERROR - This build of kelvara cannot write grids: it was built without "
-                        "GDAL (Debian: libgdal-dev).");
+        throw errorLine("ERROR - This build of kelvara cannot write grids: " +
+                        grid::whyUnavailable() + ".");
     }
     const auto selected = [&o](float t) { return !o.atTime || matchesGivenTime(o.time, t); };
 
