@@ -55,8 +55,13 @@ struct Unit {
 
 std::array<Unit, kUnitCount> gUnits;
 
-// Hidden files as plain C strings, so that a signal handler can remove them safely.
-std::array<std::array<char, 4200>, kUnitCount> gBesideNames{};
+// Hidden files as plain C strings, so that a signal handler can remove them safely: one slot
+// per unit, then one per work file of a writer of its own (makeWorkFile).
+std::array<std::array<char, 4200>, kUnitCount + kWorkFileCount> gBesideNames{};
+
+std::array<char, 4200>& workSlot(int index) {
+    return gBesideNames[static_cast<std::size_t>(kUnitCount + index)];
+}
 
 const std::string kNoName;
 
@@ -74,17 +79,18 @@ std::string unitField(int unit) {  // the unit number right-aligned in four colu
     return text;
 }
 
-void rememberBeside(Unit& u, const std::string& path) {
-    u.besidePath = path;
-    auto& slot = gBesideNames[indexOf(u)];
+void rememberSlot(std::size_t index, const std::string& path) {
+    auto& slot = gBesideNames[index];
     std::size_t n = path.size() < slot.size() - 1 ? path.size() : slot.size() - 1;
     std::memcpy(slot.data(), path.data(), n);
     slot[n] = '\0';
 }
 
+void forgetSlot(std::size_t index) { gBesideNames[index][0] = '\0'; }
+
 void forgetBeside(Unit& u) {
     u.besidePath.clear();
-    gBesideNames[indexOf(u)][0] = '\0';
+    forgetSlot(indexOf(u));
 }
 
 extern "C" void removeBesideFilesOnSignal(int signal) {
@@ -169,7 +175,7 @@ void removeStaleWorkFiles(const std::string& folder, const std::string& tag) {
         const std::string path = folder + entry;
         if (id == self) {
             bool held = false;
-            for (const auto& u : gUnits) held = held || u.besidePath == path;
+            for (const auto& slot : gBesideNames) held = held || path == slot.data();
             if (held) continue;
         } else if (platform::processRunning(id)) {
             continue;
@@ -179,8 +185,10 @@ void removeStaleWorkFiles(const std::string& folder, const std::string& tag) {
 }
 
 // Opens an output that replaces any file of its name: a hidden work file in the same folder,
-// given the permissions a newly created file would have (or those of the file it will replace).
-std::FILE* openBeside(Unit& u, const std::string& name, const char* mode) {
+// given the permissions a newly created file would have (or those of the file it will replace),
+// its name in path and in the signal handler's slot.
+std::FILE* createWorkFile(std::size_t slot, const std::string& name, const char* mode,
+                          std::string& path) {
     std::string folder = FILEFOLDERPATH(name);
     std::string file = FILENAME(name);
     if (folder.empty()) {  // a drive-relative name ("C:run.dat") keeps its drive in front
@@ -192,19 +200,33 @@ std::FILE* openBeside(Unit& u, const std::string& name, const char* mode) {
     removeStaleWorkFiles(folder, tag);
     const std::string stem = folder + ".k" + std::to_string(platform::currentProcessId());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path =
-            stem + (attempt == 0 ? std::string() : "-" + std::to_string(attempt)) + "." + tag;
+        path = stem + (attempt == 0 ? std::string() : "-" + std::to_string(attempt)) + "." + tag;
         if (path.size() + 1 > gBesideNames[0].size()) return nullptr;
         // Known to the signal handler before it exists: no moment when it could be left over.
         // (No other process has this name: it carries this process's id.)
-        rememberBeside(u, path);
+        rememberSlot(slot, path);
         if (std::FILE* f = platform::createBesideFile(name, path, mode)) return f;
         const int error = errno;
-        forgetBeside(u);
+        forgetSlot(slot);
         errno = error;
         if (error != EEXIST) return nullptr;
     }
     return nullptr;
+}
+
+std::FILE* openBeside(Unit& u, const std::string& name, const char* mode) {
+    std::string path;
+    std::FILE* f = createWorkFile(indexOf(u), name, mode, path);
+    if (f != nullptr) u.besidePath = path;
+    return f;
+}
+
+// Removes the work file in slot index of a writer of its own, if any.
+void removeWorkFile(int index) {
+    auto& slot = workSlot(index);
+    if (slot[0] == '\0') return;
+    platform::removeFile(slot.data());
+    slot[0] = '\0';
 }
 
 bool tryOpenOutput(Unit& u, const std::string& name, std::string_view kind) {
@@ -394,6 +416,7 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
 
 void finishPendingOutputsAtExit() {
     for (auto& u : gUnits) closeFile(u, true);
+    for (int i = 0; i < kWorkFileCount; ++i) removeWorkFile(i);  // never finished
 }
 
 }  // namespace
@@ -408,6 +431,7 @@ void INITFILEUNITS() {
         closeFile(u, false);
         u = Unit{};
     }
+    for (int i = 0; i < kWorkFileCount; ++i) removeWorkFile(i);
     installSignalCleanup();
 }
 
@@ -499,6 +523,7 @@ RunUnits* gRunUnits = nullptr;
 
 RunUnits::RunUnits() : outer_(gRunUnits) {
     for (std::size_t i = 0; i < gUnits.size(); ++i) before_[i] = gUnits[i].inUse;
+    for (int i = 0; i < kWorkFileCount; ++i) workBefore_[i] = workSlot(i)[0] != '\0';
     gRunUnits = this;
 }
 
@@ -516,6 +541,59 @@ void abandonAllUnits() {
             u.identity = FileIdentity{};
         }
     }
+    for (int i = 0; i < kWorkFileCount; ++i) {
+        if (gRunUnits != nullptr && gRunUnits->heldWorkFile(i)) continue;
+        removeWorkFile(i);
+    }
+}
+
+std::string makeWorkFile(const std::string& output) {
+    int index = 0;
+    while (index < kWorkFileCount && workSlot(index)[0] != '\0') ++index;
+    if (index == kWorkFileCount) {
+        errno = EMFILE;
+        return {};
+    }
+    std::string path;
+    std::FILE* f = createWorkFile(static_cast<std::size_t>(kUnitCount + index), output, "wb", path);
+    if (f == nullptr) return {};
+    if (std::fclose(f) != 0) {
+        const int error = errno;
+        removeWorkFile(index);
+        errno = error;
+        return {};
+    }
+    return path;
+}
+
+namespace {
+// The slot that holds work, or -1.
+int workFileIndex(const std::string& work) {
+    for (int i = 0; i < kWorkFileCount; ++i)
+        if (!work.empty() && work == workSlot(i).data()) return i;
+    return -1;
+}
+}  // namespace
+
+bool landWorkFile(const std::string& work, const std::string& output) {
+    const int index = workFileIndex(work);
+    if (index < 0) {
+        errno = ENOENT;
+        return false;
+    }
+    if (!platform::replaceFile(work, output)) {
+        const int error = errno;
+        removeWorkFile(index);
+        errno = error;
+        return false;
+    }
+    forgetSlot(static_cast<std::size_t>(kUnitCount + index));
+    return true;
+}
+
+void dropWorkFile(const std::string& work) {
+    const int index = workFileIndex(work);
+    if (index >= 0) removeWorkFile(index);
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

@@ -43,8 +43,25 @@ void markRunOutput(int unit);
 
 // Used when a run ends on an error: closes every open file. Outputs marked as the run's result
 // are removed; other outputs (logs and message files of programs using the library) are kept.
-// Units that were open when the innermost live RunUnits began are left alone.
+// Work files from makeWorkFile are removed. Units and work files that were open when the
+// innermost live RunUnits began are left alone.
 void abandonAllUnits();
+
+// Work files of outputs that a writer of its own makes (the grid writer, through GDAL), kept
+// as safe as a unit's output: named as a unit's work file (".k<process id>.<tag>" beside the
+// output), so that a later run of the same output removes one that a killed run left; removed
+// by the signal handler and by abandonAllUnits; and put in place by the same replace.
+constexpr int kWorkFileCount = 8;  // held at the same time at most
+// Removes the stale work files of output's name, then creates an empty work file beside it
+// with the permissions the output will have, for the writer to open and fill. Returns its
+// path, or "" with errno set when it cannot be made (EACCES when output exists but is not a
+// writable regular file, EMFILE when kWorkFileCount are held already).
+std::string makeWorkFile(const std::string& output);
+// Moves a finished work file onto output, replacing any file of that name. False with errno
+// set when it fails; the work file is then removed.
+bool landWorkFile(const std::string& work, const std::string& output);
+// Removes a work file (nothing when it is no longer held).
+void dropWorkFile(const std::string& work);
 
 // The units of one run inside a program that may hold units of its own: while this lives,
 // abandonAllUnits closes only the units opened since it began.
@@ -55,9 +72,11 @@ public:
     RunUnits(const RunUnits&) = delete;
     RunUnits& operator=(const RunUnits&) = delete;
     bool wasOpen(int index) const { return before_[static_cast<std::size_t>(index)]; }
+    bool heldWorkFile(int index) const { return workBefore_[static_cast<std::size_t>(index)]; }
 
 private:
     bool before_[kUnitCount] = {};
+    bool workBefore_[kWorkFileCount] = {};
     RunUnits* outer_;
 };
 

@@ -15,7 +15,7 @@ namespace kelvara::grid {
 #define KELVARA_GDAL_FUNCTIONS(X)                                                          \
     X(GDALGetDriverByName) X(GDALRegister_GTiff) X(GDALCreate) X(GDALClose)                \
     X(GDALSetGeoTransform) X(GDALSetSpatialRef) X(GDALGetRasterBand)                       \
-    X(GDALSetRasterNoDataValue) X(GDALRasterIO) X(GDALFlushRasterCache)                    \
+    X(GDALSetRasterNoDataValue) X(GDALWriteBlock)                                          \
     X(GDALSetDescription) X(GDALSetMetadataItem) X(CPLPushErrorHandlerEx)                  \
     X(CPLPopErrorHandler) X(CPLGetErrorHandlerUserData) X(OSRNewSpatialReference)          \
     X(OSRImportFromWkt) X(OSRDestroySpatialReference)

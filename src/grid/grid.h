@@ -13,8 +13,10 @@
 
 namespace kelvara::grid {
 
-// Whether this build can write grids (it was built with GDAL).
+// Whether this build can write grids (it was built with GDAL, and GDAL can be loaded).
 bool available();
+// Why it cannot, as the end of a sentence; "" when it can.
+std::string whyUnavailable();
 
 // A failure to write a grid: what() is the console text, one or more lines, the first
 // beginning "ERROR - ". Nothing is left behind of the grid when it is thrown.
@@ -41,13 +43,17 @@ std::string describeTime(float time);
 // Writes one GeoTIFF, band by band. The grid covers the extent of the mesh's cells with its
 // corners on multiples of the cell size; the value at a grid cell's centre is interpolated
 // linearly within the mesh triangle that holds it (a quadrilateral A B C D is split along its
-// diagonal A-C into A B C and A C D). A centre outside every mesh cell, or in a cell that is
-// inactive at the step or that has a corner whose value is not a number (NaN, infinite, or
-// -99998 and below: not set), gets kNoData. Vectors are drawn by their magnitude.
+// diagonal A-C into A B C and A C D), and always lies within that triangle's corner values; a
+// triangle too thin to be trusted is left to the triangles beside it. A centre outside every
+// mesh cell, or in a cell that is inactive at the step or that has a corner whose value is not
+// a number (NaN, infinite, or -99998 and below: not set), gets kNoData. Vectors are drawn by
+// their magnitude.
 //
-// The file is written under a hidden name in the output's folder and takes its name in
-// finish(); a writer destroyed before finish() (or one that threw) removes it. Memory: the
-// mesh, its triangles sorted into bands of 256 grid rows, and one band of 256 rows at a time.
+// The file is written as a work file of the file unit table (fileio/units.h: removed by the
+// signal handler, by a later run of the same output when a killed run left it, and when a run
+// is abandoned) and takes its name in finish(); a writer destroyed before finish() (or one that
+// threw) removes it. Memory: the mesh, its triangles sorted into bands of 256 grid rows, one
+// band of 256 rows at a time, and GDAL's own objects of a few KB per band.
 class GridWriter {
 public:
     // Checks the request against the mesh and the dataset (nodeCount and cellCount from its

@@ -22,6 +22,58 @@ std::string number(double value) {
 // below it mark nodes that are not set).
 bool usable(float value) { return value > -99998.0f && value <= FLT_MAX; }
 
+// A triangle's barycentric weights: how much of each corner's value a point takes. Each weight
+// is measured from the side facing its corner, relative to the point's own corners, so that a
+// point near a corner or a side has weights as exact as its position; the weights of a point a
+// rounding outside the triangle are clamped to zero and the rest scaled to add up to one, so
+// that every value lies within the corners' values.
+class Corners {
+public:
+    // u, v: the corners' positions; thinness: the height, as a share of the longest side, and
+    // the rounding of positions, at or below which a triangle is not trusted.
+    Corners(const double u[3], const double v[3], const Thinness& thinness) {
+        for (int i = 0; i < 3; ++i) {
+            u_[i] = u[i];
+            v_[i] = v[i];
+        }
+        const double du1 = u[1] - u[0], dv1 = v[1] - v[0];
+        const double du2 = u[2] - u[0], dv2 = v[2] - v[0];
+        const double du3 = u[2] - u[1], dv3 = v[2] - v[1];
+        const double twiceArea = du1 * dv2 - du2 * dv1;
+        const double longest = std::sqrt(std::max({du1 * du1 + dv1 * dv1, du2 * du2 + dv2 * dv2,
+                                                   du3 * du3 + dv3 * dv3}));
+        // Twice the area is the longest side times the height on it.
+        trusted_ = std::isfinite(twiceArea) && std::isfinite(longest) &&
+                   std::fabs(twiceArea) > longest * (thinness.share * longest + thinness.rounding);
+        inverse_ = trusted_ ? 1.0 / twiceArea : 0.0;
+    }
+
+    bool trusted() const { return trusted_; }
+
+    // The weights of point (pu, pv), each 0 to 1, adding up to 1.
+    void at(double pu, double pv, double w[3]) const {
+        double sum = 0.0;
+        for (int i = 0; i < 3; ++i) {
+            const int j = (i + 1) % 3, k = (i + 2) % 3;
+            // Twice the area of the triangle the point makes with the side j-k.
+            const double a = (u_[j] - pu) * (v_[k] - pv) - (u_[k] - pu) * (v_[j] - pv);
+            w[i] = std::max(0.0, a * inverse_);
+            sum += w[i];
+        }
+        if (!(sum > 0.0)) {  // unreachable for a trusted triangle; the first corner then
+            w[0] = 1.0;
+            w[1] = w[2] = 0.0;
+            return;
+        }
+        for (int i = 0; i < 3; ++i) w[i] /= sum;
+    }
+
+private:
+    double u_[3], v_[3];
+    double inverse_ = 0.0;
+    bool trusted_ = false;
+};
+
 }  // namespace
 
 void checkCellSize(double cellSize) {
@@ -139,6 +191,7 @@ Rasteriser::Rasteriser(const MeshGeometry& mesh, double cellSize, int bandRows,
     layout_.rows = static_cast<std::int64_t>(rows);
     // Rounding of positions in cell units grows with their size.
     eps_ = 4.0 * DBL_EPSILON * (columns + rows) + 1e-9;
+    thinness_.rounding = 16.0 * DBL_EPSILON * (columns + rows + 1.0);
 
     // Triangles sorted into bands of rows: counted, then placed.
     bandStart_.assign(static_cast<std::size_t>(bandCount()) + 1, 0);
@@ -178,17 +231,10 @@ void Rasteriser::fill(std::int64_t band, std::int64_t column, std::int64_t width
         if (!(usable(f[0]) && usable(f[1]) && usable(f[2]))) continue;
         const double u[3] = {this->u(t[0]), this->u(t[1]), this->u(t[2])};
         const double v[3] = {this->v(t[0]), this->v(t[1]), this->v(t[2])};
-
-        // The plane through the three corners: value = f0 + a (u - u0) + b (v - v0).
-        const double du1 = u[1] - u[0], dv1 = v[1] - v[0];
-        const double du2 = u[2] - u[0], dv2 = v[2] - v[0];
-        const double det = du1 * dv2 - du2 * dv1;
-        if (!(std::fabs(det) > 0.0)) continue;  // no area
-        const double df1 = static_cast<double>(f[1]) - f[0];
-        const double df2 = static_cast<double>(f[2]) - f[0];
-        const double a = (df1 * dv2 - df2 * dv1) / det;
-        const double bv = (du1 * df2 - du2 * df1) / det;
-        if (!(std::isfinite(a) && std::isfinite(bv))) continue;
+        const Corners weights(u, v, thinness_);
+        if (!weights.trusted()) continue;  // left to the triangles beside it
+        const double low = std::min({f[0], f[1], f[2]});
+        const double high = std::max({f[0], f[1], f[2]});
 
         // Each edge ordered by v, so that two triangles sharing it compute the same crossings.
         double eu0[3], ev0[3], eu1[3], ev1[3];
@@ -225,11 +271,13 @@ void Rasteriser::fill(std::int64_t band, std::int64_t column, std::int64_t width
             const double c0 = std::max(firstColumn, std::ceil(ul - eps));
             const double c1 = std::min(lastColumn, std::floor(ur + eps));
             if (c0 > c1) continue;
-            const double base = f[0] - a * u[0] + bv * (rv - v[0]);
             float* line = out + (r - rowStart) * width;
             for (auto c = static_cast<std::int64_t>(c0), end = static_cast<std::int64_t>(c1);
                  c <= end; ++c) {
-                line[c - column] = static_cast<float>(base + a * static_cast<double>(c));
+                double w[3];
+                weights.at(static_cast<double>(c), rv, w);
+                const double value = w[0] * f[0] + w[1] * f[1] + w[2] * f[2];
+                line[c - column] = static_cast<float>(std::clamp(value, low, high));
             }
         }
     }

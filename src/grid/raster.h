@@ -27,6 +27,16 @@ void checkCellSize(double cellSize);
 // Grids have at most this many cells.
 constexpr std::int64_t kMostCells = std::int64_t{1} << 31;
 
+// When a triangle is too thin to be trusted: its height at most share times its longest side
+// plus rounding (in grid cells, the rounding of positions on the grid). Such a triangle is
+// passed over as one of no area: its corners are as good as on one line (often exactly so as
+// the mesh file writes them, but not in binary), and a plane through them would tilt without
+// bound.
+struct Thinness {
+    double share = 1e-9;
+    double rounding = 0.0;
+};
+
 // The triangles of a mesh in the grid's cell units, sorted into bands of grid rows, and the
 // interpolation of node values within them.
 class Rasteriser {
@@ -49,7 +59,9 @@ public:
     // [column, column + width), row after row with width values each, with the values of
     // nodeValue (one per node) interpolated at the cells' centres, and noData where no drawable
     // mesh triangle holds the centre. A mesh cell c (from 0) is drawn only when active is null
-    // or active[c] is not 0, and when its corners' values are numbers above -99998.
+    // or active[c] is not 0, and when its corners' values are numbers above -99998. A value is
+    // the corners' values weighted by the centre's barycentric weights, and always lies within
+    // them; a triangle too thin to be trusted (Thinness) is left to the triangles beside it.
     void fill(std::int64_t band, std::int64_t column, std::int64_t width, const float* nodeValue,
               const std::int8_t* active, float noData, float* out) const;
 
@@ -73,6 +85,7 @@ private:
     GridLayout layout_;
     int bandRows_;
     double eps_ = 0.0;  // how far outside a triangle a centre still counts as in it
+    Thinness thinness_;
     std::int64_t cellsLeftOut_ = 0;
     std::vector<std::size_t> bandStart_;  // per band (and one more): where its entries start
     // Per band: its triangles, as cell (from 0) * 2 + half.

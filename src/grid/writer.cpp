@@ -3,8 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,11 +12,14 @@
 
 #ifdef KELVARA_WITH_GDAL
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <mutex>
 
+#include "fileio/units.h"
 #include "grid/gdal_api.h"
 #endif
 
@@ -77,45 +79,43 @@ public:
     GdalMessages(const GdalMessages&) = delete;
     GdalMessages& operator=(const GdalMessages&) = delete;
 
-    bool failed() const { return !errors_.empty(); }
+    bool failed() const { return failed_; }
     // The errors so far, one after the other, or fallback when GDAL gave no text.
     std::string text(const std::string& fallback) const {
         return errors_.empty() ? fallback : errors_;
     }
 
 private:
-    static void CPL_STDCALL collect(CPLErr level, CPLErrorNum, const char* message) {
+    // Called from within GDAL: nothing may be thrown through it, not even when memory has run
+    // out (the error is then known without its text).
+    static void CPL_STDCALL collect(CPLErr level, CPLErrorNum, const char* message) noexcept {
         auto* self = static_cast<GdalMessages*>(gdal().CPLGetErrorHandlerUserData());
         if (self == nullptr || level < CE_Failure) return;
-        if (!self->errors_.empty()) self->errors_ += "; ";
-        self->errors_ += message != nullptr ? message : "unknown error";
+        self->failed_ = true;
+        try {
+            if (!self->errors_.empty()) self->errors_ += "; ";
+            self->errors_ += message != nullptr ? message : "unknown error";
+        } catch (const std::bad_alloc&) {
+            self->errors_.clear();
+            self->errors_.shrink_to_fit();
+        }
     }
 
+    bool failed_ = false;
     std::string errors_;
 };
-
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// A short hidden name in the output's folder, unique within the machine's processes.
-std::string temporaryName(const std::string& output) {
-    static std::atomic<unsigned> counter{0};
-    return folderOf(output) + ".kvg" + std::to_string(static_cast<long>(getpid())) + "_" +
-           std::to_string(counter++) + ".tif";
-}
-
-bool fileExists(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return in.good();
-}
 
 }  // namespace
 
 bool available() {
     std::string why;
     return loadGdal(why) != nullptr;
+}
+
+std::string whyUnavailable() {
+    std::string why;
+    if (loadGdal(why) != nullptr) return {};
+    return "GDAL (" + std::string(KELVARA_GDAL_LIBRARY) + ") cannot be loaded: " + why;
 }
 
 struct GridWriter::Impl {
@@ -131,7 +131,7 @@ struct GridWriter::Impl {
             dataset = nullptr;
         }
         if (!temporary.empty()) {
-            std::remove(temporary.c_str());
+            dropWorkFile(temporary);
             temporary.clear();
         }
     }
@@ -148,32 +148,80 @@ struct GridWriter::Impl {
     bool vector = false;
     int bandCount = 0;
     int written = 0;
-    std::string temporary;
+    std::string temporary;  // the work file (fileio/units), until it takes its name
     GDALDatasetH dataset = nullptr;
     std::vector<float> magnitude;
     std::vector<float> buffer;
+    std::vector<float> tile;
 };
 
 namespace {
 
+// The longest coordinate reference text read.
+constexpr std::size_t kMostReferenceBytes = std::size_t{1} << 20;
+
+// What readReferenceText found.
+enum class ReferenceFile { Missing, NotAFile, Read, Unreadable };
+
+// Reads at most kMostReferenceBytes + 1 bytes of a .prj file into text. Only a regular file is
+// read: a device (a link to /dev/zero) would never end, a named pipe would wait for a writer. It
+// is opened without waiting and checked once open, so that it cannot be swapped in between.
+ReferenceFile readReferenceText(const std::string& path, std::string& text) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return ReferenceFile::Missing;
+    if (!S_ISREG(st.st_mode)) return ReferenceFile::NotAFile;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return ReferenceFile::Missing;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ReferenceFile::NotAFile;
+    }
+    text.assign(kMostReferenceBytes + 1, '\0');
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < text.size()) {
+        const ssize_t n = ::read(fd, &text[done], text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    text.resize(done);
+    return ok ? ReferenceFile::Read : ReferenceFile::Unreadable;
+}
+
 // The coordinate reference of a .prj file, or null with a warning.
 OGRSpatialReferenceH readReference(const std::string& prjPath,
                                    std::vector<std::string>& warnings) {
-    if (prjPath.empty() || !fileExists(prjPath)) {
+    std::string wkt;
+    const ReferenceFile found =
+        prjPath.empty() ? ReferenceFile::Missing : readReferenceText(prjPath, wkt);
+    if (found == ReferenceFile::Missing) {
         warnings.push_back("WARNING - No coordinate reference " +
                            (prjPath.empty() ? std::string("beside the mesh") : prjPath) +
                            ": the grid has none.");
         return nullptr;
     }
-    std::ifstream in(prjPath, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string wkt = text.str();
+    if (found == ReferenceFile::NotAFile) {
+        warnings.push_back("WARNING - " + prjPath +
+                           " is not a regular file: it is not read as a coordinate reference, "
+                           "and the grid has none.");
+        return nullptr;
+    }
+    if (wkt.size() > kMostReferenceBytes) {
+        warnings.push_back("WARNING - " + prjPath +
+                           " is longer than the 1 MB a coordinate reference (WKT) may have: the "
+                           "grid has none.");
+        return nullptr;
+    }
     while (!wkt.empty() && std::strchr(" \t\r\n", wkt.back()) != nullptr) wkt.pop_back();
     GdalMessages quiet;
     OGRSpatialReferenceH reference = gdal().OSRNewSpatialReference(nullptr);
     char* p = wkt.data();
-    if (wkt.empty() || wkt.size() > (std::size_t{1} << 20) || !in ||
+    if (wkt.empty() || found != ReferenceFile::Read ||
         gdal().OSRImportFromWkt(reference, &p) != OGRERR_NONE) {
         gdal().OSRDestroySpatialReference(reference);
         warnings.push_back("WARNING - " + prjPath +
@@ -236,12 +284,17 @@ GridWriter::GridWriter(const MeshGeometry& mesh, const GridRequest& request,
     const char* options[] = {"TILED=YES",        blockX.c_str(), blockY.c_str(),
                              "COMPRESS=DEFLATE", "PREDICTOR=3",  "INTERLEAVE=BAND",
                              "BIGTIFF=IF_SAFER", nullptr};
-    g.temporary = temporaryName(request.outputPath);
+    // The work file, made and known to the signal handler before GDAL writes it.
+    g.temporary = makeWorkFile(request.outputPath);
+    if (g.temporary.empty()) {
+        const std::string reason = std::strerror(errno);
+        if (reference != nullptr) gdal().OSRDestroySpatialReference(reference);
+        g.fail(messages, "its work file cannot be created beside it: " + reason);
+    }
     g.dataset = gdal().GDALCreate(driver, g.temporary.c_str(), static_cast<int>(layout.columns),
                            static_cast<int>(layout.rows), bandCount, GDT_Float32,
                            const_cast<char**>(options));
     if (g.dataset == nullptr) {
-        g.temporary.clear();  // nothing was made
         if (reference != nullptr) gdal().OSRDestroySpatialReference(reference);
         g.fail(messages, "the file cannot be created");
     }
@@ -281,6 +334,7 @@ void GridWriter::addBand(float time, const std::int8_t* activeOrNull, const floa
     const GridLayout& layout = g.raster.layout();
     const std::int64_t window = std::min(layout.columns, kWindowTiles * kTile);
     g.buffer.resize(static_cast<std::size_t>(window * kTile));
+    g.tile.resize(static_cast<std::size_t>(kTile) * kTile);
     GdalMessages messages;
     GDALRasterBandH band = gdal().GDALGetRasterBand(g.dataset, g.written + 1);
     for (std::int64_t b = 0; b < g.raster.bandCount(); ++b) {
@@ -289,16 +343,23 @@ void GridWriter::addBand(float time, const std::int8_t* activeOrNull, const floa
         for (std::int64_t column = 0; column < layout.columns; column += window) {
             const std::int64_t width = std::min(window, layout.columns - column);
             g.raster.fill(b, column, width, values, activeOrNull, kNoData, g.buffer.data());
-            if (gdal().GDALRasterIO(band, GF_Write, static_cast<int>(column), static_cast<int>(row),
-                             static_cast<int>(width), static_cast<int>(height), g.buffer.data(),
-                             static_cast<int>(width), static_cast<int>(height), GDT_Float32, 0,
-                             0) != CE_None) {
-                g.fail(messages, "a band could not be written");
+            // Whole tiles straight to the file, past GDAL's block cache: through the cache
+            // each band took a tile's memory (256 KB) that, freed among the bands' own small
+            // allocations, the process never had back (5,000 bands of a 2 by 2 grid grew to
+            // 1.3 GB).
+            for (std::int64_t x = 0; x < width; x += kTile) {
+                const std::int64_t across = std::min<std::int64_t>(kTile, width - x);
+                if (across < kTile || height < kTile) std::fill(g.tile.begin(), g.tile.end(), kNoData);
+                for (std::int64_t y = 0; y < height; ++y) {
+                    std::copy_n(g.buffer.data() + y * width + x, across,
+                                g.tile.data() + y * kTile);
+                }
+                if (gdal().GDALWriteBlock(band, static_cast<int>((column + x) / kTile),
+                                          static_cast<int>(b), g.tile.data()) != CE_None ||
+                    messages.failed()) {
+                    g.fail(messages, "a band could not be written");
+                }
             }
-        }
-        // Written out and dropped from GDAL's cache: memory stays at one band of tiles.
-        if (gdal().GDALFlushRasterCache(band) != CE_None || messages.failed()) {
-            g.fail(messages, "a band could not be written");
         }
     }
     gdal().GDALSetDescription(band, (description.empty() ? describeTime(time) : description).c_str());
@@ -323,9 +384,10 @@ void GridWriter::finish() {
     gdal().GDALClose(g.dataset);
     g.dataset = nullptr;
     if (messages.failed()) g.fail(messages, "the file could not be completed");
-    if (std::rename(g.temporary.c_str(), g.request.outputPath.c_str()) != 0) {
+    // The replace every output gets (a plain rename fails over an existing file on Windows).
+    if (!landWorkFile(g.temporary, g.request.outputPath)) {
         const std::string reason = std::strerror(errno);
-        g.discard();
+        g.temporary.clear();  // removed
         throw GridError("ERROR - Could not give the grid its name " + g.request.outputPath +
                         ": " + reason + ".");
     }
@@ -340,6 +402,7 @@ double GridWriter::originY() const { return impl_->raster.layout().originY; }
 #else  // a build without GDAL
 
 bool available() { return false; }
+std::string whyUnavailable() { return "it was built without GDAL (Debian: libgdal-dev)"; }
 
 struct GridWriter::Impl {};
 

@@ -32,8 +32,8 @@ Error errorOfGrid(const grid::GridError& e) {
 void runGrid(RunState& run) {
     const Operation& o = run.options->operation;
     if (!grid::available()) {
-        throw errorLine("ERROR - This build of kelvara cannot write grids: it was built without "
-                        "GDAL (Debian: libgdal-dev).");
+        throw errorLine("ERROR - This build of kelvara cannot write grids: " +
+                        grid::whyUnavailable() + ".");
     }
     const auto selected = [&o](float t) { return !o.atTime || matchesGivenTime(o.time, t); };
 
@@ -82,7 +82,7 @@ void runGrid(RunState& run) {
         consoleLine();
         consoleLine("Grid: " + AINTEGER(static_cast<int>(writer.columns())) + " columns by " +
                     AINTEGER(static_cast<int>(writer.rows())) + " rows, cell size " +
-                    std::string(trimRight(AREAL(o.cellSize))));
+                    std::string(trimRight(AREAL(static_cast<float>(o.cellSize)))));
         consoleLine("Processing file: " + run.inputName(1));
         const std::function<bool(float)> wanted = selected;
         while (run.readStep(1, wanted)) {

@@ -41,7 +41,7 @@ struct Operation {
     bool atTime = false;    // -t given: -max and -dif use only that time, -ddur ends there
     bool noWetDry = false;  // -dif without the wet/dry test
     float debrisFactor = 1.0f;  // -hazard
-    float cellSize = 0.0f;      // -grid
+    double cellSize = 0.0;      // -grid, in double: the grid's corners lie on its multiples
     std::string label;      // text of the last -dur, -trim or -va flag, without its dash
 };
 

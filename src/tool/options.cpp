@@ -44,7 +44,8 @@ bool matches(const std::string& argument, const std::string& word) {
 
 // The number after a flag is the whole rest of the argument (blanks around it aside): "0,1"
 // is no number, not 0.
-bool readFlagNumber(const std::string& rest, float& value) {
+template <class Real>
+bool readFlagNumber(const std::string& rest, Real& value) {
     std::string_view item;
     if (!freeItem(rest, item)) return false;
     const std::size_t end = static_cast<std::size_t>(item.data() - rest.data()) + item.size();
@@ -311,6 +312,7 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
 
         // The flag is taken first; then its number, read from the character after the word.
         float* number = nullptr;
+        float gridSize = 0.0f;  // checked as every number is, then read again in double
         switch (found->flag) {
         case Flag::Con: op.concatenate = true; break;
         case Flag::Max: break;
@@ -327,7 +329,7 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
         case Flag::NoWetDry: op.noWetDry = true; break;
         case Flag::Arrival: number = &op.cutoff; break;
         case Flag::Hazard: number = &op.debrisFactor; break;
-        case Flag::Grid: number = &op.cellSize; break;
+        case Flag::Grid: number = &gridSize; break;
         }
         if (number != nullptr) {
             std::size_t wordLength = std::string(found->word).size();
@@ -343,8 +345,9 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
                 !std::isfinite(*number))
                 read = false;
             if (found->flag == Flag::Hazard && *number < 0.0f) read = false;
-            // A grid's cells have a size.
-            if (found->flag == Flag::Grid && !(*number > 0.0f && std::isfinite(*number)))
+            // A grid's cells have a size, kept in double so that its corners lie on its multiples.
+            if (found->flag == Flag::Grid && !(*number > 0.0f && std::isfinite(*number) &&
+                                               readFlagNumber(rest, op.cellSize)))
                 read = false;
             if (!read) {
                 const std::string next =

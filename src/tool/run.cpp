@@ -59,7 +59,12 @@ int runTool(const std::vector<std::string>& arguments, bool batch) {
     } catch (const Error& error) {
         reportError(error);
     } catch (const std::bad_alloc&) {
-        reportError(errorLine("ERROR - Could not allocate enough memory (RAM)."));
+        try {
+            reportError(errorLine("ERROR - Could not allocate enough memory (RAM)."));
+        } catch (const std::bad_alloc&) {  // not even for the report: the line alone
+            consoleLine("ERROR - Could not allocate enough memory (RAM).");
+            abandonAllUnits();
+        }
     } catch (const std::exception& e) {
         reportError(errorLine(std::string("ERROR - ") + e.what()));
     }

@@ -121,8 +121,10 @@ bool parseInteger(std::string_view item, std::int32_t& value) {
     return true;
 }
 
-bool parseReal(std::string_view item, float& value) {
-    std::string normal;
+namespace {
+
+// A real item in the form strtod reads ("1.5e3" for "1.5D3" or "1.5+3"); false when it is none.
+bool normalReal(std::string_view item, std::string& normal) {
     std::size_t i = 0;
     if (i < item.size() && (item[i] == '+' || item[i] == '-')) normal += item[i++];
     int mantissaDigits = 0;
@@ -145,8 +147,26 @@ bool parseReal(std::string_view item, float& value) {
             normal += item[i];
         }
     }
+    return true;
+}
+
+}  // namespace
+
+bool parseReal(std::string_view item, float& value) {
+    std::string normal;
+    if (!normalReal(item, normal)) return false;
     errno = 0;
     const float v = std::strtof(normal.c_str(), nullptr);
+    if (errno == ERANGE && std::isinf(v)) return false;
+    value = v;
+    return true;
+}
+
+bool parseReal(std::string_view item, double& value) {
+    std::string normal;
+    if (!normalReal(item, normal)) return false;
+    errno = 0;
+    const double v = std::strtod(normal.c_str(), nullptr);
     if (errno == ERANGE && std::isinf(v)) return false;
     value = v;
     return true;

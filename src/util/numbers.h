@@ -30,6 +30,8 @@ bool parseInteger(std::string_view item, std::int32_t& value);
 // A real item: an optional sign, digits with an optional decimal point, and an optional
 // exponent (E, D or Q, either case, with an optional sign, or a bare sign followed by digits).
 bool parseReal(std::string_view item, float& value);
+// The same item read in double precision.
+bool parseReal(std::string_view item, double& value);
 // The first item of text read as an integer or a real.
 bool readFreeInteger(std::string_view text, std::int32_t& value);
 bool readFreeReal(std::string_view text, float& value);
