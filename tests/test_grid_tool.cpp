@@ -9,6 +9,11 @@
 #include "support/dat_builder.h"
 #include "support/tempdir.h"
 #include "support/tool_runner.h"
+#include "tool/options.h"
+
+#ifdef KELVARA_WITH_GDAL
+#include <gdal.h>
+#endif
 
 namespace kelvara::test {
 namespace {
@@ -91,6 +96,58 @@ TEST(GridTool, RunsItRefusesLeaveNothingBehind) {
         EXPECT_TRUE(noHiddenFiles(dir.path()));
     }
 }
+
+// The cell size is read in double: in single precision -grid0.1 gave cells of
+// 0.10000000149011612 and a corner at 411999.906 instead of 412000.
+TEST(GridTool, TheCellSizeIsReadInDouble) {
+    const struct {
+        const char* flag;
+        double size;
+    } sizes[] = {{"-grid0.1", 0.1}, {"-grid1d-1", 0.1}, {"-grid2.5", 2.5}, {"-grid0.3", 0.3},
+                 {"-grid1E-2", 0.01}, {"-grid 0.7 ", 0.7}};
+    for (const auto& c : sizes) {
+        RunOptions options;
+        CommandLineError error;
+        ASSERT_TRUE(PARSE_COMMAND_LINE({c.flag, "run_d.dat"}, options, error)) << c.flag;
+        EXPECT_EQ(options.operation.cellSize, c.size) << c.flag;
+    }
+}
+
+#ifdef KELVARA_WITH_GDAL
+TEST(GridTool, CornersLieOnMultiplesOfTheCellSize) {
+    // A square of 1 by 1 at real coordinates.
+    const char* mesh =
+        "MESH2D\n"
+        "ND 1 412000 6100000 0\nND 2 412001 6100000 0\nND 3 412001 6100001 0\n"
+        "ND 4 412000 6100001 0\nE3T 1 1 2 3 1\nE3T 2 1 3 4 1\n";
+    const struct {
+        const char* flag;
+        const char* output;
+        double size;
+    } cases[] = {{"-grid0.1", "run_d(grid0.1).tif", 0.1}, {"-grid1d-1", "run_d(grid1d-1).tif", 0.1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flag);
+        TempDir dir;
+        dir.write("run.2dm", mesh);
+        dir.write("run_d.dat", dataset({0}));
+        ToolResult r = runTool({"-b", c.flag, "run_d.dat"}, "", dir.path());
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_TRUE(contains(r.output, "Wrote " + std::string(c.output) +
+                                           ": 1 band of 10 by 10 cells."))
+            << r.output;
+        GDALAllRegister();
+        GDALDatasetH grid = GDALOpen(dir.file(c.output).c_str(), GA_ReadOnly);
+        ASSERT_NE(grid, nullptr);
+        double transform[6] = {};
+        GDALGetGeoTransform(grid, transform);
+        GDALClose(grid);
+        EXPECT_EQ(transform[0], 412000.0);
+        EXPECT_EQ(transform[3], 6100001.0);
+        EXPECT_EQ(transform[1], c.size);
+        EXPECT_EQ(transform[5], -c.size);
+    }
+}
+#endif
 
 TEST(GridTool, ABuildWithoutGdalSaysSo) {
     if (grid::available()) GTEST_SKIP() << "built with GDAL";

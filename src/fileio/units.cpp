@@ -201,7 +201,10 @@ std::FILE* createWorkFile(std::size_t slot, const std::string& name, const char*
     const std::string stem = folder + ".k" + std::to_string(platform::currentProcessId());
     for (int attempt = 0; attempt < 100; ++attempt) {
         path = stem + (attempt == 0 ? std::string() : "-" + std::to_string(attempt)) + "." + tag;
-        if (path.size() + 1 > gBesideNames[0].size()) return nullptr;
+        if (path.size() + 1 > gBesideNames[0].size()) {
+            errno = ENAMETOOLONG;
+            return nullptr;
+        }
         // Known to the signal handler before it exists: no moment when it could be left over.
         // (No other process has this name: it carries this process's id.)
         rememberSlot(slot, path);
