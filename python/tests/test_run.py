@@ -122,7 +122,7 @@ def test_threads_share_the_core(example, monkeypatch):
 
 RUN_ERRORS = [  # (command line, the error's text)
     (["-k1,5", "base_d.dat"],
-     ["ERROR - Reading time for keep or remove argument, or cutoff depth for duration",
+     ["ERROR - Reading the time of -k",
       '"-k1,5": its time must be a number written right after the flag, for example -k99999']),
     (["-max", "flood.2dm"],
      ["ERROR - flood.2dm holds no dataset: no card 200 or 210 within the first 100 cards of "
