@@ -92,7 +92,7 @@ TEST(DataTypeIdentification, QuantityOfANameAndOfTheOutputsMadeFromIt) {
         EXPECT_EQ(kelvara::dataKindOf(c.name), c.kind) << c.name;
     }
     testing::internal::CaptureStdout();
-    EXPECT_EQ(kelvara::IDENTIFY_DATA_TYPE("base_d(maxmax).dat", "L: ", {}).kind, DataKind::Depth);
+    EXPECT_EQ(kelvara::IDENTIFY_DATA_TYPE("base_d(maxmax).dat", "L: ", toConsole).kind, DataKind::Depth);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nL: \"_d(maxmax)\"\n");
 }
 
