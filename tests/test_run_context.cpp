@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fileio/error.h"
+#include "kelvara.h"
 #include "support/dat_builder.h"
 #include "support/tempdir.h"
 #include "support/tool_runner.h"
@@ -109,6 +110,50 @@ TEST(RunContext, RunsOnTwoThreadsAtOnceEachGiveTheLoneRunsResult) {
     }
     // Nothing but the inputs is left.
     for (const auto& name : test::listFolder(dir.path())) EXPECT_NE(name[0], '.') << name;
+}
+
+// The exported in-process entry called from two threads at once: each console text and output
+// as a lone call gives.
+TEST(RunContext, TheCEntryOnTwoThreadsAtOnce) {
+    test::TempDir dir;
+    dir.write("a_d.dat", dataset(200000, {1, 2, 3}, 0.0f));
+    dir.write("b_d.dat", dataset(200000, {1, 2}, 1.0f));
+    const auto fields = [&](const std::string& flag, const std::string& name) {
+        return flag + std::string(1, '\0') + dir.file(name);
+    };
+    const std::string args[2] = {fields("-max", "a_d.dat"), fields("-r1", "b_d.dat")};
+    const std::string outputs[2] = {dir.file("a_d(maxmax).dat"), dir.file("b_d(r1.).dat")};
+    struct Call {
+        std::string console = std::string(100000, ' ');
+        int32_t status = -1, used = 0, code = -1;
+        std::string output;
+    };
+    const auto call = [&](int i, Call& c) {
+        RUNCOMMANDLINECODE(c.console.data(), static_cast<int32_t>(c.console.size()), args[i].data(),
+                           static_cast<int32_t>(args[i].size()), &c.status, &c.used, &c.code);
+        c.console.resize(static_cast<std::size_t>(c.used));
+    };
+    Call alone[2];
+    for (int i = 0; i < 2; ++i) {
+        call(i, alone[i]);
+        alone[i].output = test::readFile(outputs[i]);
+        std::remove(outputs[i].c_str());
+        EXPECT_EQ(alone[i].status, 0);
+        EXPECT_EQ(alone[i].code, 0);
+    }
+    for (int round = 0; round < 3; ++round) {
+        Call together[2];
+        std::thread first([&] { call(0, together[0]); });
+        std::thread second([&] { call(1, together[1]); });
+        first.join();
+        second.join();
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(together[i].status, 0);
+            EXPECT_EQ(together[i].console, alone[i].console);
+            EXPECT_EQ(test::readFile(outputs[i]), alone[i].output);
+            std::remove(outputs[i].c_str());
+        }
+    }
 }
 
 // A run's outcome carries the code of its error, and one that finished none.
