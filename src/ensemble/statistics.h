@@ -48,5 +48,9 @@ struct EnsembleOutputs {
 // runs in order. Shared out over the cores.
 void computeEnsembleBlock(const EnsembleLayout& layout, const float* peaks, std::size_t stride,
                           std::size_t count, const EnsembleOutputs& out);
+// The same with the peaks of stored run r at runPeaks[r][0 .. count): runs kept in memory and
+// runs read back from a work file side by side.
+void computeEnsembleBlock(const EnsembleLayout& layout, const float* const* runPeaks,
+                          std::size_t count, const EnsembleOutputs& out);
 
 }  // namespace kelvara
