@@ -1,6 +1,7 @@
 #include "ensemble/statistics.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -114,18 +115,29 @@ __attribute__((target("avx512f"))) void sortRowsAvx512(float* rows, const Pair* 
 }
 #endif
 
-SortRows widestSortRows() {
+// The ways this processor can sort rows, the widest first.
+std::vector<SortRows> rowSorters() {
+    std::vector<SortRows> sorters;
 #if defined(KELVARA_ENSEMBLE_WIDE)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f")) return sortRowsAvx512;
-    if (__builtin_cpu_supports("avx2")) return sortRowsAvx2;
+    if (__builtin_cpu_supports("avx512f")) sorters.push_back(sortRowsAvx512);
+    if (__builtin_cpu_supports("avx2")) sorters.push_back(sortRowsAvx2);
 #endif
-    return sortRowsBase;
+    sorters.push_back(sortRowsBase);
+    return sorters;
 }
 
+const std::vector<SortRows>& availableSorters() {
+    static const std::vector<SortRows> sorters = rowSorters();
+    return sorters;
+}
+
+std::atomic<SortRows> chosenSorter{nullptr};
+
 void sortRows(float* rows, const Network& net) {
-    static const SortRows widest = widestSortRows();
-    if (!net.empty()) widest(rows, net.data(), net.size());
+    SortRows sorter = chosenSorter.load(std::memory_order_relaxed);
+    if (sorter == nullptr) sorter = availableSorters().front();
+    if (!net.empty()) sorter(rows, net.data(), net.size());
 }
 
 // Linear interpolation between order statistics as numpy does it, sorted(i) giving the i-th
@@ -161,6 +173,16 @@ struct Scratch {
 };
 
 }  // namespace
+
+namespace ensemble_detail {
+
+std::size_t rowSorterCount() { return availableSorters().size(); }
+
+void useRowSorter(std::size_t which) {
+    chosenSorter.store(availableSorters()[std::min(which, rowSorterCount() - 1)]);
+}
+
+}  // namespace ensemble_detail
 
 float medianOfSorted(const float* sorted, std::size_t n) {
     return medianOf(n, [sorted](std::size_t i) { return sorted[i]; });

@@ -53,4 +53,11 @@ void computeEnsembleBlock(const EnsembleLayout& layout, const float* peaks, std:
 void computeEnsembleBlock(const EnsembleLayout& layout, const float* const* runPeaks,
                           std::size_t count, const EnsembleOutputs& out);
 
+namespace ensemble_detail {
+// For the tests: the number of ways this processor sorts the rows of a tile (the widest vectors
+// first, the narrowest last; every way gives the same results), and choosing one by number.
+std::size_t rowSorterCount();
+void useRowSorter(std::size_t which);
+}  // namespace ensemble_detail
+
 }  // namespace kelvara
