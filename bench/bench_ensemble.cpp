@@ -9,9 +9,10 @@
 // passed over, the used steps' flags and values read into tables, no work on them); and the
 // ensemble pass itself (median, percentiles 10, 50 and 90, per-group medians, the output and
 // legend written) in a child process whose peak resident memory is reported (ru_maxrss from
-// wait4), R times (default 1; each figure the median). The folder is removed at the end, unless
-// --keep; --reuse DIR takes the runs of a folder kept before (written with the same --nodes,
-// --steps and --no-max) instead of writing new ones.
+// wait4), R times (default 1; each figure the median). --budget MB sets the memory for the peaks
+// (by default the pass works it out). The folder is removed at the end, unless --keep; --reuse
+// DIR takes the runs of a folder kept before (written with the same --nodes, --steps and
+// --no-max) instead of writing new ones.
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -171,7 +172,7 @@ int main(int argc, char** argv) {
     bool maximum = true, keep = false;
     int rounds = 1;
     std::string reuse;
-    std::size_t budgetMb = 64;
+    std::size_t budgetMb = 0;  // 0: worked out by the pass
     std::string parent = std::filesystem::temp_directory_path().string();
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -192,9 +193,14 @@ int main(int argc, char** argv) {
     }
     if (runs < 1 || steps < 1 || nodesWanted < 3) die("runs, steps and nodes must be positive");
 
-    const bench_case::Valley valley = bench_case::buildValley(nodesWanted);
-    const auto nodes = static_cast<std::int32_t>(valley.nodeCount());
-    const auto cells = static_cast<std::int32_t>(valley.cellCount());
+    // Only the counts of the valley are used: its tables are not kept, so that the children do
+    // not inherit them (their resident memory would count them).
+    std::int32_t nodes = 0, cells = 0;
+    {
+        const bench_case::Valley valley = bench_case::buildValley(nodesWanted);
+        nodes = static_cast<std::int32_t>(valley.nodeCount());
+        cells = static_cast<std::int32_t>(valley.cellCount());
+    }
     std::string folder = reuse;
     if (reuse.empty()) {
         folder = parent + "/kelvara-ensemble-XXXXXX";
@@ -231,7 +237,7 @@ int main(int argc, char** argv) {
 
     // The bytes the ensemble uses, read as cat reads them (1 MiB at a time); the first round
     // brings them into the page cache.
-    std::vector<double> catSeconds, readerSeconds, passSeconds, readingSeconds, memory;
+    std::vector<double> catSeconds, readerSeconds, passSeconds, readingSeconds, memory, cpuSeconds;
     long long usedBytes = 0;
     std::vector<char> buffer(1 << 20);
     for (int round = 0; round <= rounds; ++round) {
@@ -328,6 +334,8 @@ int main(int argc, char** argv) {
         passSeconds.push_back(seconds);
         readingSeconds.push_back(reading);
         memory.push_back(usage.ru_maxrss / 1024.0);
+        const auto cpu = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+        cpuSeconds.push_back(cpu(usage.ru_utime) + cpu(usage.ru_stime));
     }
 
     const double cat = median(catSeconds), reader = median(readerSeconds), pass = median(passSeconds);
@@ -336,6 +344,7 @@ int main(int argc, char** argv) {
     std::printf("ensemble pass: %.3f s (%.2f x the cat read, %.2f x the reader), runs read by about %.3f s, "
                 "peaks %s, peak memory %.1f MiB\n",
                 pass, pass / cat, pass / reader, median(readingSeconds), spilled.c_str(), median(memory));
+    std::printf("processor time of the pass (both cores): %.3f s\n", median(cpuSeconds));
     if (rounds > 1) {
         std::printf("passes:");
         for (double t : passSeconds) std::printf(" %.3f", t);
