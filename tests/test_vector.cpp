@@ -2,8 +2,8 @@
 // low to reach a threshold) and class regions of a hand-made mesh, written by the polygon layer
 // writer and read back through OGR itself (layer names, fields, feature counts, areas, holes,
 // validity, coordinate reference); the bundled example's depths against the at-or-above area of
-// each triangle clipped on its own; the refusals and failures that leave nothing behind and keep
-// an earlier file; and ogrinfo reading a written file.
+// each triangle clipped on its own; the refusals, failures and killed runs that leave nothing
+// behind and keep an earlier file; and ogrinfo reading a written file.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -24,11 +24,15 @@
 #include "support/tempdir.h"
 #include "vector/vector.h"
 
-#ifdef KELVARA_WITH_GDAL
+#ifdef KELVARA_WITH_GDAL  // never on Windows (cmake/KelvaraGdal.cmake)
 #include <gdal.h>
 #include <ogr_api.h>
 #include <ogr_geometry.h>
 #include <ogr_srs_api.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace {
@@ -290,6 +294,9 @@ TEST_F(VectorLayers, ClassRegionsAndExtentsAsLayersOfOneFile) {
         writer.addExtent(2.0, 99999.0,
                          kelvara::extent::traceExtent(topology, nodeClass.data(), nullptr, 2.0));
         writer.finish();
+        // Nothing more once it has its name, and the file stays.
+        EXPECT_THROW(writer.addExtent(3.0, 99999.0, {}), kelvara::Error);
+        EXPECT_THROW(writer.finish(), kelvara::Error);
     }
     const std::vector<Layer> layers = readLayers(output);
     ASSERT_EQ(layers.size(), 2u);
@@ -450,18 +457,18 @@ TEST_F(VectorLayers, AnUnfinishedFileKeepsTheEarlierOne) {
          },
          ""},
         {"finished without a layer", [](PolygonLayerWriter& w) { w.finish(); },
-         "ERROR - The GeoPackage " + output + " has no layer."},
+         "ERROR - The GeoPackage " + output + ": it has no layer."},
         {"a class added to an extent layer",
          [&](PolygonLayerWriter& w) {
              w.beginLayer({"extent", LayerKind::Extent, "", ""});
              w.addClass(1, "low", 0.0, polygons);
          },
-         "ERROR - The GeoPackage " + output + " layer extent holds extents, not classes."},
+         "ERROR - The GeoPackage " + output + ": layer extent holds extents, not classes."},
         {"a feature before any layer", [&](PolygonLayerWriter& w) { w.addExtent(1.0, 0.0, polygons); },
-         "ERROR - The GeoPackage " + output + " has no layer begun"},
+         "ERROR - The GeoPackage " + output + ": no layer is begun"},
         {"a layer without a name",
          [](PolygonLayerWriter& w) { w.beginLayer({"", LayerKind::Extent, "", ""}); },
-         "ERROR - The GeoPackage " + output + " cannot have a layer without a name."},
+         "ERROR - The GeoPackage " + output + ": a layer needs a name."},
         {"two layers of one name",
          [](PolygonLayerWriter& w) {
              w.beginLayer({"extent", LayerKind::Extent, "", ""});
@@ -491,6 +498,32 @@ TEST_F(VectorLayers, AnUnfinishedFileKeepsTheEarlierOne) {
         EXPECT_EQ(listFolder(dir.path()), std::vector<std::string>{"run.gpkg"});
         EXPECT_EQ(kelvara::test::readFile(output), "an earlier file");
     }
+}
+
+TEST_F(VectorLayers, AKilledRunLeavesTheEarlierFile) {
+    const MeshGeometry mesh = gridMesh(2, 1, 1.0);
+    const std::vector<float> values{0, 1, 2, 0, 1, 2};
+    const std::string output = dir.write("run.gpkg", "an earlier file");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        try {
+            kelvara::INITFILEUNITS();  // the signal handler
+            PolygonLayerWriter writer(output);
+            writer.beginLayer({"extent", LayerKind::Extent, "", ""});
+            const kelvara::extent::MeshTopology topology(mesh);
+            writer.addExtent(1.0, 0.0, kelvara::extent::traceExtent(topology, values.data(), nullptr, 1.0));
+            if (listFolder(dir.path()).size() != 2) ::_exit(3);  // the work file is there
+            ::raise(SIGTERM);
+        } catch (...) {
+        }
+        ::_exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(listFolder(dir.path()), std::vector<std::string>{"run.gpkg"});
+    EXPECT_EQ(kelvara::test::readFile(output), "an earlier file");
 }
 
 // The area of the part of triangle abc where the plane through the corner values is at or
@@ -631,12 +664,25 @@ TEST(VectorBuild, AvailabilityIsSaidPlainly) {
         return;
     }
     EXPECT_NE(kelvara::vector::whyUnavailable(), "");
-    try {
-        PolygonLayerWriter writer("run.gpkg");
-        ADD_FAILURE() << "no error";
-    } catch (const kelvara::Error& e) {
-        EXPECT_EQ(firstLine(e).rfind("ERROR - This build of kelvara cannot write GeoPackage layers: ", 0), 0u);
+    const MeshGeometry mesh = gridMesh(1, 1, 1.0);
+    const std::vector<float> values = field(mesh, [](double x, double) { return x; });
+    const std::function<void()> writes[] = {
+        [] { PolygonLayerWriter writer("run.gpkg"); },
+        [&] {
+            std::vector<std::string> warnings;
+            kelvara::vector::writeExtentLayer(mesh, {"run.2dm", "", "run.gpkg", "extent", "", {0.5}},
+                                              4, 1, 0.0, values.data(), nullptr, warnings);
+        },
+    };
+    for (const auto& write : writes) {
+        try {
+            write();
+            ADD_FAILURE() << "no error";
+        } catch (const kelvara::Error& e) {
+            EXPECT_EQ(firstLine(e).rfind("ERROR - This build of kelvara cannot write GeoPackage layers: ", 0), 0u);
+        }
     }
+    EXPECT_FALSE(kelvara::test::fileExists("run.gpkg"));
 }
 
 }  // namespace

@@ -171,13 +171,13 @@ struct PolygonLayerWriter::Impl {
 
     [[noreturn]] void fail(const std::string& reason) {
         discard();
-        throw errorLine("ERROR - Could not write the GeoPackage " + output + ": " + reason + ".");
+        throw errorLine("ERROR - Could not write the GeoPackage " + output + ": " + reason);
     }
 
     // Refuses a call that the writer's state does not allow (a mistake of the caller).
     [[noreturn]] void refuse(const std::string& why) {
         discard();
-        throw errorLine("ERROR - The GeoPackage " + output + " " + why);
+        throw errorLine("ERROR - The GeoPackage " + output + ": " + why);
     }
 
     // Commits the features of the layer being written.
@@ -192,8 +192,8 @@ struct PolygonLayerWriter::Impl {
 
     // A new feature of the layer being written, of the kind wanted, with its area and time set.
     OGRFeatureH startFeature(LayerKind wanted, double time, double area) {
-        if (dataset == nullptr) refuse("is closed.");
-        if (layer == nullptr) refuse("has no layer begun to add a feature to.");
+        if (dataset == nullptr) refuse("it is closed.");
+        if (layer == nullptr) refuse("no layer is begun to add a feature to.");
         if (kind != wanted) {
             refuse("layer " + layerName + " holds " + kindName(kind) + ", not " +
                    kindName(wanted) + ".");
@@ -319,8 +319,8 @@ const std::string& PolygonLayerWriter::outputPath() const { return impl_->output
 
 void PolygonLayerWriter::beginLayer(const LayerSpec& spec) {
     Impl& w = *impl_;
-    if (w.dataset == nullptr) w.refuse("is closed.");
-    if (spec.name.empty()) w.refuse("cannot have a layer without a name.");
+    if (w.dataset == nullptr) w.refuse("it is closed.");
+    if (spec.name.empty()) w.refuse("a layer needs a name.");
     GdalMessages messages;
     w.endLayer(messages);
 
@@ -412,8 +412,8 @@ void PolygonLayerWriter::addClass(std::int32_t value, const std::string& name, d
 
 void PolygonLayerWriter::finish() {
     Impl& w = *impl_;
-    if (w.dataset == nullptr) w.refuse("is closed.");
-    if (w.layers == 0) w.refuse("has no layer.");
+    if (w.dataset == nullptr) w.refuse("it is closed.");
+    if (w.layers == 0) w.refuse("it has no layer.");
     GdalMessages messages;
     w.endLayer(messages);
     ogr().GDALClose(w.dataset);
