@@ -40,14 +40,15 @@ enum class LayerKind {
 struct LayerSpec {
     std::string name;         // the layer's name (its table in the GeoPackage)
     LayerKind kind = LayerKind::Extent;
-    std::string crsWkt;       // its coordinate reference as WKT; "" for none
+    std::string crsWkt;       // its coordinate reference as WKT; "" for none (undefined
+                              // Cartesian coordinates)
     std::string description;  // what the layer shows, kept in the GeoPackage; "" for none
 };
 
 // The coordinate reference in a .prj file as WKT that OGR reads, or "" with a "WARNING - "
-// line added to warnings (naming the file) when it is missing, not a regular file, longer than
-// 1 MB or not a coordinate reference; "" with no warning for an empty prjPath. In a build
-// without GDAL, always "".
+// line added to warnings (naming the file, or "beside the mesh" for an empty prjPath) when it
+// is missing, not a regular file, longer than 1 MB or not a coordinate reference. In a build
+// without GDAL, always "" (the writer refuses).
 std::string readCoordinateReference(const std::string& prjPath,
                                     std::vector<std::string>& warnings);
 
@@ -104,7 +105,7 @@ struct ExtentRequest {
 
 // Traces the region at or above each threshold on the mesh (src/extent) for each step given
 // and writes it: one layer, one feature per threshold and step. Memory: the mesh's topology and
-// one step's polygons.
+// the polygons of one threshold at a time.
 class ExtentLayerWriter {
 public:
     // Checks the request against the mesh and the dataset (nodeCount and cellCount from its
