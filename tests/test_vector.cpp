@@ -404,23 +404,30 @@ TEST_F(VectorLayers, RefusedLayersLeaveNothingBehind) {
         std::int32_t nodeCount, cellCount;
         std::vector<double> thresholds;
         std::string message;  // the start of the error's line
+        kelvara::ErrorCode code;
     };
+    using kelvara::ErrorCode;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const Case cases[] = {
         {"a folder that does not exist", dir.file("none/run.gpkg"), 6, 2, {1.0},
          "ERROR - Could not write the GeoPackage " + dir.file("none/run.gpkg") +
-             ": its work file cannot be created beside it: "},
+             ": its work file cannot be created beside it: ",
+         ErrorCode::Output},
         {"a folder in the output's place", dir.path(), 6, 2, {1.0},
-         "ERROR - Could not write the GeoPackage " + dir.path() + ": "},
+         "ERROR - Could not write the GeoPackage " + dir.path() + ": ", ErrorCode::Output},
         {"a dataset of more nodes", output, 7, 2, {1.0},
-         "ERROR - run.2dm has 6 nodes and the dataset 7: the mesh does not belong to the dataset."},
+         "ERROR - run.2dm has 6 nodes and the dataset 7: the mesh does not belong to the dataset.",
+         ErrorCode::WrongInput},
         {"a dataset of fewer cells", output, 6, 1, {1.0},
-         "ERROR - run.2dm has cells numbered up to 2 and the dataset 1 cells"},
-        {"no threshold", output, 6, 2, {}, "ERROR - There is no threshold to trace the extent of"},
+         "ERROR - run.2dm has cells numbered up to 2 and the dataset 1 cells",
+         ErrorCode::WrongInput},
+        {"no threshold", output, 6, 2, {}, "ERROR - There is no threshold to trace the extent of",
+         ErrorCode::Usage},
         {"a threshold that is not a number", output, 6, 2, {0.5, nan},
-         "ERROR - The extent threshold nan is not a finite single-precision number."},
+         "ERROR - The extent threshold nan is not a finite single-precision number.",
+         ErrorCode::Usage},
         {"a threshold beyond single precision", output, 6, 2, {1e300},
-         "ERROR - The extent threshold 1e+300 is not"},
+         "ERROR - The extent threshold 1e+300 is not", ErrorCode::Usage},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -433,6 +440,7 @@ TEST_F(VectorLayers, RefusedLayersLeaveNothingBehind) {
         } catch (const kelvara::Error& e) {
             EXPECT_EQ(firstLine(e).rfind(c.message, 0), 0u) << firstLine(e);
             EXPECT_EQ(e.lines().front(), "");
+            EXPECT_EQ(e.code(), c.code);
         }
         EXPECT_EQ(listFolder(dir.path()), std::vector<std::string>{});
     }
@@ -494,6 +502,9 @@ TEST_F(VectorLayers, AnUnfinishedFileKeepsTheEarlierOne) {
         } catch (const kelvara::Error& e) {
             EXPECT_EQ(firstLine(e).rfind(c.message, 0), 0u) << firstLine(e);
             EXPECT_NE(c.message, "");
+            // GDAL's refusals are the output's; the others, mistakes of the calling code.
+            const bool gdal = c.message.rfind("ERROR - Could not write", 0) == 0;
+            EXPECT_EQ(e.code(), gdal ? kelvara::ErrorCode::Output : kelvara::ErrorCode::Internal);
         }
         EXPECT_EQ(listFolder(dir.path()), std::vector<std::string>{"run.gpkg"});
         EXPECT_EQ(kelvara::test::readFile(output), "an earlier file");

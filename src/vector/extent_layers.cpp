@@ -18,29 +18,35 @@ const MeshGeometry& checkedMesh(const MeshGeometry& mesh, const ExtentRequest& r
                                 std::int32_t nodeCount, std::int32_t cellCount) {
     if (!available()) {
         throw errorLine("ERROR - This build of kelvara cannot write GeoPackage layers: " +
-                        whyUnavailable());
+                            whyUnavailable(),
+                        ErrorCode::Usage);
     }
     if (mesh.meshNodeCount != nodeCount || mesh.x.size() < static_cast<std::size_t>(nodeCount)) {
         throw errorLine("ERROR - " + request.meshPath + " has " +
-                        std::to_string(mesh.meshNodeCount) + " nodes and the dataset " +
-                        std::to_string(nodeCount) + ": the mesh does not belong to the dataset.");
+                            std::to_string(mesh.meshNodeCount) + " nodes and the dataset " +
+                            std::to_string(nodeCount) +
+                            ": the mesh does not belong to the dataset.",
+                        ErrorCode::WrongInput);
     }
     if (cellCount < mesh.meshCellCount) {
         throw errorLine("ERROR - " + request.meshPath + " has cells numbered up to " +
-                        std::to_string(mesh.meshCellCount) + " and the dataset " +
-                        std::to_string(cellCount) +
-                        " cells: the mesh does not belong to the dataset.");
+                            std::to_string(mesh.meshCellCount) + " and the dataset " +
+                            std::to_string(cellCount) +
+                            " cells: the mesh does not belong to the dataset.",
+                        ErrorCode::WrongInput);
     }
     if (request.thresholds.empty()) {
         throw errorLine("ERROR - There is no threshold to trace the extent of for " +
-                        request.outputPath + ".");
+                            request.outputPath + ".",
+                        ErrorCode::Usage);
     }
     for (double threshold : request.thresholds) {
         if (!std::isfinite(threshold) || !std::isfinite(static_cast<float>(threshold))) {
             char text[40];
             std::snprintf(text, sizeof text, "%.15g", threshold);
             throw errorLine("ERROR - The extent threshold " + std::string(text) +
-                            " is not a finite single-precision number.");
+                                " is not a finite single-precision number.",
+                            ErrorCode::Usage);
         }
     }
     return mesh;

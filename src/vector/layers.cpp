@@ -166,18 +166,20 @@ struct PolygonLayerWriter::Impl {
     [[noreturn]] void fail(const GdalMessages& messages, const std::string& fallback) {
         discard();
         throw errorLine("ERROR - Could not write the GeoPackage " + output + ": " +
-                        messages.text(fallback));
+                            messages.text(fallback),
+                        ErrorCode::Output);
     }
 
     [[noreturn]] void fail(const std::string& reason) {
         discard();
-        throw errorLine("ERROR - Could not write the GeoPackage " + output + ": " + reason);
+        throw errorLine("ERROR - Could not write the GeoPackage " + output + ": " + reason,
+                        ErrorCode::Output);
     }
 
-    // Refuses a call that the writer's state does not allow (a mistake of the caller).
+    // Refuses a call that the writer's state does not allow (a mistake of the calling code).
     [[noreturn]] void refuse(const std::string& why) {
         discard();
-        throw errorLine("ERROR - The GeoPackage " + output + ": " + why);
+        throw errorLine("ERROR - The GeoPackage " + output + ": " + why, ErrorCode::Internal);
     }
 
     // Commits the features of the layer being written.
@@ -274,7 +276,8 @@ PolygonLayerWriter::PolygonLayerWriter(const std::string& outputPath)
     w.output = outputPath;
     if (!available()) {
         throw errorLine("ERROR - This build of kelvara cannot write GeoPackage layers: " +
-                        whyUnavailable());
+                            whyUnavailable(),
+                        ErrorCode::Usage);
     }
     GdalMessages messages;
     GDALDriverH driver = ogr().GDALGetDriverByName("GPKG");
@@ -424,7 +427,8 @@ void PolygonLayerWriter::finish() {
         const std::string reason = std::strerror(errno);
         w.temporary.clear();  // removed
         throw errorLine("ERROR - Could not give the GeoPackage its name " + w.output + ": " +
-                        reason + ".");
+                            reason + ".",
+                        ErrorCode::Output);
     }
     w.temporary.clear();
 }
@@ -444,7 +448,8 @@ PolygonLayerWriter::PolygonLayerWriter(const std::string& outputPath)
     : impl_(std::make_unique<Impl>()) {
     impl_->output = outputPath;
     throw errorLine("ERROR - This build of kelvara cannot write GeoPackage layers: " +
-                    whyUnavailable());
+                        whyUnavailable(),
+                    ErrorCode::Usage);
 }
 PolygonLayerWriter::~PolygonLayerWriter() = default;
 const std::string& PolygonLayerWriter::outputPath() const { return impl_->output; }
