@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "grid/grid.h"
 #include "support/dat_builder.h"
 #include "support/tempdir.h"
 #include "support/tool_runner.h"
@@ -388,6 +389,8 @@ TEST(MissingCompanions, SayWhyTheFileIsNeededAndHowToSupplyIt) {
     const std::string data = b.end().bytes();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        // A build that cannot write grids refuses -grid before it looks for the mesh.
+        if (c.args[0] == "-grid2" && !grid::available()) continue;
         TempDir dir;
         for (const std::string& name : c.present)
             dir.write(name, name.size() > 4 && name.substr(name.size() - 4) == ".2dm" ? mesh : data);
