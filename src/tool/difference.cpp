@@ -22,8 +22,8 @@
 #include "formats/datatype.h"
 #include "formats/mesh.h"
 #include "tool/operations.h"
-#include "tool/pick.h"
-#include "tool/step_times.h"
+#include "steps/pick.h"
+#include "steps/step_times.h"
 #include "util/numbers.h"
 #include "util/path.h"
 

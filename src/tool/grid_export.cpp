@@ -12,7 +12,7 @@
 #include "formats/mesh.h"
 #include "grid/grid.h"
 #include "tool/operations.h"
-#include "tool/step_times.h"
+#include "steps/step_times.h"
 #include "util/path.h"
 #include "util/text.h"
 
