@@ -16,6 +16,7 @@
 
 #include "formats/dataset.h"
 #include "formats/dataset_io.h"
+#include "sinks/sink.h"
 #include "tool/tables.h"
 #include "tool/options.h"
 
@@ -32,7 +33,7 @@ struct RunState {
     std::vector<int> inputUnits;
     std::vector<std::unique_ptr<DatasetReader>> inputs;
     int outputUnit = 0;
-    std::unique_ptr<DatasetWriter> output;  // the output dataset; none for the times listing
+    std::unique_ptr<StepSink> output;  // where the steps go; none for the times listing
     std::FILE* timesFile = nullptr;         // the times listing's text file
     std::int64_t timesListed = 0;           // lines the times listing wrote
     std::string written;                    // what an output of its own wrote (the grid)

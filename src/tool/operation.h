@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sinks/sink.h"
+
 namespace kelvara {
 
 enum class OperationKind {
@@ -70,7 +72,28 @@ struct OperationShape {
     // The output's full name, built from the first input (its folder and name without
     // extension) or, with lastNameNamesOutput, from that last name.
     std::string outputName;
+    // The steps of the output whose kind is known by their time (the others hold values).
+    std::vector<OutputStep> steps;
 };
+
+struct RunState;
+using RunFunction = void (*)(RunState& run);
+
+// One operation in the table of operations: its kind, the flag word that asks for it (the
+// single pass's several words aside), what its output is for its parameters and inputs (its
+// inputs' counts and the error when they are wrong, the output's name rule, form and steps),
+// and the function that runs it. Adding an operation adds one entry here, its flag word in
+// options.cpp and its own file.
+struct OperationEntry {
+    OperationKind kind;
+    const char* flag;  // "-max"; "" for the single pass
+    void (*describe)(const Operation& operation, const std::vector<std::string>& inputs,
+                     OperationShape& shape);
+    RunFunction run;
+};
+
+// The entry of an operation (None: no inputs, no output, nothing to run).
+const OperationEntry& operationEntry(OperationKind kind);
 
 // inputs: the dataset names of the command line (output name not included).
 OperationShape describeOperation(const Operation& operation,

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "maps/hazard.h"
+#include "sinks/sink.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -255,6 +256,97 @@ std::string numberHint(const std::string& word, const std::string& argument,
            "example " + flag + example;
 }
 
+// What became of an argument that begins with two dashes.
+enum class LongOption {
+    Taken,    // a long option, with its value
+    Unknown,  // no long option of that name: the argument is an incorrect flag, as before
+    Failed,   // a long option whose value is missing or cannot be read
+};
+
+// Reads the long option at arguments[index] (--name VALUE or --name=VALUE), moving index past
+// a value given as the next argument.
+LongOption readLongOption(const std::vector<std::string>& arguments, std::size_t& index,
+                          RunOptions& o, std::vector<std::string>& lines) {
+    const std::string argument(trimRight(arguments[index]));
+    const std::size_t equals = argument.find('=');
+    const std::string name = LOWERCASE(argument.substr(2, equals == std::string::npos
+                                                              ? std::string::npos
+                                                              : equals - 2));
+    std::string* text = nullptr;
+    if (name == "mesh") text = &o.meshName;
+    if (name == "output") text = &o.outputGiven;
+    if (text == nullptr && name != "cell") return LongOption::Unknown;
+
+    std::string value;
+    if (equals != std::string::npos) {
+        value = argument.substr(equals + 1);
+    } else if (index + 1 < arguments.size()) {
+        value = arguments[++index];
+    }
+    const std::string option = "--" + name;
+    if (trimRight(value).empty()) {
+        lines = {"", "ERROR - " + option + " needs " +
+                         (text != nullptr ? std::string("a file name") : "a cell size") + ": " +
+                         option + (text != nullptr ? " FILE" : " SIZE") + " or " + option +
+                         (text != nullptr ? "=FILE" : "=SIZE") + "."};
+        return LongOption::Failed;
+    }
+    if (text != nullptr) {
+        *text = std::string(trimRight(value));
+        return LongOption::Taken;
+    }
+    // The cell size of a grid, in double as -grid's, so that the corners lie on its multiples.
+    if (!readFlagNumber(value, o.outputCellSize) ||
+        !(o.outputCellSize > 0.0 && std::isfinite(o.outputCellSize))) {
+        lines = {"ERROR - Reading the cell size of --cell",
+                 "\"" + shortened(value) + "\": the cell size must be a number above zero, in the "
+                 "mesh's units, for example --cell 2"};
+        return LongOption::Failed;
+    }
+    return LongOption::Taken;
+}
+
+// The checks of --output and --cell once the operation is known: an output named once, of a
+// form the operation can write, and a cell size exactly when a grid is drawn from a dataset.
+bool checkOutputOptions(const RunOptions& o, std::vector<std::string>& lines) {
+    const OperationShape shape = describeOperation(o.operation, o.inputNames());
+    const bool datasetOutput =
+        shape.output == OutputForm::Scalar || shape.output == OutputForm::LikeInput;
+    const std::string& output = o.outputGiven;
+    if (!output.empty()) {
+        if (shape.lastNameNamesOutput && o.fileCount > shape.maxInputs) {
+            lines = {"", "ERROR - The output is named twice, by the last file name and by "
+                         "--output: give one of them."};
+            return false;
+        }
+        if (shape.output == OutputForm::Grid && !isGridOutput(output)) {
+            lines = {"", "ERROR - -grid writes a GeoTIFF: its output " + output +
+                             " must end in .tif."};
+            return false;
+        }
+        if (datasetOutput && findSink(output) == nullptr) {
+            lines = {"", "ERROR - kelvara cannot write " + output + ": an output ends in " +
+                             knownSinkExtensions() + "."};
+            return false;
+        }
+    }
+    const bool drawsGrid = datasetOutput && !output.empty() && isGridOutput(output);
+    if (o.outputCellSize > 0.0 && !drawsGrid) {
+        lines = {"", shape.output == OutputForm::Grid
+                         ? "ERROR - -grid takes its cell size right after the flag (-grid2), "
+                           "not from --cell."
+                         : "ERROR - --cell is the cell size of a grid output: name one with "
+                           "--output NAME.tif."};
+        return false;
+    }
+    if (drawsGrid && !(o.outputCellSize > 0.0)) {
+        lines = {"", "ERROR - The grid " + output + " needs its cell size: --cell SIZE, in the "
+                         "mesh's units."};
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o,
@@ -291,6 +383,15 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
             ++o.fileCount;
             o.fileNames.emplace_back(trimRight(argument));
             continue;
+        }
+
+        // Long options begin with two dashes, which no flag word does: they change the meaning
+        // of no single-dash flag.
+        if (argument.size() > 2 && argument[1] == '-') {
+            std::vector<std::string> lines;
+            const LongOption read = readLongOption(arguments, index, o, lines);
+            if (read == LongOption::Taken) continue;
+            if (read == LongOption::Failed) return fail(Kind::BadName, std::move(lines));
         }
 
         const FlagWord* found = nullptr;
@@ -382,6 +483,10 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
     }
     op.kind = kindOf(given);
     if (op.kind == OperationKind::None) return true;
+    {
+        std::vector<std::string> lines;
+        if (!checkOutputOptions(o, lines)) return fail(Kind::BadName, std::move(lines));
+    }
 
     // Validations that need no file.
     const OperationShape shape = describeOperation(op, o.inputNames());
