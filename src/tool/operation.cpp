@@ -1,7 +1,12 @@
 #include "tool/operation.h"
 
+#include <cmath>
+#include <string_view>
+
+#include "maps/hazard.h"
 #include "tool/operations.h"
 #include "tool/options.h"
+#include "util/numbers.h"
 #include "util/path.h"
 #include "util/text.h"
 
@@ -112,28 +117,131 @@ void describeGrid(const Operation& o, const Names& inputs, OperationShape& s) {
 
 void describeNothing(const Operation&, const Names&, OperationShape&) {}
 
-// The table of operations, in the order of OperationKind.
-const OperationEntry kOperations[] = {
-    {OperationKind::None, "", describeNothing, nullptr},
-    {OperationKind::SinglePass, "", describeSinglePass, runSinglePass},
-    {OperationKind::ListTimes, "-times", describeTimes, runTimesListing},
-    {OperationKind::Maximum, "-max", describeMaximum, runMaximum},
-    {OperationKind::Duration, "-dur", describeDuration, runDuration},
-    {OperationKind::Difference, "-dif", describeDifference, runDifference},
-    {OperationKind::DurationDifference, "-ddur", describeDurationDifference,
-     runDurationDifference},
-    {OperationKind::Arrival, "-arrival", describeArrival, runArrival},
-    {OperationKind::Hazard, "-hazard", describeHazard, runHazard},
-    {OperationKind::Grid, "-grid", describeGrid, runGrid},
+template <class Real>
+bool readNumber(const std::string& rest, Real& value) {
+    std::string_view item;
+    if (!freeItem(rest, item)) return false;
+    const std::size_t end = static_cast<std::size_t>(item.data() - rest.data()) + item.size();
+    return rest.find_first_not_of(" \t", end) == std::string::npos && parseReal(item, value);
+}
+
+// The parameters of the flags: each stores what its flag asks for and reads the number after
+// it (the rest of the argument), false when that cannot be read or is out of range.
+bool noNumber(RunOptions&, const std::string&) { return true; }
+bool concatenate(RunOptions& o, const std::string&) {
+    o.operation.concatenate = true;
+    return true;
+}
+bool cutoff(RunOptions& o, const std::string& rest) {
+    return readNumber(rest, o.operation.cutoff);
+}
+// A negative cutoff would turn every trimmed vector round.
+bool trimCutoff(RunOptions& o, const std::string& rest) {
+    o.operation.transform = ValueTransform::Trim;
+    return readNumber(rest, o.operation.cutoff) && !(o.operation.cutoff < 0.0f);
+}
+// The maps refuse numbers that measure nothing (not finite, or a negative debris factor).
+bool finiteCutoff(RunOptions& o, const std::string& rest) {
+    return readNumber(rest, o.operation.cutoff) && std::isfinite(o.operation.cutoff);
+}
+bool batch(RunOptions& o, const std::string&) {
+    o.batch = true;
+    return true;
+}
+bool keepTime(RunOptions& o, const std::string& rest) {
+    o.operation.steps = StepChoice::Keep;
+    return readNumber(rest, o.operation.time);
+}
+bool removeTime(RunOptions& o, const std::string& rest) {
+    o.operation.steps = StepChoice::Remove;
+    if (!readNumber(rest, o.operation.time)) return false;
+    o.operation.removeAllMaxTimes = o.operation.time > 99998.0f;
+    return true;
+}
+bool atTime(RunOptions& o, const std::string& rest) {
+    o.operation.atTime = true;
+    return readNumber(rest, o.operation.time);
+}
+bool flowAngle(RunOptions& o, const std::string&) {
+    o.operation.transform = ValueTransform::FlowAngle;
+    return true;
+}
+bool noWetDry(RunOptions& o, const std::string&) {
+    o.operation.noWetDry = true;
+    return true;
+}
+// -hazard alone takes the debris factor of urban areas.
+bool debrisFactor(RunOptions& o, const std::string& rest) {
+    float& factor = o.operation.debrisFactor;
+    if (trimRight(rest).empty()) {
+        factor = kDefaultDebrisFactor;
+        return true;
+    }
+    return readNumber(rest, factor) && std::isfinite(factor) && factor >= 0.0f;
+}
+// A grid's cells have a size, checked as every number is, then kept in double so that its
+// corners lie on its multiples.
+bool cellSize(RunOptions& o, const std::string& rest) {
+    float size = 0.0f;
+    return readNumber(rest, size) && size > 0.0f && std::isfinite(size) &&
+           readNumber(rest, o.operation.cellSize);
+}
+
+using K = OperationKind;
+using N = NumberUse;
+using R = NumberRule;
+
+// Tried in this order; the first word that matches the characters after the dash wins, so
+// "times" comes before "t", "trim" before "t", and "dur" and "ddur" never collide. Words added
+// later begin with no earlier word and no earlier word begins with them, so that every command
+// line keeps the meaning it had.
+const std::vector<OperationEntry> kTable = {
+    {"con", K::SinglePass, N::None, "", "", R::Any, concatenate, false, describeSinglePass,
+     runSinglePass},
+    {"max", K::Maximum, N::None, "", "", R::Any, noNumber, false, describeMaximum, runMaximum},
+    {"dif", K::Difference, N::None, "", "", R::Any, noNumber, false, describeDifference,
+     runDifference},
+    {"dur", K::Duration, N::Needed, "the cutoff", "0.3", R::Any, cutoff, true, describeDuration,
+     runDuration},
+    {"ddur", K::DurationDifference, N::Needed, "the cutoff", "0.1", R::Any, cutoff, false,
+     describeDurationDifference, runDurationDifference},
+    {"trim", K::SinglePass, N::Needed, "the cutoff", "1", R::NotNegative, trimCutoff, true,
+     describeSinglePass, runSinglePass},
+    {"b", K::None, N::None, "", "", R::Any, batch, false, describeNothing, nullptr},
+    {"k", K::SinglePass, N::Needed, "the time", "99999", R::Any, keepTime, false,
+     describeSinglePass, runSinglePass},
+    {"r", K::SinglePass, N::Needed, "the time", "99999", R::Any, removeTime, false,
+     describeSinglePass, runSinglePass},
+    {"times", K::ListTimes, N::None, "", "", R::Any, noNumber, false, describeTimes,
+     runTimesListing},
+    {"t", K::None, N::Needed, "the time", "12", R::Any, atTime, false, describeNothing, nullptr},
+    {"va", K::SinglePass, N::None, "", "", R::Any, flowAngle, true, describeSinglePass,
+     runSinglePass},
+    {"nowetdry", K::None, N::None, "", "", R::Any, noWetDry, false, describeNothing, nullptr},
+    {"arrival", K::Arrival, N::Needed, "the cutoff", "0.3", R::Any, finiteCutoff, true,
+     describeArrival, runArrival},
+    {"hazard", K::Hazard, N::Optional, "the debris factor", "0.5", R::NotNegative, debrisFactor,
+     true, describeHazard, runHazard},
+    {"grid", K::Grid, N::Needed, "the cell size", "2", R::AboveZero, cellSize, true,
+     describeGrid, runGrid},
 };
+
+const OperationEntry kNoOperation = {"", K::None, N::None, "", "", R::Any, noNumber, false,
+                                     describeNothing, nullptr};
 
 }  // namespace
 
+const std::vector<OperationEntry>& operationTable() { return kTable; }
+
 const OperationEntry& operationEntry(OperationKind kind) {
-    for (const OperationEntry& e : kOperations)
+    if (kind == OperationKind::None) return kNoOperation;
+    for (const OperationEntry& e : kTable)
         if (e.kind == kind) return e;
-    return kOperations[0];
+    return kNoOperation;
 }
+
+bool readFlagNumber(const std::string& rest, float& value) { return readNumber(rest, value); }
+bool readFlagNumber(const std::string& rest, double& value) { return readNumber(rest, value); }
 
 OperationShape describeOperation(const Operation& o, const std::vector<std::string>& inputs) {
     OperationShape s;
