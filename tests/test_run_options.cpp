@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "formats/companions.h"
+#include "tool/operation.h"
 #include "grid/grid.h"
 #include "support/tempdir.h"
 #include "support/tool_runner.h"
@@ -232,6 +233,41 @@ TEST(MeshOption, ReachesAMeshTheNameRuleCannot) {
         << r.output;
 }
 
+// The table of flag words and operations: every operation has a row that describes and runs
+// it, and no flag word is out of reach (begins with a word tried before it). The words after
+// the first thirteen also have no earlier word beginning with them, so that no command line
+// that was written before them changes its meaning.
+TEST(OperationTable, EveryOperationHasItsRowAndEveryWordIsReachable) {
+    const std::vector<OperationEntry>& table = operationTable();
+    for (OperationKind kind :
+         {OperationKind::SinglePass, OperationKind::ListTimes, OperationKind::Maximum,
+          OperationKind::Duration, OperationKind::Difference, OperationKind::DurationDifference,
+          OperationKind::Arrival, OperationKind::Hazard, OperationKind::Grid}) {
+        const OperationEntry& e = operationEntry(kind);
+        EXPECT_EQ(e.kind, kind);
+        EXPECT_NE(e.run, nullptr);
+        OperationShape shape;
+        Operation operation;
+        operation.kind = kind;
+        e.describe(operation, {"run_d.dat"}, shape);
+        EXPECT_FALSE(shape.outputName.empty()) << e.word;
+    }
+    EXPECT_EQ(operationEntry(OperationKind::None).run, nullptr);
+    constexpr std::size_t kFirstWords = 13;
+    for (std::size_t j = 0; j < table.size(); ++j) {
+        const std::string later = table[j].word;
+        for (std::size_t i = 0; i < j; ++i) {
+            const std::string earlier = table[i].word;
+            EXPECT_NE(later.rfind(earlier, 0), 0u) << later << " begins with " << earlier;
+            if (j >= kFirstWords) {
+                EXPECT_NE(earlier.rfind(later, 0), 0u) << earlier << " begins with " << later;
+            }
+        }
+        EXPECT_EQ(table[j].number == NumberUse::None, std::string(table[j].numberName).empty())
+            << later;
+    }
+}
+
 TEST(CompanionResolver, BuildsEverySiblingNameInOnePlace) {
     struct Case {
         std::string mesh;  // --mesh, "" for the rule
@@ -342,6 +378,24 @@ TEST(GridOutput, EqualsTheTwoStepRouteBandForBand) {
     }
 }
 #endif
+
+// -grid's own GeoTIFF under the name --output gives it.
+TEST(GridOutput, GridTakesItsNameFromOutput) {
+    if (!grid::available()) GTEST_SKIP() << "built without GDAL";
+    TempDir dir;
+    copyExample(dir);
+    const ToolResult r =
+        runTool(batch({"-grid5", "-t5", "base_d.dat", "--output=grids/g.TIF"}), "", dir.path());
+    EXPECT_EQ(r.status, 1) << "no folder grids";
+    fs::create_directory(dir.file("grids"));
+    const ToolResult named =
+        runTool(batch({"-grid5", "-t5", "base_d.dat", "--output=grids/g.TIF"}), "", dir.path());
+    ASSERT_EQ(named.status, 0) << named.output;
+    EXPECT_TRUE(contains(named.output, "\nOutput Grid File: grids/g.TIF\n")) << named.output;
+    EXPECT_TRUE(contains(named.output, "\nWrote grids/g.TIF: 1 band of ")) << named.output;
+    EXPECT_FALSE(fileExists(dir.file("base_d(grid5).tif")));
+    EXPECT_EQ(hiddenFiles(dir.file("grids")), std::vector<std::string>{});
+}
 
 // A grid output that fails when the grid is drawn leaves nothing: no grid, no work file.
 TEST(GridOutput, AFailedGridLeavesNothing) {
