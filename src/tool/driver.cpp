@@ -342,21 +342,22 @@ int RUN_DRIVER(RunOptions& options) {
         }
     }
     checkOutputIsNotAnInput(run);
+    const OutputForm form = options.shape().output;  // the input names are settled
     if (options.operation.kind == OperationKind::Grid) {
         explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
                        {"-grid draws the values of " + run.inputName(1) + " on the mesh of its run",
                         "the run's mesh"});
-    } else if (options.shape().output != OutputForm::TimesText && isGridOutput(run.outputName())) {
+    } else if (form != OutputForm::TimesText && isGridOutput(run.outputName())) {
         explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
                        {"The grid " + run.outputName() + " draws the values on the mesh of " +
                             run.inputName(1), "the run's mesh"});
     }
 
     consoleLine();
-    if (options.shape().output == OutputForm::Grid) {
+    if (form == OutputForm::Grid) {
         // The grid writer makes its file itself, under a hidden name until it is complete.
         consoleLine("Output Grid File: " + run.outputName());
-    } else if (options.shape().output == OutputForm::TimesText) {
+    } else if (form == OutputForm::TimesText) {
         consoleLine("Output Times File: " + run.outputName());
         run.outputUnit = OPENFILEUNIT("O ", run.outputName());
         run.timesFile = unitStream(run.outputUnit);
