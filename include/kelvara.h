@@ -100,13 +100,22 @@ KELVARA_API void KELVARA_CALL FATALSTOP(void);
  * without the program name, each ended or separated by a NUL character ("-k5\0run_h.dat");
  * trailing blanks of the field are not significant. The run never reads standard input, never
  * pauses and never ends the calling process; a run that fails leaves no partial output and no
- * open file behind, so a failed run may be followed by another in the same process. Units the
- * program opened itself stay open. Concurrent calls are serialised by a lock inside the library:
- * one run at a time. A run uses the file-unit table and the console of the routines above: do not
- * call those from another thread while a run is under way. */
+ * open file behind, so a failed run may be followed by another in the same process. Each run has
+ * a context of its own (its console text, its batch mode, its files, numbered from 901 as in the
+ * executable): calls from several threads run at the same time, each with its own console text
+ * and outputs, and a run neither uses nor changes the file-unit table and console of the routines
+ * above, which the program keeps for itself. */
 KELVARA_API void KELVARA_CALL RUNCOMMANDLINE(char *console, int32_t consoleLen,
                                              const char *arguments, int32_t argumentsLen,
                                              int32_t *status, int32_t *consoleUsed);
+/* As RUNCOMMANDLINE, and *code receives the kind of failure (0 when the run finished or showed
+ * the usage text): 2 the command line, 3 an input that cannot be read, 4 inputs that do not suit
+ * the operation or each other, 5 a file that cannot be found or opened, 6 an output that cannot
+ * be written, 7 not enough memory, 8 the console, 9 an internal failure. */
+KELVARA_API void KELVARA_CALL RUNCOMMANDLINECODE(char *console, int32_t consoleLen,
+                                                 const char *arguments, int32_t argumentsLen,
+                                                 int32_t *status, int32_t *consoleUsed,
+                                                 int32_t *code);
 
 /* ---- Message log -------------------------------------------------------------------- */
 /* (message log section) */

@@ -3,9 +3,12 @@
 
 #include <string>
 
+#include "fileio/console.h"
 #include "formats/datatype.h"
 
 namespace {
+
+void toConsole(const std::string& line) { kelvara::consoleLine(line); }
 
 TEST(DataTypeIdentification, FromTheFileNameSuffix) {
     const std::string sms = "SMS data type identified as: ";
@@ -37,7 +40,7 @@ TEST(DataTypeIdentification, FromTheFileNameSuffix) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fileName);
         testing::internal::CaptureStdout();
-        const kelvara::DataTypeInfo info = kelvara::IDENTIFY_DATA_TYPE(c.fileName, c.label);
+        const kelvara::DataTypeInfo info = kelvara::IDENTIFY_DATA_TYPE(c.fileName, c.label, toConsole);
         const std::string console = testing::internal::GetCapturedStdout();
         EXPECT_EQ(info.dataType, c.dataType);
         EXPECT_EQ(info.rawSuffix, c.rawSuffix);
@@ -49,7 +52,7 @@ TEST(DataTypeIdentification, FromTheFileNameSuffix) {
 TEST(DataTypeIdentification, LongSuffixIsCutAt100Characters) {
     const std::string suffix = "_" + std::string(150, 'x');
     testing::internal::CaptureStdout();
-    const kelvara::DataTypeInfo info = kelvara::IDENTIFY_DATA_TYPE("run" + suffix + ".dat", "L: ");
+    const kelvara::DataTypeInfo info = kelvara::IDENTIFY_DATA_TYPE("run" + suffix + ".dat", "L: ", toConsole);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(info.rawSuffix, suffix.substr(0, 100));
     EXPECT_EQ(info.dataType, suffix.substr(0, 100));
@@ -89,7 +92,7 @@ TEST(DataTypeIdentification, QuantityOfANameAndOfTheOutputsMadeFromIt) {
         EXPECT_EQ(kelvara::dataKindOf(c.name), c.kind) << c.name;
     }
     testing::internal::CaptureStdout();
-    EXPECT_EQ(kelvara::IDENTIFY_DATA_TYPE("base_d(maxmax).dat", "L: ").kind, DataKind::Depth);
+    EXPECT_EQ(kelvara::IDENTIFY_DATA_TYPE("base_d(maxmax).dat", "L: ", toConsole).kind, DataKind::Depth);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nL: \"_d(maxmax)\"\n");
 }
 

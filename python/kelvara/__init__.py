@@ -30,14 +30,19 @@ class Error(Exception):
     mesh it stopped at, how to write an argument).
 
     Attributes: lines, every console line the failed read or run printed (the error's lines
-    among them); status, the exit status the tool would have ended with (1).
+    among them); status, the exit status the tool would have ended with (1); code, what kind
+    of failure it is: "usage" (the command line), "bad_input" (a file that cannot be read),
+    "wrong_input" (inputs that do not suit the operation or each other), "missing_file",
+    "output", "memory", "console", "internal" or "file_table".
     """
 
-    def __init__(self, message, lines=(), status=1):
-        """message: the error's text; lines: the console lines; status: the exit status."""
+    def __init__(self, message, lines=(), status=1, code="internal"):
+        """message: the error's text; lines: the console lines; status: the exit status;
+        code: the kind of failure."""
         super().__init__(message)
         self.lines = list(lines)
         self.status = status
+        self.code = code
 
 
 # Not in __all__: "from kelvara import *" would hide Python's own Warning.

@@ -42,6 +42,8 @@ namespace py = pybind11;
 namespace kelvara_python {
 namespace {
 
+// Guards the readers and writers of datasets (their objects and the process's file units);
+// runs have a context each and do not take it.
 std::mutex gCoreLock;
 
 // ---- Errors and console ---------------------------------------------------------------------
@@ -49,6 +51,7 @@ std::mutex gCoreLock;
 // A failure of the core, on its way to the interpreter as kelvara.Error.
 struct CoreFailure {
     std::vector<std::string> lines;
+    kelvara::ErrorCode code = kelvara::ErrorCode::Internal;
 };
 
 // kelvara.Error, and the package's function that issues one warning (kelvara._warn), handed
@@ -94,10 +97,11 @@ std::string errorText(const std::vector<std::string>& lines) {
     return text;
 }
 
-void raiseError(const std::vector<std::string>& lines, int status = 1) {
+void raiseError(const std::vector<std::string>& lines, int status = 1,
+                kelvara::ErrorCode code = kelvara::ErrorCode::Internal) {
     const std::string message = errorText(lines);
     if (!errorType()) throw std::runtime_error(message);
-    py::object error = errorType()(message, lines, status);
+    py::object error = errorType()(message, lines, status, kelvara::errorCodeName(code));
     PyErr_SetObject(errorType().ptr(), error.ptr());
 }
 
@@ -166,6 +170,7 @@ template <typename F>
 void inCore(F&& f) {
     std::vector<std::string> lines;
     bool failed = false;
+    kelvara::ErrorCode code = kelvara::ErrorCode::Internal;
     {
         py::gil_scoped_release release;
         std::lock_guard<std::mutex> hold(gCoreLock);
@@ -176,17 +181,20 @@ void inCore(F&& f) {
             f();
         } catch (const kelvara::Error& error) {
             failed = true;
+            code = error.code();
             lines = console.take();
-            lines.insert(lines.end(), error.lines().begin(), error.lines().end());
+            const std::vector<std::string> text = error.consoleLines();
+            lines.insert(lines.end(), text.begin(), text.end());
         } catch (const std::bad_alloc&) {
             failed = true;
+            code = kelvara::ErrorCode::Memory;
             lines = console.take();
             lines.push_back("ERROR - Could not allocate enough memory (RAM).");
         }
         if (!failed) lines = console.take();
     }
     passOnWarnings(lines);
-    if (failed) throw CoreFailure{std::move(lines)};
+    if (failed) throw CoreFailure{std::move(lines), code};
 }
 
 // ---- Arrays ---------------------------------------------------------------------------------
@@ -415,14 +423,15 @@ py::tuple run(const std::vector<std::string>& arguments) {
     }
     std::vector<std::string> lines;
     int status = 1;
+    kelvara::RunOutcome outcome;
     {
+        // A run has its own context: runs on several Python threads go on at once.
         py::gil_scoped_release release;
-        std::lock_guard<std::mutex> hold(gCoreLock);
-        status = kelvara::runCommandLine(arguments, lines);
+        status = kelvara::runCommandLine(arguments, lines, &outcome);
     }
     passOnWarnings(lines);
     if (status != 0) {
-        raiseError(lines, status);
+        raiseError(lines, status, outcome.code);
         throw py::error_already_set();
     }
     return py::make_tuple(status, lines);
@@ -444,7 +453,7 @@ PYBIND11_MODULE(_kelvara, m) {
         try {
             if (failure) std::rethrow_exception(failure);
         } catch (const CoreFailure& f) {
-            raiseError(f.lines);
+            raiseError(f.lines, 1, f.code);
         }
     });
 

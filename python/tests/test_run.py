@@ -140,3 +140,55 @@ def test_a_failed_runs_error_carries_every_line(example, monkeypatch, arguments,
         kelvara.run(["-b", *arguments])
     assert str(caught.value).split("\n") == text
     assert all(line in caught.value.lines for line in text)
+
+
+RUN_CODES = [
+    (["-q"], "usage"),
+    (["-k1", "missing_d.dat"], "missing_file"),
+    (["-max", "flood.2dm"], "bad_input"),
+    (["-con", "base_d.dat", "base_V.dat"], "bad_input"),  # two quantities by their names
+    (["base_d.dat"], "usage"),
+]
+
+
+@pytest.mark.parametrize("arguments,code", RUN_CODES, ids=[" ".join(c[0]) for c in RUN_CODES])
+def test_a_failed_runs_error_carries_its_code(example, monkeypatch, arguments, code):
+    monkeypatch.chdir(example)
+    with pytest.raises(kelvara.Error) as caught:
+        kelvara.run(["-b", *arguments])
+    assert caught.value.code == code and caught.value.status == 1
+
+
+def test_a_damaged_datasets_error_carries_its_code(tmp_path):
+    (tmp_path / "bad_d.dat").write_bytes(b"\x00" * 10)
+    with pytest.raises(kelvara.Error) as caught:
+        kelvara.open(tmp_path / "bad_d.dat")
+    assert caught.value.code == "bad_input"
+
+
+def test_runs_on_several_threads_at_once_each_give_a_lone_runs_result(example, monkeypatch):
+    import threading
+
+    monkeypatch.chdir(example)
+    commands = [["-k1", "base_d.dat"], ["-r1", "design_d.dat"], ["-max", "base_V.dat"]]
+    outputs = ["base_d(k1.).dat", "design_d(r1.).dat", "base_V(maxmax).dat"]
+    alone = []
+    for command, output in zip(commands, outputs):
+        result = kelvara.run(command)
+        alone.append((result.lines, (example / output).read_bytes()))
+        (example / output).unlink()
+    results = [None] * len(commands)
+
+    def work(i):
+        results[i] = kelvara.run(commands[i]).lines
+
+    for _ in range(3):
+        threads = [threading.Thread(target=work, args=(i,)) for i in range(len(commands))]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        for i, output in enumerate(outputs):
+            assert results[i] == alone[i][0]
+            assert (example / output).read_bytes() == alone[i][1]
+            (example / output).unlink()

@@ -197,7 +197,7 @@ namespace {
                  "ERROR - This build of kelvara has no calculator: it was built without "
                  "muParser. Install muParser's development package (Debian: libmuparser-dev) and "
                  "build kelvara again."},
-                StopKind::Continue);
+                ErrorCode::Usage);
 }
 
 }  // namespace

@@ -166,7 +166,7 @@ std::string functionList() {
                         withoutPosition(fault.message) + ".");
         addCaret(lines, text, position);
     }
-    throw Error(std::move(lines), StopKind::Continue);
+    throw Error(std::move(lines), ErrorCode::Usage);
 }
 
 Kernel kernelOf(const std::string& readyMade) {
@@ -280,7 +280,7 @@ Expression::Expression(const std::string& text) {
     if (trimmed(text).empty())
         throw Error({"", "ERROR - The expression is empty: give one such as \"d*v^2\" or a "
                          "ready-made quantity (" + readyMadeNames() + ")."},
-                    StopKind::Continue);
+                    ErrorCode::Usage);
     Rewritten rewritten = expandReadyMade(text);
     compiled->formula = rewritten.formula;
     if (kernelOf(trimmed(text)) != Kernel::None) compiled->readyMade = trimmed(text);

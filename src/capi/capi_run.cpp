@@ -6,11 +6,10 @@
 #include "tool/run.h"
 #include "util/field.h"
 
-extern "C" {
+namespace {
 
-KELVARA_API void KELVARA_CALL RUNCOMMANDLINE(char* console, int32_t consoleLen,
-                                             const char* arguments, int32_t argumentsLen,
-                                             int32_t* status, int32_t* consoleUsed) {
+void runFromFields(char* console, int32_t consoleLen, const char* arguments, int32_t argumentsLen,
+                   int32_t* status, int32_t* consoleUsed, int32_t* code) {
     // Arguments are separated by NULs; one NUL at the very end only ends the last.
     const std::string text = kelvara::fromField(arguments, argumentsLen);
     std::vector<std::string> list;
@@ -28,10 +27,29 @@ KELVARA_API void KELVARA_CALL RUNCOMMANDLINE(char* console, int32_t consoleLen,
         }
     }
     std::string output;
-    const int result = kelvara::runCommandLineText(list, output);
+    kelvara::RunOutcome outcome;
+    const int result = kelvara::runCommandLineText(list, output, &outcome);
     kelvara::toField(console, consoleLen, output);
     if (status != nullptr) *status = result;
     if (consoleUsed != nullptr) *consoleUsed = static_cast<int32_t>(output.size());
+    if (code != nullptr) *code = static_cast<int32_t>(outcome.code);
+}
+
+}  // namespace
+
+extern "C" {
+
+KELVARA_API void KELVARA_CALL RUNCOMMANDLINE(char* console, int32_t consoleLen,
+                                             const char* arguments, int32_t argumentsLen,
+                                             int32_t* status, int32_t* consoleUsed) {
+    runFromFields(console, consoleLen, arguments, argumentsLen, status, consoleUsed, nullptr);
+}
+
+KELVARA_API void KELVARA_CALL RUNCOMMANDLINECODE(char* console, int32_t consoleLen,
+                                                 const char* arguments, int32_t argumentsLen,
+                                                 int32_t* status, int32_t* consoleUsed,
+                                                 int32_t* code) {
+    runFromFields(console, consoleLen, arguments, argumentsLen, status, consoleUsed, code);
 }
 
 }  // extern "C"

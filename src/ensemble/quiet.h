@@ -55,7 +55,7 @@ void quietly(const EnsembleMessages& messages, F&& f) {
                 if (inError) all.push_back(line);
             }
             all.insert(all.end(), error.lines().begin(), error.lines().end());
-            throw Error(std::move(all), error.stop());
+            throw Error(std::move(all), error.code(), error.hint());
         }
         lines = console.take();
     }

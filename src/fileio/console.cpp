@@ -1,6 +1,7 @@
 #include "fileio/console.h"
 
 #include <cerrno>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,10 +14,12 @@
 namespace kelvara {
 namespace {
 
-bool gBatch = false;
+// The process's batch flag: the exported routines' (a run has its own, in its ConsoleScope).
+std::atomic<bool> gBatch{false};
 
-// Standard output could not be written: the run ends with status 1, its unfinished outputs
-// removed, and the reason on standard error (where else could it go).
+// Standard output could not be written outside any run (an exported routine): the process ends
+// with status 1, its unfinished outputs removed, and the reason on standard error (where else
+// could it go).
 [[noreturn]] void standardOutputFailed(int error) {
     std::clearerr(stdout);
     abandonAllUnits();
@@ -30,8 +33,9 @@ public:
     // Text goes through the C library's buffer; a write that fails (a closed pipe, a full disk)
     // is noticed at once when the buffer is passed on, and at the latest at the next flush.
     void write(std::string_view text) override {
+        if (failed_) return;  // reported once; later text has nowhere to go
         if (!text.empty() && std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
-            standardOutputFailed(errno);
+            fail(errno);
     }
     // A line is passed on when the console has been quiet for a while, so that a reader at the
     // other end of a pipe (a log, "tee") follows the run, without a system call for each of the
@@ -56,59 +60,93 @@ public:
     }
     void flush() override {
         lastFlush_ = std::chrono::steady_clock::now();
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) standardOutputFailed(errno);
+        if (failed_) return;
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail(errno);
     }
     bool runsCommands() const override { return true; }
+    void reset() {
+        failed_ = false;
+        std::clearerr(stdout);
+    }
 
 private:
+    // Inside a run the failure is an error of the run, thrown once; outside one the process
+    // ends as documented.
+    void fail(int error) {
+        if (!ErrorScope::active()) standardOutputFailed(error);
+        failed_ = true;
+        std::clearerr(stdout);
+        throw Error({std::string("ERROR - Standard output cannot be written: ") + std::strerror(error)},
+                    ErrorCode::Console);
+    }
+
     std::chrono::steady_clock::time_point lastFlush_{};
+    std::atomic<bool> failed_{false};
 };
 
-ConsoleSink* gConsole = &standardConsole();
+StandardConsole& theStandardConsole() {
+    static StandardConsole console;
+    return console;
+}
+
+// The calling thread's console: its run's sink and batch flag (-1: the process's flag).
+thread_local ConsoleSink* tSink = nullptr;
+thread_local int tBatch = -1;
+
+ConsoleSink& sink() { return tSink != nullptr ? *tSink : theStandardConsole(); }
 
 thread_local int gErrorScopes = 0;
 
 }  // namespace
 
 void setConsoleBatch(bool batch) { gBatch = batch; }
-bool consoleBatch() { return gBatch; }
+bool consoleBatch() { return tBatch >= 0 ? tBatch != 0 : gBatch.load(); }
 
-ConsoleSink& standardConsole() {
-    static StandardConsole console;
-    return console;
+ConsoleSink& standardConsole() { return theStandardConsole(); }
+void resetStandardConsole() { theStandardConsole().reset(); }
+
+ConsoleScope::ConsoleScope(ConsoleSink& sink, bool batch)
+    : previousSink_(tSink), previousBatch_(tBatch) {
+    tSink = &sink;
+    tBatch = batch ? 1 : 0;
 }
+ConsoleScope::~ConsoleScope() {
+    tSink = previousSink_;
+    tBatch = previousBatch_;
+}
+void ConsoleScope::setBatch(bool batch) { tBatch = batch ? 1 : 0; }
 
-ConsoleRedirect::ConsoleRedirect(ConsoleSink& sink) : previous_(gConsole) { gConsole = &sink; }
-ConsoleRedirect::~ConsoleRedirect() { gConsole = previous_; }
+ConsoleRedirect::ConsoleRedirect(ConsoleSink& sink) : previous_(tSink) { tSink = &sink; }
+ConsoleRedirect::~ConsoleRedirect() { tSink = previous_; }
 
 void consoleLine(std::string_view text) {
-    gConsole->write(text);
-    gConsole->write("\n");
-    gConsole->lineEnded();
+    sink().write(text);
+    sink().write("\n");
+    sink().lineEnded();
 }
 
-void consoleWrite(std::string_view text) { gConsole->write(text); }
+void consoleWrite(std::string_view text) { sink().write(text); }
 
 bool consoleReadLine(std::string& line) {
     line.clear();
-    if (gBatch) {  // nothing reads standard input in batch mode
-        gConsole->flush();
+    if (consoleBatch()) {  // nothing reads standard input in batch mode
+        sink().flush();
         return false;
     }
-    return gConsole->readLine(line);
+    return sink().readLine(line);
 }
 
-void consoleFlush() { gConsole->flush(); }
+void consoleFlush() { sink().flush(); }
 
 bool waitForEnter(std::string_view prompt) {
-    if (gBatch) return false;
+    if (consoleBatch()) return false;
     consoleLine(prompt);
     std::string line;
     while (consoleReadLine(line)) {
         if (line.empty()) return true;
         // A typed line is a command for the system's command processor; then ask again.
-        if (gConsole->runsCommands()) {
-            gConsole->flush();
+        if (sink().runsCommands()) {
+            sink().flush();
             int ignored = std::system(line.c_str());
             (void)ignored;
         }
@@ -125,12 +163,34 @@ void PAUSECONSOLE() {
     waitForEnter("Press Enter to Continue");
 }
 
-void FATALSTOP() { raise(Error({}, StopKind::Close)); }
+void FATALSTOP() { raise(Error({}, ErrorCode::Internal)); }
 
 // ---- Errors ---------------------------------------------------------------------------------
 
-Error::Error(std::vector<std::string> lines, StopKind stop)
-    : lines_(std::move(lines)), stop_(stop) {}
+const char* errorCodeName(ErrorCode code) {
+    switch (code) {
+    case ErrorCode::None: return "none";
+    case ErrorCode::Usage: return "usage";
+    case ErrorCode::BadInput: return "bad_input";
+    case ErrorCode::WrongInput: return "wrong_input";
+    case ErrorCode::MissingFile: return "missing_file";
+    case ErrorCode::Output: return "output";
+    case ErrorCode::Memory: return "memory";
+    case ErrorCode::Console: return "console";
+    case ErrorCode::Internal: return "internal";
+    case ErrorCode::FileTable: return "file_table";
+    }
+    return "internal";
+}
+
+Error::Error(std::vector<std::string> lines, ErrorCode code, std::string hint)
+    : lines_(std::move(lines)), code_(code), hint_(std::move(hint)) {}
+
+std::vector<std::string> Error::consoleLines() const {
+    std::vector<std::string> all = lines_;
+    if (!hint_.empty()) all.push_back(hint_);
+    return all;
+}
 
 const char* Error::what() const noexcept {
     for (const auto& line : lines_)
@@ -138,23 +198,25 @@ const char* Error::what() const noexcept {
     return "run stopped";
 }
 
-Error errorLine(const std::string& text) { return Error({"", text}, StopKind::Close); }
+Error errorLine(const std::string& text, ErrorCode code, std::string hint) {
+    return Error({"", text}, code, std::move(hint));
+}
 
 ErrorScope::ErrorScope() { ++gErrorScopes; }
 ErrorScope::~ErrorScope() { --gErrorScopes; }
 bool ErrorScope::active() { return gErrorScopes > 0; }
 
-void reportError(const Error& error) {
-    for (const auto& line : error.lines()) consoleLine(line);
-    switch (error.stop()) {
-    case StopKind::Close:
+void reportError(const Error& error, ErrorPause pause) {
+    for (const auto& line : error.consoleLines()) consoleLine(line);
+    switch (pause) {
+    case ErrorPause::Close:
         abandonAllUnits();
         consoleLine();
         waitForEnter("Press Enter to Close");
         break;
-    case StopKind::Continue: pauseForUser(); break;
-    case StopKind::CloseAtOnce: waitForEnter("Press Enter to Close"); break;
-    case StopKind::Plain: break;
+    case ErrorPause::Continue: pauseForUser(); break;
+    case ErrorPause::CloseNow: waitForEnter("Press Enter to Close"); break;
+    case ErrorPause::None: break;
     }
     abandonAllUnits();
     consoleFlush();
@@ -163,7 +225,11 @@ void reportError(const Error& error) {
 void raise(Error error) {
     if (ErrorScope::active()) throw error;
     // A routine of the C interface called by another program: the documented stop.
-    reportError(error);
+    ErrorPause pause = ErrorPause::Close;
+    if (error.code() == ErrorCode::FileTable)
+        pause = error.lines().empty() || !error.lines()[0].empty() ? ErrorPause::None
+                                                                   : ErrorPause::CloseNow;
+    reportError(error, pause);
     std::exit(1);
 }
 

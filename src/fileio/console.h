@@ -25,7 +25,25 @@ public:
 // Standard output and standard input.
 ConsoleSink& standardConsole();
 
-// Routes the console of this process to sink while it lives (the previous sink after).
+// The console of the calling thread: a run binds its own (ConsoleScope), so that runs on
+// several threads at once each have their own text and batch flag; without one, the routines
+// below use the process's console (standard output, and the batch flag of setConsoleBatch),
+// which is what the exported routines of the library document.
+class ConsoleScope {
+public:
+    ConsoleScope(ConsoleSink& sink, bool batch);
+    ~ConsoleScope();
+    ConsoleScope(const ConsoleScope&) = delete;
+    ConsoleScope& operator=(const ConsoleScope&) = delete;
+    void setBatch(bool batch);
+
+private:
+    ConsoleSink* previousSink_;
+    int previousBatch_;
+};
+
+// Routes the console of the calling thread to sink while it lives (the previous sink after);
+// the batch flag stays as it is.
 class ConsoleRedirect {
 public:
     explicit ConsoleRedirect(ConsoleSink& sink);
@@ -39,14 +57,20 @@ private:
 
 // Batch mode (the tool's -b): nothing reads standard input. consoleReadLine answers as at the
 // end of standard input, pauses show no prompt and return at once, and prompts end the run with
-// their "ERROR - " line. Set before anything can pause; off by default.
+// their "ERROR - " line. setConsoleBatch sets the process's flag (the exported routines'); a
+// run's ConsoleScope has its own. consoleBatch answers for the calling thread.
 void setConsoleBatch(bool batch);
 bool consoleBatch();
 
+// Standard output can be written again after a run that found it closed (a new run).
+void resetStandardConsole();
+
 // Writes text and ends the line. Standard output is flushed before every read of an answer, at
-// the end of a run and whenever a line ends after 50 ms without a flush; a console that can no
-// longer be written to (a closed pipe, a full disk) ends the run with status 1 (every unfinished
-// output removed) and a line on standard error.
+// the end of a run and whenever a line ends after 50 ms without a flush. When standard output
+// can no longer be written to (a closed pipe, a full disk), inside a run (an ErrorScope) an
+// Error of code Console is thrown once and later text is dropped; the top of the run ends it
+// with status 1 and a line on standard error. Outside a run (an exported routine), the process
+// ends with status 1 and that line, as documented.
 void consoleLine(std::string_view text = {});
 // Writes text without ending the line (an announcement whose outcome follows on the same line).
 void consoleWrite(std::string_view text);
@@ -65,10 +89,10 @@ void pauseForUser();
 
 // An empty line, then waitForEnter("Press Enter to Continue").
 void PAUSECONSOLE();
-// The fatal stop, after the caller has printed its error text. Raises an Error (fileio/error.h)
-// that ends the run: inside an ErrorScope it is thrown to the scope's owner; otherwise every
-// unit in use is closed (the run's unfinished result removed), an empty line and "Press Enter
-// to Close" are shown and the process ends with status 1.
+// The fatal stop of the exported routines, after the caller has printed its error text: every
+// unit in use is closed, an empty line and "Press Enter to Close" are shown and the process
+// ends with status 1. (Inside an ErrorScope an Error is thrown instead.) Nothing of the core
+// calls it.
 [[noreturn]] void FATALSTOP();
 
 }  // namespace kelvara

@@ -7,7 +7,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 
 #include "fileio/console.h"
 #include "fileio/error.h"
@@ -44,6 +46,10 @@ using platform::sameIdentity;
 
 struct Unit {
     bool inUse = false;
+    int slot = -1;           // the signal handler's slot of besidePath
+    bool suspended = false;  // an input closed for a while to spare descriptors, reopened at use
+    std::int64_t at = 0;     // where a suspended input was
+    std::uint64_t lastUse = 0;
     std::FILE* file = nullptr;
     std::string name;
     std::string kind;
@@ -53,25 +59,81 @@ struct Unit {
     std::unique_ptr<char[]> buffer;
 };
 
-std::array<Unit, kUnitCount> gUnits;
+}  // namespace
 
-// Hidden files as plain C strings, so that a signal handler can remove them safely: one slot
-// per unit, then one per work file of a writer of its own (makeWorkFile).
-std::array<std::array<char, 4200>, kUnitCount + kWorkFileCount> gBesideNames{};
+// A table of units: the process's (the exported routines', kUnitCount units) or one run's (as
+// many as the run opens). Entry i has unit 901 + i.
+struct FileTable::Units {
+    explicit Units(std::size_t limit) : limit(limit) {
+        if (limit > 0) entries.resize(limit);
+    }
+    std::size_t limit;  // 0: no limit
+    std::deque<Unit> entries;
+    int workSlots[kWorkFileCount] = {-1, -1, -1, -1, -1, -1, -1, -1};  // makeWorkFile's
+    std::uint64_t clock = 0;
+};
 
-std::array<char, 4200>& workSlot(int index) {
-    return gBesideNames[static_cast<std::size_t>(kUnitCount + index)];
+namespace {
+
+// The one lock of what runs share: the signal handler's list of hidden files, and the
+// process's own table (the exported routines' and the Python module's).
+std::recursive_mutex gShared;
+
+// Hidden files as plain C strings, so that a signal handler can remove them safely: a slot
+// is claimed for each output's work file while it exists, by whatever table made it.
+constexpr std::size_t kSlotCount = 512;
+std::array<std::array<char, 4200>, kSlotCount> gBesideNames{};
+std::array<bool, kSlotCount> gSlotTaken{};
+
+int claimSlot() {
+    std::lock_guard<std::recursive_mutex> hold(gShared);
+    for (std::size_t i = 0; i < kSlotCount; ++i) {
+        if (!gSlotTaken[i]) {
+            gSlotTaken[i] = true;
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
 }
+
+FileTable::Units& processUnits() {
+    static FileTable::Units* const table = new FileTable::Units(kUnitCount);
+    return *table;
+}
+
+thread_local FileTable::Units* tUnits = nullptr;
+
+// The calling thread's table: its run's, or the process's.
+FileTable::Units& units() { return tUnits != nullptr ? *tUnits : processUnits(); }
+
+// Holds the shared lock when the process's table is in use; a run's table is its own.
+class TableLock {
+public:
+    TableLock() : locked_(tUnits == nullptr) {
+        if (locked_) gShared.lock();
+    }
+    ~TableLock() {
+        if (locked_) gShared.unlock();
+    }
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+
+private:
+    bool locked_;
+};
+
+// Inputs a run's table keeps open at once; more are closed while they wait and reopened at
+// their turn, so that a run may read any number of inputs.
+constexpr int kOpenInputs = 32;
 
 const std::string kNoName;
 
-Unit* findUnit(int unit) {
-    int index = unit - kUnitBase - 1;
-    if (index < 0 || index >= kUnitCount) return nullptr;
-    return &gUnits[static_cast<std::size_t>(index)];
+Unit* findUnit(FileTable::Units& table, int unit) {
+    const long index = static_cast<long>(unit) - kUnitBase - 1;
+    if (index < 0 || static_cast<std::size_t>(index) >= table.entries.size()) return nullptr;
+    return &table.entries[static_cast<std::size_t>(index)];
 }
-
-std::size_t indexOf(const Unit& u) { return static_cast<std::size_t>(&u - gUnits.data()); }
+Unit* findUnit(int unit) { return findUnit(units(), unit); }
 
 std::string unitField(int unit) {  // the unit number right-aligned in four columns
     char text[16];
@@ -86,11 +148,16 @@ void rememberSlot(std::size_t index, const std::string& path) {
     slot[n] = '\0';
 }
 
-void forgetSlot(std::size_t index) { gBesideNames[index][0] = '\0'; }
+void forgetSlot(std::size_t index) {
+    std::lock_guard<std::recursive_mutex> hold(gShared);
+    gBesideNames[index][0] = '\0';
+    gSlotTaken[index] = false;
+}
 
 void forgetBeside(Unit& u) {
     u.besidePath.clear();
-    forgetSlot(indexOf(u));
+    if (u.slot >= 0) forgetSlot(static_cast<std::size_t>(u.slot));
+    u.slot = -1;
 }
 
 extern "C" void removeBesideFilesOnSignal(int signal) {
@@ -109,6 +176,7 @@ void installSignalCleanup() {
 // Closes the file of a unit. An output written beside its real name is moved into place when
 // keep is true and removed otherwise. Returns false when the close or the move failed.
 bool closeFile(Unit& u, bool keep) {
+    u.suspended = false;
     if (u.file == nullptr) return true;
     bool ok = std::fflush(u.file) == 0;
     ok = std::fclose(u.file) == 0 && ok;
@@ -175,6 +243,7 @@ void removeStaleWorkFiles(const std::string& folder, const std::string& tag) {
         const std::string path = folder + entry;
         if (id == self) {
             bool held = false;
+            std::lock_guard<std::recursive_mutex> hold(gShared);
             for (const auto& slot : gBesideNames) held = held || path == slot.data();
             if (held) continue;
         } else if (platform::processRunning(id)) {
@@ -210,7 +279,7 @@ std::FILE* createWorkFile(std::size_t slot, const std::string& name, const char*
         rememberSlot(slot, path);
         if (std::FILE* f = platform::createBesideFile(name, path, mode)) return f;
         const int error = errno;
-        forgetSlot(slot);
+        gBesideNames[slot][0] = '\0';
         errno = error;
         if (error != EEXIST) return nullptr;
     }
@@ -218,18 +287,32 @@ std::FILE* createWorkFile(std::size_t slot, const std::string& name, const char*
 }
 
 std::FILE* openBeside(Unit& u, const std::string& name, const char* mode) {
+    const int slot = claimSlot();
+    if (slot < 0) {
+        errno = EMFILE;
+        return nullptr;
+    }
     std::string path;
-    std::FILE* f = createWorkFile(indexOf(u), name, mode, path);
-    if (f != nullptr) u.besidePath = path;
+    std::FILE* f = createWorkFile(static_cast<std::size_t>(slot), name, mode, path);
+    if (f != nullptr) {
+        u.besidePath = path;
+        u.slot = slot;
+    } else {
+        const int error = errno;
+        forgetSlot(static_cast<std::size_t>(slot));
+        errno = error;
+    }
     return f;
 }
 
-// Removes the work file in slot index of a writer of its own, if any.
-void removeWorkFile(int index) {
-    auto& slot = workSlot(index);
-    if (slot[0] == '\0') return;
-    platform::removeFile(slot.data());
-    slot[0] = '\0';
+// Removes the work file of a writer of its own in entry index of table, if any.
+void removeWorkFile(FileTable::Units& table, int index) {
+    int& slot = table.workSlots[index];
+    if (slot < 0) return;
+    if (gBesideNames[static_cast<std::size_t>(slot)][0] != '\0')
+        platform::removeFile(gBesideNames[static_cast<std::size_t>(slot)].data());
+    forgetSlot(static_cast<std::size_t>(slot));
+    slot = -1;
 }
 
 bool tryOpenOutput(Unit& u, const std::string& name, std::string_view kind) {
@@ -249,15 +332,17 @@ bool tryOpenOutput(Unit& u, const std::string& name, std::string_view kind) {
 // The unit (other than self) that holds the file called name, by identity or by name.
 Unit* unitHolding(const std::string& name, const Unit& self) {
     FileIdentity id = fileIdentity(name);
-    for (auto& other : gUnits) {
-        if (&other == &self || other.file == nullptr) continue;
+    for (auto& other : units().entries) {
+        if (&other == &self || (other.file == nullptr && !other.suspended)) continue;
         if (sameIdentity(id, other.identity)) return &other;
         if (!other.besidePath.empty() && other.name == name) return &other;
     }
     return nullptr;
 }
 
-[[noreturn]] void stopWithError(const std::string& text) { raise(errorLine(text)); }
+[[noreturn]] void stopWithError(const std::string& text, ErrorCode code = ErrorCode::MissingFile) {
+    raise(errorLine(text, code));
+}
 
 // What the system said of an output that could not be created, in words that say what to do;
 // "" when it gave no reason worth naming.
@@ -297,6 +382,8 @@ std::string askForName(const std::string& name) {
     return std::string(trimRight(TRIMF(reply)));
 }
 
+void suspendOneInput(FileTable::Units& table, const Unit* keep);
+
 void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
     Direction direction = directionOf(kind);
     for (;;) {
@@ -328,7 +415,7 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
                 if (!answer.empty() && (answer[0] == 'Y' || answer[0] == 'y')) {
                     if (!closeFile(*holder, true)) {
                         raise(Error({"ERROR - Unable to close \"" + holder->name + "\"."},
-                                    StopKind::Plain));
+                                    ErrorCode::FileTable));
                     }
                     exists = ::stat(name.c_str(), &st) == 0;
                 } else {
@@ -349,6 +436,7 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
             if (S_ISDIR(st.st_mode)) {
                 stopWithError("ERROR - \"" + name + "\" is a folder, not a file.");
             }
+            if (tUnits != nullptr) suspendOneInput(*tUnits, &u);
             std::FILE* f = std::fopen(name.c_str(), "rb");
             if (f == nullptr) {
                 stopWithError("ERROR - Unable to open \"" + name + "\": " + std::strerror(errno));
@@ -358,6 +446,7 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
             u.name = name;
             u.kind = std::string(kind);
             u.identity = fileIdentity(name);
+            u.lastUse = ++units().clock;
             consoleLine("OK.");
             consoleLine("Opened File Unit:" + unitField(unit));
             return;
@@ -391,7 +480,7 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
                     std::vector<std::string> lines = {
                         "", "ERROR - Could not create output file \"" + name + "\"."};
                     if (!cause.empty()) lines.push_back(cause);
-                    raise(Error(std::move(lines)));
+                    raise(Error(std::move(lines), ErrorCode::Output));
                 }
             }
         }
@@ -418,51 +507,93 @@ void openFile(Unit& u, int unit, std::string name, std::string_view kind) {
 }
 
 void finishPendingOutputsAtExit() {
-    for (auto& u : gUnits) closeFile(u, true);
-    for (int i = 0; i < kWorkFileCount; ++i) removeWorkFile(i);  // never finished
+    std::lock_guard<std::recursive_mutex> hold(gShared);
+    for (auto& u : processUnits().entries) closeFile(u, true);
+    for (int i = 0; i < kWorkFileCount; ++i) removeWorkFile(processUnits(), i);  // never finished
+}
+
+// Closes the input that waited longest, keeping where it was, so that another can be opened.
+void suspendOneInput(FileTable::Units& table, const Unit* keep) {
+    int open = 0;
+    Unit* oldest = nullptr;
+    for (auto& u : table.entries) {
+        if (u.file == nullptr || directionOf(u.kind) != Direction::Input) continue;
+        ++open;
+        if (&u != keep && (oldest == nullptr || u.lastUse < oldest->lastUse)) oldest = &u;
+    }
+    if (open < kOpenInputs || oldest == nullptr) return;
+    const off_t here = ftello(oldest->file);
+    oldest->at = here < 0 ? 0 : static_cast<std::int64_t>(here);
+    std::fclose(oldest->file);
+    oldest->file = nullptr;
+    oldest->buffer.reset();
+    oldest->suspended = true;
+}
+
+// Reopens a suspended input where it was; the file must still be the one opened.
+void resumeInput(FileTable::Units& table, Unit& u) {
+    suspendOneInput(table, &u);
+    std::FILE* f = std::fopen(u.name.c_str(), "rb");
+    if (f == nullptr || !sameIdentity(fileIdentity(u.name), u.identity) ||
+        fseeko(f, static_cast<off_t>(u.at), SEEK_SET) != 0) {
+        if (f != nullptr) std::fclose(f);
+        raise(errorLine("ERROR - " + u.name + " was removed or replaced while the run read it.",
+                        ErrorCode::BadInput));
+    }
+    u.file = f;
+    u.suspended = false;
+    attachBuffer(u);
 }
 
 }  // namespace
 
 void INITFILEUNITS() {
     static bool registered = false;
+    TableLock lock;
     if (!registered) {
         registered = true;
         std::atexit(finishPendingOutputsAtExit);
     }
-    for (auto& u : gUnits) {
+    FileTable::Units& table = units();
+    for (auto& u : table.entries) {
         closeFile(u, false);
         u = Unit{};
     }
-    for (int i = 0; i < kWorkFileCount; ++i) removeWorkFile(i);
+    for (int i = 0; i < kWorkFileCount; ++i) removeWorkFile(table, i);
     installSignalCleanup();
 }
 
 int OPENFILEUNIT(std::string_view kind, std::string_view name) {
+    TableLock lock;
+    installSignalCleanup();
     std::string buffer = std::string(trimRight(TRIMF(name)));
     // A name cut to fit would name another file.
     if (buffer.size() > kNameLength) {
         stopWithError("ERROR - The name \"" + buffer.substr(0, 100) + "...\" is longer than the " +
-                      std::to_string(kNameLength) + " characters a file name may have.");
+                      std::to_string(kNameLength) + " characters a file name may have.", ErrorCode::Usage);
     }
     if (buffer.empty()) {
         raise(Error({"", "ERROR - Empty filename specified.  Bailing out.  Contact ZPN."},
-                    StopKind::CloseAtOnce));
+                    ErrorCode::FileTable));
     }
-    for (int i = 0; i < kUnitCount; ++i) {
-        Unit& u = gUnits[static_cast<std::size_t>(i)];
-        if (u.inUse) continue;
-        int unit = kUnitBase + 1 + i;
-        std::string code(kind.substr(0, 2));
-        code.resize(2, ' ');
-        openFile(u, unit, buffer, code);
-        u.inUse = true;
-        return unit;
+    FileTable::Units& table = units();
+    std::size_t i = 0;
+    while (i < table.entries.size() && table.entries[i].inUse) ++i;
+    if (i == table.entries.size()) {
+        if (table.limit > 0) raise(Error({"ERROR - No free file numbers."}, ErrorCode::FileTable));
+        table.entries.emplace_back();
     }
-    raise(Error({"ERROR - No free file numbers."}, StopKind::Plain));
+    Unit& u = table.entries[i];
+    const int unit = kUnitBase + 1 + static_cast<int>(i);
+    std::string code(kind.substr(0, 2));
+    code.resize(2, ' ');
+    openFile(u, unit, buffer, code);
+    u.inUse = true;
+    return unit;
 }
 
 void CLOSEFILEUNIT(int unit) {
+    TableLock lock;
     Unit* u = findUnit(unit);
     if (u == nullptr) return;
     if (u->inUse) {
@@ -470,7 +601,8 @@ void CLOSEFILEUNIT(int unit) {
         if (!ok) {
             const std::string reason = std::strerror(errno);
             u->inUse = false;
-            raise(errorLine("ERROR - Could not finish writing \"" + u->name + "\": " + reason));
+            raise(errorLine("ERROR - Could not finish writing \"" + u->name + "\": " + reason,
+                            ErrorCode::Output));
         }
         consoleLine("...Closed File Unit:" + unitField(unit));
     }
@@ -480,6 +612,7 @@ void CLOSEFILEUNIT(int unit) {
 }
 
 void abandonUnit(int unit) {
+    TableLock lock;
     Unit* u = findUnit(unit);
     if (u == nullptr || !u->inUse) return;
     closeFile(*u, false);
@@ -488,14 +621,26 @@ void abandonUnit(int unit) {
     u->identity = FileIdentity{};
 }
 
-std::FILE* unitStream(int unit) {
-    Unit* u = findUnit(unit);
+std::FILE* unitStream(int unit) { return unitStreamIn(&units(), unit); }
+
+std::FILE* unitStreamIn(FileTable::Units* table, int unit) {
+    Unit* u = findUnit(*table, unit);
+    if (u == nullptr) return nullptr;
+    if (u->suspended) resumeInput(*table, *u);
+    if (u->file != nullptr) u->lastUse = ++table->clock;
+    return u->file;
+}
+
+std::FILE* openUnitStreamIn(FileTable::Units* table, int unit) {
+    Unit* u = findUnit(*table, unit);
     return u == nullptr ? nullptr : u->file;
 }
 
+FileTable::Units* currentFileTable() { return &units(); }
+
 const std::string& unitName(int unit) {
     Unit* u = findUnit(unit);
-    return (u == nullptr || u->file == nullptr) ? kNoName : u->name;
+    return (u == nullptr || (u->file == nullptr && !u->suspended)) ? kNoName : u->name;
 }
 
 const std::string& unitWorkFile(int unit) {
@@ -521,48 +666,63 @@ void markRunOutput(int unit) {
 }
 
 namespace {
-RunUnits* gRunUnits = nullptr;
+RunUnits* gRunUnits = nullptr;  // the process table's (a run's own table needs none)
 }  // namespace
 
 RunUnits::RunUnits() : outer_(gRunUnits) {
-    for (std::size_t i = 0; i < gUnits.size(); ++i) before_[i] = gUnits[i].inUse;
-    for (int i = 0; i < kWorkFileCount; ++i) workBefore_[i] = workSlot(i)[0] != '\0';
+    FileTable::Units& table = processUnits();
+    for (std::size_t i = 0; i < table.entries.size(); ++i) before_[i] = table.entries[i].inUse;
+    for (int i = 0; i < kWorkFileCount; ++i) workBefore_[i] = table.workSlots[i] >= 0;
     gRunUnits = this;
 }
 
 RunUnits::~RunUnits() { gRunUnits = outer_; }
 
 void abandonAllUnits() {
-    for (std::size_t i = 0; i < gUnits.size(); ++i) {
-        Unit& u = gUnits[i];
-        if (gRunUnits != nullptr && gRunUnits->wasOpen(static_cast<int>(i))) continue;
+    TableLock lock;
+    FileTable::Units& table = units();
+    RunUnits* kept = &table == &processUnits() ? gRunUnits : nullptr;
+    const bool free = kept != nullptr || &table != &processUnits();
+    for (std::size_t i = 0; i < table.entries.size(); ++i) {
+        Unit& u = table.entries[i];
+        if (kept != nullptr && kept->wasOpen(static_cast<int>(i))) continue;
         closeFile(u, !u.discardOnFailure);
         // A unit the run left behind is free again (a program's later opens reuse it).
-        if (gRunUnits != nullptr) {
+        if (free) {
             u.inUse = false;
             u.name.clear();
             u.identity = FileIdentity{};
         }
     }
     for (int i = 0; i < kWorkFileCount; ++i) {
-        if (gRunUnits != nullptr && gRunUnits->heldWorkFile(i)) continue;
-        removeWorkFile(i);
+        if (kept != nullptr && kept->heldWorkFile(i)) continue;
+        removeWorkFile(table, i);
     }
 }
 
 std::string makeWorkFile(const std::string& output) {
+    TableLock lock;
+    FileTable::Units& table = units();
     int index = 0;
-    while (index < kWorkFileCount && workSlot(index)[0] != '\0') ++index;
-    if (index == kWorkFileCount) {
+    while (index < kWorkFileCount && table.workSlots[index] >= 0) ++index;
+    const int slot = index == kWorkFileCount ? -1 : claimSlot();
+    if (slot < 0) {
         errno = EMFILE;
         return {};
     }
+    table.workSlots[index] = slot;
     std::string path;
-    std::FILE* f = createWorkFile(static_cast<std::size_t>(kUnitCount + index), output, "wb", path);
-    if (f == nullptr) return {};
+    std::FILE* f = createWorkFile(static_cast<std::size_t>(slot), output, "wb", path);
+    if (f == nullptr) {
+        const int error = errno;
+        forgetSlot(static_cast<std::size_t>(slot));
+        table.workSlots[index] = -1;
+        errno = error;
+        return {};
+    }
     if (std::fclose(f) != 0) {
         const int error = errno;
-        removeWorkFile(index);
+        removeWorkFile(table, index);
         errno = error;
         return {};
     }
@@ -570,34 +730,52 @@ std::string makeWorkFile(const std::string& output) {
 }
 
 namespace {
-// The slot that holds work, or -1.
+// The entry of the calling thread's table that holds work, or -1.
 int workFileIndex(const std::string& work) {
-    for (int i = 0; i < kWorkFileCount; ++i)
-        if (!work.empty() && work == workSlot(i).data()) return i;
+    FileTable::Units& table = units();
+    for (int i = 0; i < kWorkFileCount; ++i) {
+        const int slot = table.workSlots[i];
+        if (slot >= 0 && !work.empty() && work == gBesideNames[static_cast<std::size_t>(slot)].data())
+            return i;
+    }
     return -1;
 }
 }  // namespace
 
 bool landWorkFile(const std::string& work, const std::string& output) {
+    TableLock lock;
     const int index = workFileIndex(work);
     if (index < 0) {
         errno = ENOENT;
         return false;
     }
+    FileTable::Units& table = units();
     if (!platform::replaceFile(work, output)) {
         const int error = errno;
-        removeWorkFile(index);
+        removeWorkFile(table, index);
         errno = error;
         return false;
     }
-    forgetSlot(static_cast<std::size_t>(kUnitCount + index));
+    forgetSlot(static_cast<std::size_t>(table.workSlots[index]));
+    table.workSlots[index] = -1;
     return true;
 }
 
 void dropWorkFile(const std::string& work) {
+    TableLock lock;
     const int index = workFileIndex(work);
-    if (index >= 0) removeWorkFile(index);
+    if (index >= 0) removeWorkFile(units(), index);
 }
+
+FileTable::FileTable() : units_(new Units(0)) {}
+
+FileTable::~FileTable() {
+    FileTableScope scope(*this);
+    abandonAllUnits();
+}
+
+FileTableScope::FileTableScope(FileTable& table) : previous_(tUnits) { tUnits = table.units_.get(); }
+FileTableScope::~FileTableScope() { tUnits = previous_; }
 
 bool sameFile(const std::string& a, const std::string& b) {
     return sameIdentity(fileIdentity(a), fileIdentity(b));

@@ -1,16 +1,56 @@
-// The file unit table: every file the tool reads or writes is opened and closed here, through
-// the interactive open protocol (announcements, missing-file prompts, retries).
+// File units: every file is opened and closed here, through the interactive open protocol
+// (announcements, missing-file prompts, retries). Two kinds of table: the process's, of
+// kUnitCount units, which the exported routines document; and one per run (FileTable), which
+// has no limit: a run's units count from 901 as the process's do (the numbers are part of the
+// console text), and an input of a run that waits its turn is closed and reopened when it comes,
+// so that a run may read any number of inputs. The routines below use the calling thread's run
+// table while a FileTableScope lives on it, the process's table otherwise.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace kelvara {
 
 constexpr int kUnitBase = 900;   // entry i has unit 900 + i
-constexpr int kUnitCount = 100;  // units 901 to 1000
+constexpr int kUnitCount = 100;  // units 901 to 1000 of the process's table
+
+// The files of one run. Destroying it closes what is still open (removing unfinished outputs
+// marked as the run's result).
+class FileTable {
+public:
+    FileTable();
+    ~FileTable();
+    FileTable(const FileTable&) = delete;
+    FileTable& operator=(const FileTable&) = delete;
+    struct Units;
+
+private:
+    friend class FileTableScope;
+    std::unique_ptr<Units> units_;
+};
+
+// While this lives, the unit routines of the calling thread use table.
+class FileTableScope {
+public:
+    explicit FileTableScope(FileTable& table);
+    ~FileTableScope();
+    FileTableScope(const FileTableScope&) = delete;
+    FileTableScope& operator=(const FileTableScope&) = delete;
+
+private:
+    FileTable::Units* previous_;
+};
+
+// The calling thread's table, for a reader that may be used from other threads later: its
+// stream through unitStreamIn (reopening a waiting input; the thread of the run only), or as
+// it is (nullptr when not open; any thread).
+FileTable::Units* currentFileTable();
+std::FILE* unitStreamIn(FileTable::Units* table, int unit);
+std::FILE* openUnitStreamIn(FileTable::Units* table, int unit);
 
 void INITFILEUNITS();
 // Opens name with the two-character kind ("BI", "UI", "I ", "BO", "UO", "O ", "F ", "A ", "IO")
@@ -48,7 +88,7 @@ void markRunOutput(int unit);
 void abandonAllUnits();
 
 // Work files of outputs that a writer of its own makes (the grid writer, through GDAL), kept
-// as safe as a unit's output: named as a unit's work file (".k<process id>.<tag>" beside the
+// as safe as a unit's output (kWorkFileCount per table): named as a unit's work file (".k<process id>.<tag>" beside the
 // output), so that a later run of the same output removes one that a killed run left; removed
 // by the signal handler and by abandonAllUnits; and put in place by the same replace.
 constexpr int kWorkFileCount = 8;  // held at the same time at most
@@ -63,8 +103,9 @@ bool landWorkFile(const std::string& work, const std::string& output);
 // Removes a work file (nothing when it is no longer held).
 void dropWorkFile(const std::string& work);
 
-// The units of one run inside a program that may hold units of its own: while this lives,
-// abandonAllUnits closes only the units opened since it began.
+// Work done in the process's table by a program that holds units of its own: while this
+// lives, abandonAllUnits on that table closes only the units opened since it began. (A run
+// has a FileTable of its own and needs none.)
 class RunUnits {
 public:
     RunUnits();

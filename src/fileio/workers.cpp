@@ -29,12 +29,22 @@ public:
     std::size_t threads() const { return threads_; }
 
     void run(std::size_t parts, const std::function<void(std::size_t)>& job) {
+        // One range at a time: a range of another run on another thread meanwhile is worked on
+        // part after part on its own thread (the same result, as the parts are independent).
+        bool busy = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            job_ = &job;
-            parts_ = parts;
-            pending_ = parts - 1;
-            ++generation_;
+            busy = job_ != nullptr;
+            if (!busy) {
+                job_ = &job;
+                parts_ = parts;
+                pending_ = parts - 1;
+                ++generation_;
+            }
+        }
+        if (busy) {
+            for (std::size_t part = 0; part < parts; ++part) job(part);
+            return;
         }
         wake_.notify_all();
         job(0);

@@ -1,6 +1,5 @@
 #include "formats/datatype.h"
 
-#include "fileio/console.h"
 #include "util/path.h"
 #include "util/text.h"
 
@@ -51,22 +50,26 @@ std::string dataKindText(DataKind kind) {
     return "values of no known type";
 }
 
-DataTypeInfo IDENTIFY_DATA_TYPE(const std::string& fileName, const std::string& label) {
+DataTypeInfo IDENTIFY_DATA_TYPE(const std::string& fileName, const std::string& label,
+                                const MessageSink& messages) {
+    const auto say = [&messages](const std::string& line) {
+        if (messages) messages(line);
+    };
     DataTypeInfo info;
     info.rawSuffix = std::string(trimRight(FILE___EXT(trimRight(fileName))));
     if (info.rawSuffix.size() > kDataTypeLength) {
         info.rawSuffix = std::string(trimRight(info.rawSuffix.substr(0, kDataTypeLength)));
     }
 
-    consoleLine();
+    say("");
     if (info.rawSuffix.size() > 1) {
         info.dataType = info.rawSuffix;
         std::string prefix(trimRight(label));
         if (!prefix.empty()) prefix += ' ';
-        consoleLine(prefix + '"' + info.rawSuffix + '"');
+        say(prefix + '"' + info.rawSuffix + '"');
     } else {
         info.dataType = "XX";
-        consoleLine("WARNING - Could not identify data type - this may effect results");
+        say("WARNING - Could not identify data type - this may effect results");
     }
     info.isWaterLevel = info.dataType == "_h";
     info.kind = dataKindOf(fileName);

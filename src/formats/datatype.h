@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "formats/dataset_io.h"  // MessageSink
+
 namespace kelvara {
 
 // The quantities an operation may require or refuse. Unknown: a name without a suffix, a
@@ -17,10 +19,11 @@ struct DataTypeInfo {
     DataKind kind = DataKind::Unknown;
 };
 
-// Prints an empty line and either label followed by the suffix in double quotes, or the warning
-// that the type could not be identified. The label is followed by one blank whether or not the
-// caller passes it with its trailing blank ("SMS data type identified as: ").
-DataTypeInfo IDENTIFY_DATA_TYPE(const std::string& fileName, const std::string& label);
+// Reports to messages an empty line and either label followed by the suffix in double quotes,
+// or the warning that the type could not be identified. The label is followed by one blank
+// whether or not the caller passes it with its trailing blank ("SMS data type identified as: ").
+DataTypeInfo IDENTIFY_DATA_TYPE(const std::string& fileName, const std::string& label,
+                                const MessageSink& messages);
 
 // The quantity a dataset's name says it holds, printing nothing: the letter after the name's
 // last underscore (_h, _d, _V in either case), followed by nothing or by the tags of operations

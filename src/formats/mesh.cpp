@@ -13,8 +13,7 @@
 #include <system_error>
 #include <vector>
 
-#include "fileio/console.h"
-#include "fileio/units.h"
+#include "fileio/error.h"
 #include "util/text.h"
 
 // The line routine belongs inside the loop over a block's lines.
@@ -252,22 +251,16 @@ private:
     }
 
     [[noreturn]] static void lineError(std::string_view text) {
-        consoleLine();
-        consoleLine("ERROR - Reading .2dm file from following line in .2dm file");
-        consoleLine();
-        consoleLine(shown(text));
-        consoleLine();
-        FATALSTOP();
+        throw Error({"", "ERROR - Reading .2dm file from following line in .2dm file", "",
+                     std::string(shown(text)), ""},
+                    ErrorCode::BadInput);
     }
 
     // A number that does not fit the dataset: the mesh belongs to another model.
     [[noreturn]] static void incompatible(std::string_view text) {
-        consoleLine();
-        consoleLine("ERROR - .2dm file is incompatible with .dat file whilst reading node elevations");
-        consoleLine();
-        consoleLine(shown(text));
-        consoleLine();
-        FATALSTOP();
+        throw Error({"", "ERROR - .2dm file is incompatible with .dat file whilst reading node elevations",
+                     "", std::string(shown(text)), ""},
+                    ErrorCode::BadInput);
     }
 
     float* elevation_;
@@ -282,17 +275,13 @@ private:
     std::int32_t highestCell_ = 0;
 };
 
-// Feeds every line of the open unit to reader, then warns when nodes were left without an
-// elevation.
+// Feeds every line of stream to reader, then warns when nodes were left without an
+// elevation; returns how many.
 template <bool kGeometry>
-void readLines(int unit, MeshReader<kGeometry>& reader, const float* elevation,
-               std::int32_t nodeCount) {
-    std::FILE* stream = unitStream(unit);
-    if (stream == nullptr) {
-        consoleLine();
-        consoleLine("ERROR - File unit " + AINTEGER(unit) + " is not open.");
-        FATALSTOP();
-    }
+std::int64_t readLines(std::FILE* stream, const std::string& name, const MessageSink& messages,
+                       MeshReader<kGeometry>& reader, const float* elevation,
+                       std::int32_t nodeCount) {
+    if (stream == nullptr) throw errorLine("ERROR - Could not read " + name + ".", ErrorCode::Internal);
 
     // Lines are cut out of large blocks; a line that runs across the end of a block is gathered
     // in pending (its first kLongestLine characters) until its line end arrives.
@@ -323,41 +312,38 @@ void readLines(int unit, MeshReader<kGeometry>& reader, const float* elevation,
             p = lineEnd != nullptr ? lineEnd + 1 : end;
         }
     }
-    if (std::ferror(stream)) {
-        consoleLine();
-        consoleLine("ERROR - Could not read " + unitName(unit) + ".");
-        FATALSTOP();
-    }
+    if (std::ferror(stream)) throw errorLine("ERROR - Could not read " + name + ".");
     if (linePending) reader.line(pending, overlong);
 
     // Nodes, not lines, are counted: a node named twice does not make up for one never named.
     // An elevation of -99998 or below is this tool's mark of a value that is not set.
     std::int64_t missing = 0;
     for (std::int32_t n = 0; n < nodeCount; ++n) missing += !(elevation[n] > -99998.0f);
-    if (missing > 0) {
-        consoleLine();
-        consoleLine("WARNING - Did not read an elevation for all nodes from .2dm file: " +
-                    std::to_string(missing) + " of " + std::to_string(nodeCount) +
-                    " nodes have none.");
-        PAUSECONSOLE();
+    if (missing > 0 && messages) {
+        messages("");
+        messages("WARNING - Did not read an elevation for all nodes from .2dm file: " +
+                 std::to_string(missing) + " of " + std::to_string(nodeCount) + " nodes have none.");
     }
+    return missing;
 }
 
 }  // namespace
 
-void READ_2DM_ELEVATIONS(int unit, float* nodeElevation, std::int32_t nodeCount,
-                         std::int32_t* first, std::int32_t* second, std::int32_t* third,
-                         std::int32_t* fourth, std::int32_t cellCount) {
-    consoleLine("...reading .2dm file");
+std::int64_t readMeshElevations(std::FILE* stream, const std::string& name,
+                                const MessageSink& messages, float* nodeElevation,
+                                std::int32_t nodeCount, std::int32_t* first, std::int32_t* second,
+                                std::int32_t* third, std::int32_t* fourth, std::int32_t cellCount) {
+    if (messages) messages("...reading .2dm file");
     MeshReader<false> reader(nodeElevation, nodeCount, first, second, third, fourth, cellCount,
                              nullptr);
     reader.clear();
-    readLines(unit, reader, nodeElevation, std::max(nodeCount, 0));
+    return readLines(stream, name, messages, reader, nodeElevation, std::max(nodeCount, 0));
 }
 
-void READ_2DM_GEOMETRY(int unit, std::int32_t nodeCount, std::int32_t cellCount,
-                       MeshGeometry& mesh) {
-    consoleLine("...reading .2dm file");
+std::int64_t readMeshGeometry(std::FILE* stream, const std::string& name,
+                              const MessageSink& messages, std::int32_t nodeCount,
+                              std::int32_t cellCount, MeshGeometry& mesh) {
+    if (messages) messages("...reading .2dm file");
     const auto nodes = static_cast<std::size_t>(std::max(nodeCount, 0));
     const auto cells = static_cast<std::size_t>(std::max(cellCount, 0));
     mesh.x.assign(nodes, std::numeric_limits<double>::quiet_NaN());
@@ -366,9 +352,11 @@ void READ_2DM_GEOMETRY(int unit, std::int32_t nodeCount, std::int32_t cellCount,
     mesh.cells.assign(cells, {0, 0, 0, 0});
     MeshReader<true> reader(mesh.elevation.data(), nodeCount, nullptr, nullptr, nullptr, nullptr,
                             cellCount, &mesh);
-    readLines(unit, reader, mesh.elevation.data(), std::max(nodeCount, 0));
+    const std::int64_t missing =
+        readLines(stream, name, messages, reader, mesh.elevation.data(), std::max(nodeCount, 0));
     mesh.meshNodeCount = reader.highestNode();
     mesh.meshCellCount = reader.highestCell();
+    return missing;
 }
 
 }  // namespace kelvara

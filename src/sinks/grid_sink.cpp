@@ -41,7 +41,7 @@ public:
         if (file == nullptr) {
             throw errorLine("ERROR - Could not write the grid " + setup_.output +
                             ": its work file cannot be created beside it: " +
-                            std::strerror(errno));
+                            std::strerror(errno), ErrorCode::Output);
         }
         writer_ = std::make_unique<DatasetWriter>(fileSink(file, true), setup_.output);
         writer_->writeHeader(start.nodeCount, start.cellCount, start.vectors, setup_.output);

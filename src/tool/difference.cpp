@@ -256,9 +256,9 @@ void runDifference(RunState& run) {
     second.ground = t.ground2.data();
 
     const DataTypeInfo firstType =
-        IDENTIFY_DATA_TYPE(run.inputName(1), "First .dat file type identified as: ");
+        IDENTIFY_DATA_TYPE(run.inputName(1), "First .dat file type identified as: ", toConsole);
     const DataTypeInfo secondType =
-        IDENTIFY_DATA_TYPE(run.inputName(2), "Second .dat file type identified as: ");
+        IDENTIFY_DATA_TYPE(run.inputName(2), "Second .dat file type identified as: ", toConsole);
     if (firstType.rawSuffix != secondType.rawSuffix) {
         consoleLine();
         consoleLine("WARNING - The two .dat files are of different data types");

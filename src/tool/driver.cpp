@@ -26,7 +26,7 @@ namespace {
 
 // An input-check failure: the message, a pause, and the end of the run with nothing written.
 [[noreturn]] void stopAfterPause(std::vector<std::string> lines) {
-    throw Error(std::move(lines), StopKind::Continue);
+    throw Error(std::move(lines), ErrorCode::WrongInput);
 }
 
 // The files the output must never replace: the inputs, and the companion water levels that the
@@ -47,7 +47,7 @@ void checkOutputIsNotAnInput(const RunState& run) {
         if (name.empty()) continue;
         if (name == output || sameFile(name, output)) {
             throw errorLine("ERROR - The output file \"" + output + "\" would replace the input \"" +
-                        name + "\". Give the output another name.");
+                        name + "\". Give the output another name.", ErrorCode::Output);
         }
     }
 }
@@ -64,7 +64,8 @@ void checkStepFits(RunState& run, int i, const DatasetHeader& h) {
     if (reader.card() == kCardStep && reader.bytesLeft() < smallestStepBytes(h)) {
         throw errorLine("ERROR - " + run.inputName(i) + " is too short for a time step of " +
                         AINTEGER(h.nodeCount) + " nodes and " + AINTEGER(h.cellCount) +
-                        " cells: the file is truncated or its header is damaged.");
+                        " cells: the file is truncated or its header is damaged.",
+                        ErrorCode::BadInput);
     }
 }
 
@@ -120,7 +121,7 @@ void openOutput(RunState& run) {
     const SinkType* type = findSink(run.outputName());
     if (type == nullptr) {  // refused with the command line; a name given at a prompt aside
         throw errorLine("ERROR - kelvara cannot write " + run.outputName() +
-                        ": an output ends in " + knownSinkExtensions() + ".");
+                        ": an output ends in " + knownSinkExtensions() + ".", ErrorCode::Usage);
     }
     consoleLine(std::string(type->what) + ": " + run.outputName());
     SinkSetup setup;
@@ -218,14 +219,75 @@ void explainMissingCompanion(const std::string& name, const std::string& why,
     struct stat st {};
     if (::stat(CLEANPATH(name).c_str(), &st) == 0) return;
     const std::string what = CLEANPATH(name) + " cannot be found: " + why;
-    if (consoleBatch()) throw Error({"", "ERROR - " + what, how});
+    if (consoleBatch()) throw Error({"", "ERROR - " + what}, ErrorCode::MissingFile, how);
     consoleLine();
     consoleLine(what);
     consoleLine(how);
 }
 
+void toConsole(const std::string& line) { consoleLine(line); }
+
+namespace {
+
+// The bytes of an input unit of the run's table, fetched from the table at every use: the
+// table may have closed the file while the input waited, and reopens it where it was.
+class UnitSource final : public ByteSource {
+public:
+    UnitSource(FileTable::Units* table, int unit) : table_(table), unit_(unit) {}
+    std::size_t read(void* data, std::size_t size) override {
+        return std::fread(data, 1, size, file());
+    }
+    bool failed() const override {
+        std::FILE* f = openUnitStreamIn(table_, unit_);
+        return f == nullptr || std::ferror(f) != 0;
+    }
+    bool atEnd() override {
+        std::FILE* f = file();
+        const int c = std::getc(f);
+        if (c == EOF) return true;
+        std::ungetc(c, f);
+        return false;
+    }
+    std::int64_t position() override {
+        const off_t here = ftello(file());
+        return here < 0 ? -1 : static_cast<std::int64_t>(here);
+    }
+    bool seek(std::int64_t at) override {
+        return fseeko(file(), static_cast<off_t>(at), SEEK_SET) == 0;
+    }
+    std::int64_t size() override {
+        std::FILE* f = file();
+        const off_t here = ftello(f);
+        if (here < 0 || fseeko(f, 0, SEEK_END) != 0) return -1;
+        const off_t end = ftello(f);
+        fseeko(f, here, SEEK_SET);
+        return static_cast<std::int64_t>(end);
+    }
+    bool canReadAt() const override { return platform::readAtSupported(); }
+    // From worker threads, during a step whose start was read on the run's thread: the file is
+    // open then.
+    std::int64_t readAt(void* data, std::size_t size, std::int64_t at) override {
+        std::FILE* f = openUnitStreamIn(table_, unit_);
+        return f == nullptr ? -1 : platform::readAt(f, data, size, at);
+    }
+
+private:
+    std::FILE* file() {
+        std::FILE* f = unitStreamIn(table_, unit_);
+        if (f == nullptr) throw errorLine("ERROR - File unit " + std::to_string(unit_) + " is not open.",
+                                          ErrorCode::Internal);
+        return f;
+    }
+
+    FileTable::Units* table_;
+    int unit_;
+};
+
+}  // namespace
+
 std::unique_ptr<DatasetReader> readerOfUnit(int unit) {
-    return std::make_unique<DatasetReader>(fileSource(unitStream(unit), false), unitName(unit),
+    return std::make_unique<DatasetReader>(std::make_unique<UnitSource>(currentFileTable(), unit),
+                                           unitName(unit),
                                            [](const std::string& line) { consoleLine(line); });
 }
 
@@ -274,7 +336,7 @@ void sizeTables(const std::function<void()>& size) {
     try {
         size();
     } catch (const std::bad_alloc&) {
-        throw errorLine("ERROR - Could not allocate enough memory (RAM).");
+        throw errorLine("ERROR - Could not allocate enough memory (RAM).", ErrorCode::Memory);
     }
 }
 
@@ -301,9 +363,10 @@ bool BUILD_OUTPUT_NAME(RunOptions& o) {
     return true;
 }
 
-int RUN_DRIVER(RunOptions& options) {
+int RUN_DRIVER(RunOptions& options, RunContext& context) {
     RunState run;
     run.options = &options;
+    run.context = &context;
     const int count = options.fileCount;
     run.inputUnits.assign(static_cast<std::size_t>(count) + 1, 0);
     run.inputs.resize(static_cast<std::size_t>(count) + 1);
@@ -326,7 +389,7 @@ int RUN_DRIVER(RunOptions& options) {
         run.inputUnits[static_cast<std::size_t>(i)] = OPENFILEUNIT("BI", run.inputName(i));
     for (int i = 1; i <= count; ++i) {
         const int unit = run.inputUnits[static_cast<std::size_t>(i)];
-        if (unitStream(unit) == nullptr) {
+        if (unitName(unit).empty()) {
             throw errorLine("ERROR - " + run.inputName(i) +
                             " was closed while another input was opened; name each input once.");
         }

@@ -22,8 +22,11 @@
 
 namespace kelvara {
 
+class RunContext;
+
 struct RunState {
     const RunOptions* options = nullptr;
+    RunContext* context = nullptr;  // the run's console and files
 
     // The primary (first) input's header, and that of the input being compared with it.
     DatasetHeader primary;
@@ -82,14 +85,18 @@ struct RunState {
 void explainMissingCompanion(const std::string& name, const std::string& why,
                              const std::string& how);
 
-// A reader of an input unit opened with OPENFILEUNIT, reporting to the console.
+// The run's console as a reporter of lines (formats' MessageSink).
+void toConsole(const std::string& line);
+
+// A reader of an input unit opened with OPENFILEUNIT, reporting to the console. It reads the
+// unit through the run's file table, which may close the file while it waits and reopen it.
 std::unique_ptr<DatasetReader> readerOfUnit(int unit);
 
 // Builds the output name (entry 0 of fileNames). Returns false when no operation was given.
 bool BUILD_OUTPUT_NAME(RunOptions& options);
 
 // The whole run after the command line has been read; returns the exit status.
-int RUN_DRIVER(RunOptions& options);
+int RUN_DRIVER(RunOptions& options, RunContext& context);
 
 // The run once its files are open (run.options, run.inputs and run.output or run.timesFile
 // set): reads and compares the headers, allocates the storage, writes the output's header, runs

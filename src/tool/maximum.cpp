@@ -214,7 +214,7 @@ void runMaximum(RunState& run) {
     const auto cells = static_cast<std::size_t>(run.cellCount());
 
     const bool waterLevel =
-        IDENTIFY_DATA_TYPE(run.inputName(1), "SMS data type identified as: ").isWaterLevel;
+        IDENTIFY_DATA_TYPE(run.inputName(1), "SMS data type identified as: ", toConsole).isWaterLevel;
     // Every table starts at zero (the input numbers, the output's flags, the vectors kept and
     // the wet marks) but two. A scalar maximum starts below every set value (a value counts as
     // set above -99998), so that values below zero, water levels below datum, are kept as they

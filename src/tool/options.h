@@ -9,8 +9,9 @@
 
 namespace kelvara {
 
-// Inputs a run may name: the 100 file units also hold the output and a mesh.
-constexpr int kMaxInputs = 98;
+// Inputs a run may name: a run's files have no limit of their own (its inputs wait their turn
+// closed), so this only keeps the count in range.
+constexpr int kMaxInputs = 1000000;
 constexpr std::size_t kArgumentLength = 1000;
 constexpr std::size_t kLabelLength = 100;
 

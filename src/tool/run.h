@@ -5,9 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "fileio/error.h"
 #include "kelvara.h"
 
 namespace kelvara {
+
+// How a run ended, beyond its status: the code of its error (None when it finished), and the
+// line that says why standard output could not be written, when that ended it.
+struct RunOutcome {
+    ErrorCode code = ErrorCode::None;
+    std::string consoleFailure;
+};
 
 // Runs one command line (arguments without the program name) in this process, in batch mode:
 // nothing is read from standard input, nothing pauses, nothing ends the process, and the console
@@ -15,14 +23,18 @@ namespace kelvara {
 // Returns the exit status the executable would end with (0 finished or the plain usage text,
 // 1 an error). A failed run leaves no partial output and no open file behind; units that the
 // calling program opened itself stay open, and the run's files take the free unit numbers.
-// Calls from several threads are serialised by one library-wide lock.
+// Each run has its own context (console, files): runs on several threads at once do not wait
+// for each other and each has its own console text.
 int runCommandLine(const std::vector<std::string>& arguments,
-                   std::vector<std::string>& consoleLines);
+                   std::vector<std::string>& consoleLines, RunOutcome* outcome = nullptr);
 
 // The same, with the console text exactly as the executable would write it.
-int runCommandLineText(const std::vector<std::string>& arguments, std::string& consoleText);
+int runCommandLineText(const std::vector<std::string>& arguments, std::string& consoleText,
+                       RunOutcome* outcome = nullptr);
 
-// The executable's run: console on standard output and input; returns the exit status.
+// The executable's run: console on standard output and input; returns the exit status. When
+// standard output cannot be written, the run ends with status 1 and the reason on standard
+// error; the calling process goes on.
 int runExecutable(const std::vector<std::string>& arguments);
 
 }  // namespace kelvara

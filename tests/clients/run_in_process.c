@@ -110,6 +110,12 @@ int main(int argc, char **argv) {
     check(contains(console, used, "cannot be found"), "missing: CHECK line");
     check(contains(console, used, "ERROR - "), "missing: ERROR line");
     check(fileSize(output) < 0, "missing: no output");
+    {
+        int32_t status = -9, code = -9;
+        RUNCOMMANDLINECODE(console, (int32_t)sizeof console, arguments, (int32_t)n, &status, &used,
+                           &code);
+        check(status == 1 && code == 5, "missing: code 5 (a file that cannot be found)");
+    }
 
     /* Then a run that works, its arguments ended by a NUL each. */
     n = (size_t)sprintf(arguments, "-k2%c%s%c", 0, input, 0);
