@@ -172,6 +172,9 @@ TEST(MeshOption, NamesTheMeshOfEveryOperationThatReadsOne) {
         {{"-dif", "base_d.dat", "design_d.dat"}, "base_d - design_d.dat"},
         {{"-dif", "base_h.dat", "design_h.dat"}, "base_h - design_h.dat"},
         {{"-grid5", "-t5", "base_d.dat"}, "base_d(grid5).tif"},
+        // A grid drawn from another operation's steps reads the mesh that --mesh names.
+        {{"-max", "base_d.dat", "--output", "peak.tif", "--cell", "5"}, "peak.tif"},
+        {{"-max", "base_h.dat", "--output=peak.tif", "--cell=5"}, "peak.tif"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);
