@@ -351,16 +351,7 @@ bool BUILD_OUTPUT_NAME(RunOptions& o) {
         o.showUsage = true;
         return false;
     }
-    const OperationShape shape = o.shape();
-    if (shape.lastNameNamesOutput && o.fileCount > shape.maxInputs) o.fileCount = shape.maxInputs;
-    if (o.operation.kind == OperationKind::Hazard && o.fileCount == 1) {
-        // The velocities of the same run, found beside the depths as the water levels are.
-        o.fileNames.push_back(o.companions().name(CompanionFile::Velocities, o.fileNames[1]));
-        o.fileCount = 2;
-        o.velocitiesBesideDepths = true;
-    }
-    o.fileNames[0] = shape.outputName;
-    return true;
+    return true;  // the names were completed with the command line
 }
 
 int RUN_DRIVER(RunOptions& options, RunContext& context) {

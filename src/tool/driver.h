@@ -92,7 +92,8 @@ void toConsole(const std::string& line);
 // unit through the run's file table, which may close the file while it waits and reopen it.
 std::unique_ptr<DatasetReader> readerOfUnit(int unit);
 
-// Builds the output name (entry 0 of fileNames). Returns false when no operation was given.
+// Whether an operation was given; when none was, the usage text is to be shown. (The output's
+// name, entry 0 of fileNames, and every input's are complete once the command line is read.)
 bool BUILD_OUTPUT_NAME(RunOptions& options);
 
 // The whole run after the command line has been read; returns the exit status.

@@ -275,6 +275,20 @@ bool checkOutputOptions(const RunOptions& o, std::vector<std::string>& lines) {
     return true;
 }
 
+// The names of a run, complete once its command line is read: the output's (by the operation's
+// rule, or --output), the last name of -dif and -ddur taken as the output's rather than an
+// input's, and the velocities -hazard finds beside the depths when they are not named.
+void completeNames(RunOptions& o) {
+    const OperationShape shape = o.shape();
+    if (shape.lastNameNamesOutput && o.fileCount > shape.maxInputs) o.fileCount = shape.maxInputs;
+    if (o.operation.kind == OperationKind::Hazard && o.fileCount == 1) {
+        o.fileNames.push_back(o.companions().name(CompanionFile::Velocities, o.fileNames[1]));
+        o.fileCount = 2;
+        o.velocitiesBesideDepths = true;
+    }
+    o.fileNames[0] = shape.outputName;
+}
+
 }  // namespace
 
 bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o,
@@ -389,6 +403,7 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
     if (o.fileCount == 0) {
         return fail(Kind::NoFiles, {"", "ERROR - No .dat file specified."});
     }
+    completeNames(o);
     return true;
 }
 
