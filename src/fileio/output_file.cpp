@@ -2,12 +2,22 @@
 
 #include <cerrno>
 #include <utility>
+#include <vector>
 
 #include "fileio/units.h"
 
 namespace kelvara {
 
-OutputFile::OutputFile(std::string name) : name_(std::move(name)), work_(makeWorkFile(name_)) {}
+OutputFile::OutputFile(std::string name) : name_(std::move(name)), work_(makeWorkFile(name_)) {
+    if (work_.empty()) why_ = errno;
+}
+
+Error OutputFile::creationError() const {
+    std::vector<std::string> lines = {"", "ERROR - Could not create output file \"" + name_ + "\"."};
+    const std::string cause = outputFailureCause(name_, why_);
+    if (!cause.empty()) lines.push_back(cause);
+    return Error(std::move(lines), ErrorCode::Output);
+}
 
 OutputFile::~OutputFile() { drop(); }
 

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "fileio/error.h"
+
 namespace kelvara {
 
 class OutputFile {
@@ -21,6 +23,9 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     bool open() const { return !work_.empty(); }
+    // Why the work file could not be made, as the run reports it: "ERROR - Could not create
+    // output file ..." and what the system said, in words that say what to do.
+    Error creationError() const;
     // The hidden file to write, "" when none could be made or it has landed or been dropped.
     const std::string& workPath() const { return work_; }
     const std::string& name() const { return name_; }
@@ -34,6 +39,7 @@ public:
 private:
     std::string name_;
     std::string work_;
+    int why_ = 0;  // errno when the work file could not be made
 };
 
 }  // namespace kelvara
