@@ -1,13 +1,18 @@
 // Times the ensemble statistics on generated runs of the benchmark mesh's size:
 //   bench_ensemble [--runs N] [--nodes M] [--steps S] [--no-max] [--budget MB] [--folder DIR]
-//                  [--keep]
+//                  [--keep] [--reuse DIR] [--rounds R]
 // Writes N depth runs (groups of 10, "d01" ...) of the valley's node and cell counts into a fresh
 // folder (untimed), each with S hourly steps and, unless --no-max, the model's maxima at 99999;
 // then, from the page cache, times reading the bytes of the steps the ensemble uses (the 99999
-// step of each run, or every step with --no-max) as cat would, and the ensemble pass itself
-// (median, percentiles 10, 50 and 90, per-group medians, the output and legend written) in a
-// child process whose peak resident memory is reported (ru_maxrss from wait4). The folder is
-// removed at the end, unless --keep.
+// step of each run, or every step with --no-max) two ways: as cat would (1 MiB reads into one
+// buffer) and through the dataset reader (each run opened, its header read, the other steps
+// passed over, the used steps' flags and values read into tables, no work on them); and the
+// ensemble pass itself (median, percentiles 10, 50 and 90, per-group medians, the output and
+// legend written) in a child process whose peak resident memory is reported (ru_maxrss from
+// wait4), R times (default 1; each figure the median). --budget MB sets the memory for the peaks
+// (by default the pass works it out). The folder is removed at the end, unless --keep; --reuse
+// DIR takes the runs of a folder kept before (written with the same --nodes, --steps and
+// --no-max) instead of writing new ones.
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -20,13 +25,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include <algorithm>
 
 #include "bench_case.h"
 #include "ensemble/ensemble.h"
 #include "fileio/error.h"
 #include "fileio/units.h"
+#include "formats/dataset_io.h"
 
 namespace {
 
@@ -117,13 +126,53 @@ std::pair<long, long> writeRun(const std::string& path, std::uint32_t run, std::
     return maximum ? std::make_pair(maxStart, last) : std::make_pair(stepsStart, last);
 }
 
+// The byte range [first, end) of the used steps of a run written by writeRun, from its size.
+std::pair<long, long> usedRange(const std::string& path, std::int32_t nodes, std::int32_t cells,
+                                bool maximum) {
+    std::error_code ec;
+    const auto size = static_cast<long>(std::filesystem::file_size(path, ec));
+    if (ec) die("cannot find " + path);
+    const long headerBytes = 92;
+    const long stepBytes = 4 + 1 + 4 + static_cast<long>(cells) + 4 * static_cast<long>(nodes);
+    const long last = size - 4;
+    return maximum ? std::make_pair(last - stepBytes, last) : std::make_pair(headerBytes, last);
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// Reads the used steps of every run through the dataset reader, as the ensemble must at least.
+void readThroughReader(const std::vector<std::string>& paths, bool maximum, std::int32_t nodes,
+                       std::int32_t cells) {
+    std::vector<float> values(static_cast<std::size_t>(nodes));
+    std::vector<std::int8_t> active(static_cast<std::size_t>(cells));
+    const std::function<bool(float)> wanted = [maximum](float t) {
+        return maximum ? t == bench_case::kMaximumTime : t > -99998.0f && t < 99998.0f;
+    };
+    kelvara::StepRequest request;
+    request.wanted = &wanted;
+    request.flags = kelvara::FlagReading::Defer;
+    for (const std::string& path : paths) {
+        kelvara::DatasetReader reader = kelvara::DatasetReader::open(path);
+        reader.readHeader();
+        while (reader.hasStep()) {
+            const kelvara::StepRead step = reader.nextStep({active.data(), values.data(), nullptr}, request);
+            if (step.valuesRead && reader.hasDeferredFlags()) reader.readDeferredFlags(active.data());
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int runs = 100, steps = 3;
     std::int64_t nodesWanted = 1000000;
     bool maximum = true, keep = false;
-    std::size_t budgetMb = 64;
+    int rounds = 1;
+    std::string reuse;
+    std::size_t budgetMb = 0;  // 0: worked out by the pass
     std::string parent = std::filesystem::temp_directory_path().string();
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -138,15 +187,27 @@ int main(int argc, char** argv) {
         else if (a == "--budget") budgetMb = static_cast<std::size_t>(std::atoll(value().c_str()));
         else if (a == "--folder") parent = value();
         else if (a == "--keep") keep = true;
+        else if (a == "--reuse") reuse = value();
+        else if (a == "--rounds") rounds = std::max(1, std::atoi(value().c_str()));
         else die("unknown argument " + a);
     }
     if (runs < 1 || steps < 1 || nodesWanted < 3) die("runs, steps and nodes must be positive");
 
-    const bench_case::Valley valley = bench_case::buildValley(nodesWanted);
-    const auto nodes = static_cast<std::int32_t>(valley.nodeCount());
-    const auto cells = static_cast<std::int32_t>(valley.cellCount());
-    std::string folder = parent + "/kelvara-ensemble-XXXXXX";
-    if (::mkdtemp(folder.data()) == nullptr) die("cannot make a folder in " + parent);
+    // Only the counts of the valley are used: its tables are not kept, so that the children do
+    // not inherit them (their resident memory would count them).
+    std::int32_t nodes = 0, cells = 0;
+    {
+        const bench_case::Valley valley = bench_case::buildValley(nodesWanted);
+        nodes = static_cast<std::int32_t>(valley.nodeCount());
+        cells = static_cast<std::int32_t>(valley.cellCount());
+    }
+    std::string folder = reuse;
+    if (reuse.empty()) {
+        folder = parent + "/kelvara-ensemble-XXXXXX";
+        if (::mkdtemp(folder.data()) == nullptr) die("cannot make a folder in " + parent);
+    } else {
+        keep = true;
+    }
 
     const double t0 = now();
     std::string list = "group,file\n";
@@ -156,25 +217,30 @@ int main(int argc, char** argv) {
         char name[64];
         std::snprintf(name, sizeof name, "d%02d_tp%02d_d.dat", r / 10 + 1, r % 10 + 1);
         paths.push_back(folder + "/" + name);
-        used.push_back(writeRun(paths.back(), static_cast<std::uint32_t>(r), nodes, cells, steps, maximum));
+        if (reuse.empty()) {
+            used.push_back(writeRun(paths.back(), static_cast<std::uint32_t>(r), nodes, cells, steps, maximum));
+        } else {
+            used.push_back(usedRange(paths.back(), nodes, cells, maximum));
+        }
         list += "d" + std::to_string(r / 10 + 1) + "," + name + "\n";
     }
-    const std::string listPath = folder + "/study.csv";
+    const std::string listPath = folder + "/study" + std::to_string(runs) + ".csv";
     {
         std::FILE* f = std::fopen(listPath.c_str(), "w");
         if (f == nullptr) die("cannot write the list");
         std::fputs(list.c_str(), f);
         std::fclose(f);
     }
-    std::printf("%d runs of %d nodes and %d cells, %d steps each%s: written in %.1f s\n", runs, nodes,
-                cells, steps, maximum ? " and the maxima at 99999" : "", now() - t0);
+    std::printf("%d runs of %d nodes and %d cells, %d steps each%s: %s in %.1f s\n", runs, nodes,
+                cells, steps, maximum ? " and the maxima at 99999" : "",
+                reuse.empty() ? "written" : "found", now() - t0);
 
-    // The bytes the ensemble uses, read as cat reads them (1 MiB at a time), twice: the first
+    // The bytes the ensemble uses, read as cat reads them (1 MiB at a time); the first round
     // brings them into the page cache.
-    double readSeconds = 0;
+    std::vector<double> catSeconds, readerSeconds, passSeconds, readingSeconds, memory, cpuSeconds;
     long long usedBytes = 0;
     std::vector<char> buffer(1 << 20);
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round <= rounds; ++round) {
         const double start = now();
         usedBytes = 0;
         for (std::size_t r = 0; r < paths.size(); ++r) {
@@ -189,41 +255,101 @@ int main(int argc, char** argv) {
             }
             ::close(fd);
         }
-        readSeconds = now() - start;
+        if (round > 0) catSeconds.push_back(now() - start);
     }
 
-    std::fflush(stdout);
-    const double start = now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        kelvara::INITFILEUNITS();
-        kelvara::ErrorScope scope;
-        try {
-            kelvara::EnsembleRequest request;
-            request.runs = kelvara::readRunList(listPath);
-            request.percentiles = {10, 50, 90};
-            request.perGroup = true;
-            request.outputPath = kelvara::defaultEnsembleOutputName(listPath);
-            request.peakBudget = budgetMb << 20;
-            const kelvara::EnsembleResult result = kelvara::computeEnsemble(request);
-            kelvara::writeEnsembleOutputs(result, request.outputPath);
-            std::printf("peaks %s\n", result.spilled ? "through the work file" : "in memory");
-            std::fflush(stdout);
-        } catch (const kelvara::Error& e) {
-            for (const auto& line : e.lines()) std::fprintf(stderr, "%s\n", line.c_str());
-            std::_Exit(1);
+    std::string spilled;
+    for (int round = 0; round < rounds; ++round) {
+        // The same through the dataset reader, in a child so that its tables are fresh each time.
+        std::fflush(stdout);
+        double start = now();
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            kelvara::ErrorScope scope;
+            try {
+                readThroughReader(paths, maximum, nodes, cells);
+            } catch (const kelvara::Error& e) {
+                for (const auto& line : e.lines()) std::fprintf(stderr, "%s\n", line.c_str());
+                std::_Exit(1);
+            }
+            std::_Exit(0);
         }
-        std::_Exit(0);
-    }
-    int status = 0;
-    rusage usage{};
-    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) die("fork or wait4 failed");
-    const double seconds = now() - start;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) die("the ensemble pass failed");
+        int status = 0;
+        if (pid < 0 || ::waitpid(pid, &status, 0) != pid) die("fork or wait failed");
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) die("the reader failed");
+        readerSeconds.push_back(now() - start);
 
-    std::printf("used steps: %.0f MB, read from the page cache in %.3f s\n", usedBytes / 1e6, readSeconds);
-    std::printf("ensemble pass: %.3f s (%.2f x the read), peak memory %.1f MiB\n", seconds,
-                seconds / readSeconds, usage.ru_maxrss / 1024.0);
+        // The ensemble pass; the child writes when its last run was read and how it kept the peaks
+        // into a pipe.
+        int pipeEnds[2];
+        if (::pipe(pipeEnds) != 0) die("pipe failed");
+        std::fflush(stdout);
+        start = now();
+        pid = ::fork();
+        if (pid == 0) {
+            ::close(pipeEnds[0]);
+            kelvara::INITFILEUNITS();
+            kelvara::ErrorScope scope;
+            try {
+                kelvara::EnsembleRequest request;
+                request.runs = kelvara::readRunList(listPath);
+                request.percentiles = {10, 50, 90};
+                request.perGroup = true;
+                request.outputPath = kelvara::defaultEnsembleOutputName(listPath);
+                request.peakBudget = budgetMb << 20;
+                // The runs are read once the last progress line has come and one run's time more
+                // has passed: the first and last lines give that time.
+                double first = 0, last = 0;
+                int lines = 0;
+                const kelvara::EnsembleResult result =
+                    kelvara::computeEnsemble(request, [&](const std::string& line) {
+                        if (line.rfind("[", 0) != 0) return;
+                        last = now();
+                        if (lines++ == 0) first = last;
+                    });
+                kelvara::writeEnsembleOutputs(result, request.outputPath);
+                const double perRun = lines > 1 ? (last - first) / (lines - 1) : 0;
+                char text[128];
+                const int n = std::snprintf(text, sizeof text, "%.6f %d\n", last + perRun - start,
+                                            result.spilled ? 1 : 0);
+                if (::write(pipeEnds[1], text, static_cast<std::size_t>(n)) != n) std::_Exit(1);
+            } catch (const kelvara::Error& e) {
+                for (const auto& line : e.lines()) std::fprintf(stderr, "%s\n", line.c_str());
+                std::_Exit(1);
+            }
+            std::_Exit(0);
+        }
+        ::close(pipeEnds[1]);
+        rusage usage{};
+        if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) die("fork or wait4 failed");
+        const double seconds = now() - start;
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) die("the ensemble pass failed");
+        char text[128] = {};
+        const ssize_t got = ::read(pipeEnds[0], text, sizeof text - 1);
+        ::close(pipeEnds[0]);
+        double reading = 0;
+        int spill = 0;
+        if (got <= 0 || std::sscanf(text, "%lf %d", &reading, &spill) != 2) die("no word from the pass");
+        spilled = spill ? "through the work file" : "in memory";
+        passSeconds.push_back(seconds);
+        readingSeconds.push_back(reading);
+        memory.push_back(usage.ru_maxrss / 1024.0);
+        const auto cpu = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+        cpuSeconds.push_back(cpu(usage.ru_utime) + cpu(usage.ru_stime));
+    }
+
+    const double cat = median(catSeconds), reader = median(readerSeconds), pass = median(passSeconds);
+    std::printf("used steps: %.0f MB, read from the page cache in %.3f s as cat, %.3f s through the reader\n",
+                usedBytes / 1e6, cat, reader);
+    std::printf("ensemble pass: %.3f s (%.2f x the cat read, %.2f x the reader), runs read by about %.3f s, "
+                "peaks %s, peak memory %.1f MiB\n",
+                pass, pass / cat, pass / reader, median(readingSeconds), spilled.c_str(), median(memory));
+    std::printf("processor time of the pass (both cores): %.3f s\n", median(cpuSeconds));
+    if (rounds > 1) {
+        std::printf("passes:");
+        for (double t : passSeconds) std::printf(" %.3f", t);
+        std::printf("\n");
+    }
     if (keep) {
         std::printf("kept: %s\n", folder.c_str());
     } else {

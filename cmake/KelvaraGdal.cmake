@@ -33,7 +33,9 @@ if(NOT _kelvara_gdal_library)
 endif()
 
 message(STATUS "GDAL ${GDAL_VERSION} found: kelvara writes grids (-grid), loading ${_kelvara_gdal_library}")
-set_source_files_properties(src/grid/writer.cpp PROPERTIES
+# The polygon layer writer (GeoPackage) loads the same library through src/grid/gdal_library.cpp.
+set_source_files_properties(src/grid/writer.cpp src/grid/gdal_library.cpp src/vector/layers.cpp
+  PROPERTIES
   INCLUDE_DIRECTORIES "$<TARGET_PROPERTY:GDAL::GDAL,INTERFACE_INCLUDE_DIRECTORIES>"
   COMPILE_DEFINITIONS "KELVARA_WITH_GDAL;KELVARA_GDAL_LIBRARY=\"${_kelvara_gdal_library}\"")
 target_link_libraries(kelvara PRIVATE ${CMAKE_DL_LIBS})

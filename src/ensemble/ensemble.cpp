@@ -13,6 +13,7 @@
 #include "fileio/platform.h"
 #include "fileio/output_file.h"
 #include "fileio/units.h"
+#include "fileio/workers.h"
 #include "formats/dataset_io.h"
 #include "util/path.h"
 #include "util/text.h"
@@ -23,22 +24,27 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 // The peaks of every run read, one table of nodeCount values per run in reading order: in
-// memory when they fit the budget, otherwise appended to one work file (a hidden file beside the
-// output, an OutputFile that is never landed: removed when the store goes, on failure and by
-// the signal handler) and read back block of nodes by block of nodes.
+// memory when they fit the budget; otherwise the first runs, as many as fit in seven eighths of
+// it, in memory and the others appended to one work file, a whole table at a time (a hidden file
+// beside the output, an OutputFile that is never landed: removed when the store goes, on failure
+// and by the signal handler), then read back block of nodes by block of nodes into what is left.
 class PeakStore {
 public:
     PeakStore(std::size_t nodes, std::size_t runs, std::size_t budget, const std::string& besideOf,
               const EnsembleMessages&)
         : nodes_(nodes), runs_(runs) {
-        const std::size_t bytesPerNode = std::max<std::size_t>(runs, 1) * sizeof(float);
-        if (nodes <= budget / bytesPerNode) {
+        const std::size_t runBytes = std::max<std::size_t>(nodes, 1) * sizeof(float);
+        if (runs <= budget / runBytes) {
+            kept_ = runs;
             memory_.resize(nodes * runs);
             blockNodes_ = nodes;
             return;
         }
+        kept_ = std::min(runs - 1, budget / 8 * 7 / runBytes);
         // Blocks on whole tiles of nodes, however small the budget.
-        blockNodes_ = std::max<std::size_t>(16, budget / bytesPerNode / 16 * 16);
+        const std::size_t left = budget - kept_ * runBytes;
+        blockNodes_ = std::max<std::size_t>(16, left / ((runs - kept_) * sizeof(float)) / 16 * 16);
+        memory_.resize(kept_ * nodes);
         one_.resize(nodes);
         work_ = std::make_unique<OutputFile>(CLEANPATH(besideOf));
         if (!work_->open()) throw work_->creationError();
@@ -53,42 +59,52 @@ public:
     std::size_t blockNodes() const { return blockNodes_; }
 
     // Where the next run's peaks are to be put, then kept with stored().
-    float* next() { return spilled() ? one_.data() : memory_.data() + stored_ * nodes_; }
+    float* next() { return stored_ < kept_ ? memory_.data() + stored_ * nodes_ : one_.data(); }
     void stored() {
-        if (spilled() && nodes_ > 0 &&
+        if (stored_ >= kept_ && nodes_ > 0 &&
             std::fwrite(one_.data(), sizeof(float), nodes_, file_) != nodes_) {
             fail("write");
         }
         ++stored_;
     }
 
-    // The peaks of nodes [begin, begin + count) of every run: entry run * stride + k.
-    const float* block(std::size_t begin, std::size_t count, std::size_t& stride) {
-        if (!spilled()) {
-            stride = nodes_;
-            return memory_.data() + begin;
-        }
+    // The peaks of nodes [begin, begin + count) of every run: run r's at runs[r][0 .. count).
+    void block(std::size_t begin, std::size_t count, std::vector<const float*>& runs) {
+        runs.resize(stored_);
+        for (std::size_t r = 0; r < std::min(kept_, stored_); ++r) runs[r] = memory_.data() + r * nodes_ + begin;
+        if (!spilled() || stored_ <= kept_) return;
+        const std::size_t spilledRuns = stored_ - kept_;
         if (!flushed_) {
             if (std::fflush(file_) != 0) fail("write");
             flushed_ = true;
             one_.clear();
             one_.shrink_to_fit();
-            buffer_.resize(blockNodes_ * runs_);
+            buffer_.resize(blockNodes_ * spilledRuns);
         }
-        stride = count;
         const std::size_t bytes = count * sizeof(float);
-        for (std::size_t r = 0; r < stored_; ++r) {
-            const auto at = static_cast<std::int64_t>((r * nodes_ + begin) * sizeof(float));
-            float* into = buffer_.data() + r * count;
-            std::int64_t got = -1;
-            if (platform::readAtSupported()) {
-                got = platform::readAt(file_, into, bytes, at);
-            } else if (std::fseek(file_, static_cast<long>(at), SEEK_SET) == 0) {
-                got = static_cast<std::int64_t>(std::fread(into, 1, bytes, file_));
+        // One read per run, shared out over the cores where the system reads at a position.
+        std::vector<unsigned char> failed(spilledRuns, 0);
+        const auto readRuns = [&](std::size_t, std::size_t from, std::size_t to) {
+            for (std::size_t s = from; s < to; ++s) {
+                const auto at = static_cast<std::int64_t>((s * nodes_ + begin) * sizeof(float));
+                float* into = buffer_.data() + s * count;
+                std::int64_t got = -1;
+                if (platform::readAtSupported()) {
+                    got = platform::readAt(file_, into, bytes, at);
+                } else if (std::fseek(file_, static_cast<long>(at), SEEK_SET) == 0) {
+                    got = static_cast<std::int64_t>(std::fread(into, 1, bytes, file_));
+                }
+                failed[s] = got != static_cast<std::int64_t>(bytes) ? 1 : 0;
             }
-            if (got != static_cast<std::int64_t>(bytes)) fail("read");
+        };
+        if (platform::readAtSupported()) {
+            forEachPart(spilledRuns, 1, std::max<std::size_t>(1, (std::size_t{1} << 20) / std::max<std::size_t>(bytes, 1)), readRuns);
+        } else {
+            readRuns(0, 0, spilledRuns);
         }
-        return buffer_.data();
+        for (unsigned char f : failed)
+            if (f != 0) fail("read");
+        for (std::size_t s = 0; s < spilledRuns; ++s) runs[kept_ + s] = buffer_.data() + s * count;
     }
 
     void dropWorkFile() {
@@ -107,12 +123,24 @@ private:
 
     std::size_t nodes_, runs_;
     std::vector<float> memory_, one_, buffer_;
+    std::size_t kept_ = 0;  // runs kept in memory, the first ones read
     std::size_t blockNodes_ = 0;
     std::size_t stored_ = 0;
     std::unique_ptr<OutputFile> work_;  // the peaks of every run, when they do not fit in memory
     std::FILE* file_ = nullptr;
     bool flushed_ = false;
 };
+
+// The memory of a pass besides the peaks: the result tables, the tables of reading (and of the
+// mesh for water levels), the statistics' own, and a reserve for the rest of the process.
+std::size_t otherTablesBytes(std::size_t nodes, std::size_t cells, std::size_t runs,
+                             std::size_t resultTables, bool vectors, bool waterLevels) {
+    std::size_t bytes = resultTables * nodes * sizeof(float) + cells;  // results, cells active
+    bytes += (vectors ? 4 : 3) * nodes * sizeof(float) + cells;       // reading, the spill's table
+    if (waterLevels) bytes += 4 * cells * sizeof(std::int32_t) + cells + nodes * (1 + sizeof(std::uint32_t));
+    bytes += partCount() * 1024 * runs * sizeof(float) * 2;            // statistics
+    return bytes + kEnsembleMemoryReserve;
+}
 
 void checkPercentiles(const std::vector<double>& percentiles) {
     if (percentiles.size() > kMostPercentiles) {
@@ -189,7 +217,15 @@ EnsembleResult computeEnsemble(const EnsembleRequest& request, const EnsembleMes
 
     std::string besideOf = request.outputPath;
     if (besideOf.empty()) besideOf = defaultEnsembleOutputName(list.source.empty() ? "ensemble" : list.source);
-    PeakStore store(nodes, present.size(), request.peakBudget, besideOf + ".peaks", messages);
+    std::size_t budget = request.peakBudget;
+    if (budget == kAutomaticPeakBudget) {
+        const std::size_t resultTables =
+            3 + request.percentiles.size() + (request.perGroup ? list.groups.size() : 0);
+        const std::size_t others =
+            otherTablesBytes(nodes, cells, present.size(), resultTables, first.isVector, wetNodes != nullptr);
+        budget = std::max(kSmallestPeakBudget, kEnsembleMemory > others ? kEnsembleMemory - others : 0);
+    }
+    PeakStore store(nodes, present.size(), budget, besideOf + ".peaks", messages);
     result.spilled = store.spilled();
 
     // Every run read once, in list order.
@@ -222,17 +258,17 @@ EnsembleResult computeEnsemble(const EnsembleRequest& request, const EnsembleMes
     if (request.perGroup) result.groupStatistics.assign(list.groups.size(), std::vector<float>(nodes, kNaN));
 
     const std::size_t blockNodes = store.blockNodes();
+    std::vector<const float*> runPeaks;
     for (std::size_t begin = 0; begin < nodes; begin += blockNodes) {
         const std::size_t count = std::min(blockNodes, nodes - begin);
-        std::size_t stride = 0;
-        const float* peaks = store.block(begin, count, stride);
+        store.block(begin, count, runPeaks);
         EnsembleOutputs out;
         out.envelope = result.envelope.data() + begin;
         out.criticalGroup = result.criticalGroup.data() + begin;
         out.representativeRun = result.representativeRun.data() + begin;
         for (auto& p : result.percentileValues) out.percentiles.push_back(p.data() + begin);
         for (auto& g : result.groupStatistics) out.groupStatistics.push_back(g.data() + begin);
-        computeEnsembleBlock(layout, peaks, stride, count, out);
+        computeEnsembleBlock(layout, runPeaks.data(), count, out);
     }
     store.dropWorkFile();
     return result;

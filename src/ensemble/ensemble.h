@@ -31,8 +31,14 @@ constexpr float kPercentileTimeBase = 120010.0f;
 constexpr float kGroupStatisticTimeBase = 120100.0f;
 constexpr std::size_t kMostPercentiles = 89;
 
-// Memory for the peaks of the statistics' blocks, by default.
-constexpr std::size_t kDefaultPeakBudget = std::size_t{64} << 20;
+// The memory a pass is to take in all, by default: the peaks get what the result tables, the
+// tables of reading and a reserve for the rest of the process leave of it, at least
+// kSmallestPeakBudget.
+constexpr std::size_t kEnsembleMemory = 300000000;
+constexpr std::size_t kEnsembleMemoryReserve = std::size_t{24} << 20;
+constexpr std::size_t kSmallestPeakBudget = std::size_t{16} << 20;
+// A peakBudget of this value: the budget is worked out so (the default).
+constexpr std::size_t kAutomaticPeakBudget = 0;
 
 struct EnsembleRequest {
     RunList runs;
@@ -45,7 +51,9 @@ struct EnsembleRequest {
     // Where the work file of peaks goes when they do not fit peakBudget: a hidden file beside
     // this output, removed when done or on failure.
     std::string outputPath;
-    std::size_t peakBudget = kDefaultPeakBudget;
+    // Bytes for the peaks: the runs that fit in seven eighths of it stay in memory, the others
+    // go through the work file and are read back in blocks of nodes that fit in the rest.
+    std::size_t peakBudget = kAutomaticPeakBudget;
 };
 
 struct EnsembleResult {
@@ -61,7 +69,7 @@ struct EnsembleResult {
     std::vector<std::vector<float>> groupStatistics;   // per group, with perGroup
     std::vector<std::int8_t> active;        // cells active in a used step of any run
     std::vector<PeakSource> peakSources;    // per run of the list (missing runs: none read)
-    bool spilled = false;                   // the peaks went through the work file
+    bool spilled = false;                   // some peaks went through the work file
 };
 
 // Checks the request's runs, reads every run once and computes the statistics. Messages: one

@@ -10,6 +10,7 @@
 #include "fileio/error.h"
 #include "fileio/platform.h"
 #include "fileio/units.h"
+#include "fileio/workers.h"
 #include "formats/dataset_io.h"
 #include "formats/mesh.h"
 #include "util/text.h"
@@ -38,9 +39,10 @@ MessageSink warningsOnly(const EnsembleMessages& messages) {
 }
 
 DatasetReader openRun(const std::string& path, const EnsembleMessages& messages) {
+    // The stream's own small buffer: the large blocks of values and flags are read past it, and
+    // each step passed over starts it afresh.
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) throw errorLine("ERROR - Unable to open the run " + path + ".");
-    std::setvbuf(f, nullptr, _IOFBF, 1 << 18);
     return DatasetReader(fileSource(f, true), path, warningsOnly(messages));
 }
 
@@ -67,6 +69,25 @@ void keepGreaterMagnitude(std::size_t n, const float* __restrict m, float* __res
         const bool take = m[k] == m[k] && !(m[k] <= peak[k]);
         peak[k] = take ? m[k] : peak[k];
     }
+}
+
+// The first step's values read straight into the peak become the peak in place: a scalar
+// counts only above kNoValueBelow; water levels only where wet.
+void firstScalars(std::size_t n, float* __restrict peak) {
+    for (std::size_t k = 0; k < n; ++k) peak[k] = peak[k] > kNoValueBelow ? peak[k] : kNaN;
+}
+
+void firstScalarsWet(std::size_t n, const unsigned char* __restrict wet, float* __restrict peak) {
+    for (std::size_t k = 0; k < n; ++k) peak[k] = wet[k] != 0 && peak[k] > kNoValueBelow ? peak[k] : kNaN;
+}
+
+// Cells active in the step (flag 1) marked in activeAny, in parts.
+void markActive(std::size_t cells, const std::int8_t* active, std::int8_t* activeAny) {
+    forEachPart(cells, 4096, std::size_t{1} << 18, [=](std::size_t, std::size_t begin, std::size_t end) {
+        const std::int8_t* __restrict from = active + begin;
+        std::int8_t* __restrict into = activeAny + begin;
+        for (std::size_t c = 0; c < end - begin; ++c) into[c] = static_cast<std::int8_t>(into[c] | (from[c] == 1 ? 1 : 0));
+    });
 }
 
 }  // namespace
@@ -153,24 +174,41 @@ PeakSource PeakReader::read(const std::string& path, float* peak, std::int8_t* a
                         ", the first run " + (first_.isVector ? "vectors" : "single values") +
                         ": the runs of an ensemble are of one type.");
     }
-    const auto nodes = static_cast<std::size_t>(h.nodeCount);
-    const auto cells = static_cast<std::size_t>(h.cellCount);
-
-    // First the times alone (one seek past each step's values), to learn which steps to read.
+    // Which steps the file has, as their times go by.
+    bool modelMaximum = false, maximumOutput = false, ordinary = false;
+    const auto note = [&](float t) {
+        modelMaximum = modelMaximum || isModelMaximum(t);
+        maximumOutput = maximumOutput || isMaximumOutput(t);
+        ordinary = ordinary || isOrdinary(t);
+    };
     const std::int64_t firstStep = reader.stepPosition();
-    bool modelMaximum = false, maximumOutput = false, inputNumbers = false, ordinary = false;
-    {
+    const auto again = [&] {
+        if (!reader.returnToStep(firstStep)) {
+            throw errorLine("ERROR - Could not read " + path + " again from its first step.");
+        }
+    };
+    // A run like the one before it, holding the model's maximum, is read in one pass: that step
+    // read, the others passed over (one seek each). Otherwise, or when it has none after all,
+    // first the times alone, to learn which steps to read, then those steps.
+    if (expectModelMaximum_) {
+        const std::function<bool(float)> wanted = [&](float t) {
+            note(t);
+            return isModelMaximum(t);
+        };
+        readSteps(reader, PeakSource::ModelMaximum, wanted, peak, activeAny);
+        if (modelMaximum) return PeakSource::ModelMaximum;
+        expectModelMaximum_ = false;
+        again();
+    } else {
         const std::function<bool(float)> none = [&](float t) {
-            modelMaximum = modelMaximum || isModelMaximum(t);
-            maximumOutput = maximumOutput || isMaximumOutput(t);
-            inputNumbers = inputNumbers || isInputNumbers(t);
-            ordinary = ordinary || isOrdinary(t);
+            note(t);
             return false;
         };
         StepRequest request;
         request.wanted = &none;
         request.flags = FlagReading::PassOver;
         while (reader.hasStep()) reader.nextStep({}, request);
+        again();
     }
     PeakSource source;
     std::function<bool(float)> wanted;
@@ -188,47 +226,93 @@ PeakSource PeakReader::read(const std::string& path, float* peak, std::int8_t* a
                         " has no step to take a peak from: no maximum at 99999 or 111111 and no "
                         "ordinary output time.");
     }
-    if (!reader.returnToStep(firstStep)) {
-        throw errorLine("ERROR - Could not read " + path + " again from its first step.");
-    }
+    readSteps(reader, source, wanted, peak, activeAny);
+    expectModelMaximum_ = source == PeakSource::ModelMaximum;
+    return source;
+}
 
-    // Then the chosen steps' values and flags; a step without flags keeps the last flags seen,
-    // every cell active before the first.
-    for (std::size_t k = 0; k < nodes; ++k) peak[k] = std::numeric_limits<float>::quiet_NaN();
-    std::fill(active_.begin(), active_.end(), std::int8_t{1});
-    if (inputNumbers && source == PeakSource::MaximumOutput) noValue_.assign(nodes, 0.0f);
-    bool noValueRead = false;
+void PeakReader::readSteps(DatasetReader& reader, PeakSource source,
+                           const std::function<bool(float)>& wanted, float* peak,
+                           std::int8_t* activeAny) {
+    const auto nodes = static_cast<std::size_t>(first_.nodeCount);
+    const auto cells = static_cast<std::size_t>(first_.cellCount);
+    const bool vectors = first_.isVector;
+    const bool maximumOutput = source == PeakSource::MaximumOutput;
+    float* v2 = vectors ? values2_.data() : nullptr;
+    // The first step used is read straight into the peak and made the peak in place, piece by
+    // piece as it arrives (water levels: once the step's flags are read); each later one into
+    // a table of its own and kept where greater, piece by piece too. A maximum's steps, whose
+    // input numbers may come first or last, are read whole.
+    bool firstRead = false, flagsKnown = false, noValueRead = false;
+    const bool wet = wetNodes_ != nullptr;
+    const PieceWork asFirst = [&](std::size_t, std::size_t b, std::size_t e) {
+        if (vectors) {
+            VECTOR_MAGNITUDES(peak + b, values2_.data() + b, peak + b, e - b);
+        } else if (!wet) {
+            firstScalars(e - b, peak + b);
+        }
+    };
+    const PieceWork asLater = [&](std::size_t, std::size_t b, std::size_t e) {
+        if (vectors) VECTOR_MAGNITUDES(values1_.data() + b, values2_.data() + b, values1_.data() + b, e - b);
+        if (wet) return;
+        if (vectors) {
+            keepGreaterMagnitude(e - b, values1_.data() + b, peak + b);
+        } else {
+            keepGreater(e - b, values1_.data() + b, peak + b);
+        }
+    };
+    if (maximumOutput) {
+        for (std::size_t k = 0; k < nodes; ++k) peak[k] = kNaN;
+        noValue_.assign(nodes, 0.0f);
+    }
     StepRequest request;
     request.wanted = &wanted;
     request.flags = FlagReading::Defer;
-    float* v2 = first_.isVector ? values2_.data() : nullptr;
     while (reader.hasStep()) {
-        const StepRead step = reader.nextStep({active_.data(), values1_.data(), v2}, request);
-        if (!step.valuesRead) continue;
-        if (reader.hasDeferredFlags()) reader.readDeferredFlags(active_.data());
-        if (source == PeakSource::MaximumOutput && isInputNumbers(step.time)) {
+        const bool direct = !firstRead && !maximumOutput;
+        request.onValues = maximumOutput ? nullptr : direct ? &asFirst : &asLater;
+        const StepRead step = reader.nextStep({active_.data(), direct ? peak : values1_.data(), v2}, request);
+        if (!step.valuesRead || !wanted(step.time)) continue;
+        // A step without flags keeps the last flags seen, every cell active before the first.
+        if (reader.hasDeferredFlags()) {
+            reader.readDeferredFlags(active_.data());
+            flagsKnown = true;
+        } else if (!flagsKnown) {
+            std::fill(active_.begin(), active_.end(), std::int8_t{1});
+            flagsKnown = true;
+        }
+        if (maximumOutput && isInputNumbers(step.time)) {
             std::copy(values1_.begin(), values1_.end(), noValue_.begin());
             noValueRead = true;
             continue;
         }
-        for (std::size_t c = 0; c < cells; ++c) activeAny[c] |= active_[c] == 1 ? 1 : 0;
-        if (first_.isVector) VECTOR_MAGNITUDES(values1_.data(), values2_.data(), values1_.data(), nodes);
-        if (wetNodes_ != nullptr) {
+        markActive(cells, active_.data(), activeAny);
+        if (maximumOutput) {
+            if (vectors) VECTOR_MAGNITUDES(values1_.data(), values2_.data(), values1_.data(), nodes);
+            if (wet) {
+                wetNodes_->update(active_.data());
+                keepGreaterWet(nodes, wetNodes_->wet(), values1_.data(), peak);
+            } else if (vectors) {
+                keepGreaterMagnitude(nodes, values1_.data(), peak);
+            } else {
+                keepGreater(nodes, values1_.data(), peak);
+            }
+        } else if (wet) {
             wetNodes_->update(active_.data());
-            keepGreaterWet(nodes, wetNodes_->wet(), values1_.data(), peak);
-        } else if (first_.isVector) {
-            keepGreaterMagnitude(nodes, values1_.data(), peak);
-        } else {
-            keepGreater(nodes, values1_.data(), peak);
+            if (direct) {
+                firstScalarsWet(nodes, wetNodes_->wet(), peak);
+            } else {
+                keepGreaterWet(nodes, wetNodes_->wet(), values1_.data(), peak);
+            }
         }
+        firstRead = true;
     }
     // A maximum's input number 0: the node never had a value.
     if (noValueRead) {
         for (std::size_t k = 0; k < nodes; ++k) {
-            if (noValue_[k] == 0.0f) peak[k] = std::numeric_limits<float>::quiet_NaN();
+            if (noValue_[k] == 0.0f) peak[k] = kNaN;
         }
     }
-    return source;
 }
 
 }  // namespace kelvara

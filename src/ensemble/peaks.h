@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "formats/dataset.h"
 
 namespace kelvara {
+
+class DatasetReader;
 
 // Marks the nodes that are corners of wet cells (flag 1) in the step just taken in, kept up to
 // date from one step to the next by visiting only the cells whose flag changed: in a flood most
@@ -62,10 +65,16 @@ public:
                     const EnsembleMessages& messages);
 
 private:
+    // Reads the steps that wanted accepts from the reader's position on, into peak.
+    void readSteps(DatasetReader& reader, PeakSource source, const std::function<bool(float)>& wanted,
+                   float* peak, std::int8_t* activeAny);
+
     DatasetHeader first_;
     WetNodes* wetNodes_;
     std::vector<std::int8_t> active_;
     std::vector<float> values1_, values2_, noValue_;
+    // Whether the next run is expected to hold the model's maximum, as the one before did.
+    bool expectModelMaximum_ = true;
 };
 
 }  // namespace kelvara

@@ -1,6 +1,7 @@
 #include "ensemble/statistics.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -8,6 +9,9 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && !defined(_WIN32)
+#include <immintrin.h>
 #endif
 
 #include "fileio/workers.h"
@@ -25,7 +29,9 @@ constexpr std::size_t kTile = 16;
 // the tiles then read from the cache instead of from a page of every run per tile.
 constexpr std::size_t kChunk = 1024;
 
-using Network = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+// A compare-exchange of two rows, each given by the offset of its first value (row * kTile).
+using Pair = std::pair<std::uint32_t, std::uint32_t>;
+using Network = std::vector<Pair>;
 
 // Batcher's odd-even merge sort for n elements: the network of the next power of two with the
 // pairs that reach beyond n left out (the missing elements would be +infinity at the end, which
@@ -40,8 +46,8 @@ Network sortingNetwork(std::size_t n) {
                 for (std::size_t i = 0; i < std::min(k, size - j - k); ++i) {
                     if ((i + j) / (2 * p) != (i + j + k) / (2 * p)) continue;
                     if (i + j + k < n)
-                        net.emplace_back(static_cast<std::uint32_t>(i + j),
-                                         static_cast<std::uint32_t>(i + j + k));
+                        net.emplace_back(static_cast<std::uint32_t>((i + j) * kTile),
+                                         static_cast<std::uint32_t>((i + j + k) * kTile));
                 }
             }
         }
@@ -49,29 +55,89 @@ Network sortingNetwork(std::size_t n) {
     return net;
 }
 
-// The smaller of each pair of lanes into x, the greater into y; equal values swap nothing, so
-// that the values are only ever moved (-0 and +0 stay as they are).
-inline void compareExchange(float* x, float* y) {
+// The compare-exchanges put the smaller of each pair of lanes first and the greater second, by
+// min(y, x) and max(x, y), which keep x and y where they are when they are equal: the values
+// are only ever moved (-0 and +0 stay as they are; there is no NaN in a sorted row).
+using SortRows = void (*)(float* rows, const Pair* net, std::size_t pairs);
+
+void sortRowsBase(float* rows, const Pair* net, std::size_t pairs) {
+    for (std::size_t i = 0; i < pairs; ++i) {
+        float* x = rows + net[i].first;
+        float* y = rows + net[i].second;
 #if defined(__SSE2__)
-    for (std::size_t k = 0; k < kTile; k += 4) {
-        const __m128 a = _mm_loadu_ps(x + k);
-        const __m128 b = _mm_loadu_ps(y + k);
-        const __m128 swap = _mm_and_ps(_mm_cmplt_ps(b, a), _mm_xor_ps(a, b));
-        _mm_storeu_ps(x + k, _mm_xor_ps(a, swap));
-        _mm_storeu_ps(y + k, _mm_xor_ps(b, swap));
-    }
+        for (std::size_t k = 0; k < kTile; k += 4) {
+            const __m128 a = _mm_loadu_ps(x + k);
+            const __m128 b = _mm_loadu_ps(y + k);
+            _mm_storeu_ps(x + k, _mm_min_ps(b, a));
+            _mm_storeu_ps(y + k, _mm_max_ps(a, b));
+        }
 #else
-    for (std::size_t k = 0; k < kTile; ++k) {
-        const float a = x[k], b = y[k];
-        const bool swap = b < a;
-        x[k] = swap ? b : a;
-        y[k] = swap ? a : b;
-    }
+        for (std::size_t k = 0; k < kTile; ++k) {
+            const float a = x[k], b = y[k];
+            x[k] = b < a ? b : a;
+            y[k] = b < a ? a : b;
+        }
 #endif
+    }
 }
 
+#if defined(__x86_64__) && !defined(_WIN32)
+// (Not on Windows, where the compiler cannot keep 32- and 64-byte values aligned on the stack.)
+#define KELVARA_ENSEMBLE_WIDE 1
+
+__attribute__((target("avx2"))) void sortRowsAvx2(float* rows, const Pair* net, std::size_t pairs) {
+    for (std::size_t i = 0; i < pairs; ++i) {
+        float* x = rows + net[i].first;
+        float* y = rows + net[i].second;
+        for (std::size_t k = 0; k < kTile; k += 8) {
+            const __m256 a = _mm256_loadu_ps(x + k);
+            const __m256 b = _mm256_loadu_ps(y + k);
+            _mm256_storeu_ps(x + k, _mm256_min_ps(b, a));
+            _mm256_storeu_ps(y + k, _mm256_max_ps(a, b));
+        }
+    }
+}
+
+__attribute__((target("avx512f"))) void sortRowsAvx512(float* rows, const Pair* net,
+                                                       std::size_t pairs) {
+    static_assert(kTile == 16, "a row is one 64-byte vector");
+    for (std::size_t i = 0; i < pairs; ++i) {
+        float* x = rows + net[i].first;
+        float* y = rows + net[i].second;
+        const __m512 a = _mm512_loadu_ps(x);
+        const __m512 b = _mm512_loadu_ps(y);
+        // (The masked forms with every lane set: the plain ones start from an undefined value
+        // that GCC 12 warns of.)
+        const __mmask16 every = 0xFFFF;
+        _mm512_storeu_ps(x, _mm512_mask_min_ps(a, every, b, a));
+        _mm512_storeu_ps(y, _mm512_mask_max_ps(b, every, a, b));
+    }
+}
+#endif
+
+// The ways this processor can sort rows, the widest first.
+std::vector<SortRows> rowSorters() {
+    std::vector<SortRows> sorters;
+#if defined(KELVARA_ENSEMBLE_WIDE)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) sorters.push_back(sortRowsAvx512);
+    if (__builtin_cpu_supports("avx2")) sorters.push_back(sortRowsAvx2);
+#endif
+    sorters.push_back(sortRowsBase);
+    return sorters;
+}
+
+const std::vector<SortRows>& availableSorters() {
+    static const std::vector<SortRows> sorters = rowSorters();
+    return sorters;
+}
+
+std::atomic<SortRows> chosenSorter{nullptr};
+
 void sortRows(float* rows, const Network& net) {
-    for (const auto& [a, b] : net) compareExchange(rows + a * kTile, rows + b * kTile);
+    SortRows sorter = chosenSorter.load(std::memory_order_relaxed);
+    if (sorter == nullptr) sorter = availableSorters().front();
+    if (!net.empty()) sorter(rows, net.data(), net.size());
 }
 
 // Linear interpolation between order statistics as numpy does it, sorted(i) giving the i-th
@@ -108,6 +174,16 @@ struct Scratch {
 
 }  // namespace
 
+namespace ensemble_detail {
+
+std::size_t rowSorterCount() { return availableSorters().size(); }
+
+void useRowSorter(std::size_t which) {
+    chosenSorter.store(availableSorters()[std::min(which, rowSorterCount() - 1)]);
+}
+
+}  // namespace ensemble_detail
+
 float medianOfSorted(const float* sorted, std::size_t n) {
     return medianOf(n, [sorted](std::size_t i) { return sorted[i]; });
 }
@@ -124,6 +200,13 @@ float percentileOfSorted(const float* sorted, std::size_t n, double percent) {
 
 void computeEnsembleBlock(const EnsembleLayout& layout, const float* peaks, std::size_t stride,
                           std::size_t count, const EnsembleOutputs& out) {
+    std::vector<const float*> runs(layout.groupOfRun.size());
+    for (std::size_t r = 0; r < runs.size(); ++r) runs[r] = peaks + r * stride;
+    computeEnsembleBlock(layout, runs.data(), count, out);
+}
+
+void computeEnsembleBlock(const EnsembleLayout& layout, const float* const* runPeaks,
+                          std::size_t count, const EnsembleOutputs& out) {
     const std::size_t runs = layout.groupOfRun.size();
     const std::size_t groups = layout.groupCount;
     // Rows in group order: group g's runs (in list order) are rows [first[g], first[g + 1]).
@@ -134,13 +217,17 @@ void computeEnsembleBlock(const EnsembleLayout& layout, const float* peaks, std:
             if (layout.groupOfRun[r] == g) order.push_back(r);
     }
     first[groups] = order.size();
+    // The mean needs no order: its groups are not sorted.
+    const bool medians = layout.statistic == Statistic::Median;
     std::vector<Network> groupNetwork(groups);
-    for (std::size_t g = 0; g < groups; ++g) groupNetwork[g] = sortingNetwork(first[g + 1] - first[g]);
+    if (medians) {
+        for (std::size_t g = 0; g < groups; ++g) groupNetwork[g] = sortingNetwork(first[g + 1] - first[g]);
+    }
     const bool percentiles = !layout.percentiles.empty();
     const Network allNetwork = percentiles ? sortingNetwork(runs) : Network{};
 
     // Each part's tables, made here: the work of a part must not throw.
-    std::vector<Scratch> scratch(kMaxParts);
+    std::vector<Scratch> scratch(std::min(kMaxParts, partCount()));
     for (Scratch& s : scratch) {
         s.chunk.resize(kChunk * runs);
         s.peaks.resize(kTile * runs);
@@ -149,11 +236,12 @@ void computeEnsembleBlock(const EnsembleLayout& layout, const float* peaks, std:
     }
     forEachPart(count, kTile, 4096, [&](std::size_t part, std::size_t begin, std::size_t end) {
         Scratch& s = scratch[part];
+        std::uint32_t valid[kTile], total[kTile];
+        double sum[kTile];
         for (std::size_t chunkStart = begin; chunkStart < end; chunkStart += kChunk) {
         const std::size_t chunkEnd = std::min(end, chunkStart + kChunk);
         for (std::size_t r = 0; r < runs; ++r) {
-            std::copy(peaks + r * stride + chunkStart, peaks + r * stride + chunkEnd,
-                      s.chunk.data() + r * kChunk);
+            std::copy(runPeaks[r] + chunkStart, runPeaks[r] + chunkEnd, s.chunk.data() + r * kChunk);
         }
         for (std::size_t start = chunkStart; start < chunkEnd; start += kTile) {
             const std::size_t n = std::min(kTile, chunkEnd - start);
@@ -167,57 +255,69 @@ void computeEnsembleBlock(const EnsembleLayout& layout, const float* peaks, std:
                     sortedTo[k] = v == v ? v : kInfinity;
                 }
             }
-            if (percentiles) std::copy(s.sorted.begin(), s.sorted.end(), s.all.begin());
-            for (std::size_t g = 0; g < groups; ++g) sortRows(s.sorted.data() + first[g] * kTile, groupNetwork[g]);
-            if (percentiles) sortRows(s.all.data(), allNetwork);
+            if (percentiles) {
+                std::copy(s.sorted.begin(), s.sorted.end(), s.all.begin());
+                sortRows(s.all.data(), allNetwork);
+            }
+            if (medians) {
+                for (std::size_t g = 0; g < groups; ++g) sortRows(s.sorted.data() + first[g] * kTile, groupNetwork[g]);
+            }
 
-            for (std::size_t k = 0; k < n; ++k) {
-                const std::size_t node = start + k;
-                float envelope = kNaN, critical = kNaN, representative = kNaN;
-                std::size_t total = 0;
-                for (std::size_t g = 0; g < groups; ++g) {
-                    const float* v = s.peaks.data() + first[g] * kTile + k;
-                    const float* sorted = s.sorted.data() + first[g] * kTile + k;
-                    const std::size_t size = first[g + 1] - first[g];
-                    std::size_t valid = 0;
-                    double sum = 0.0;
+            float envelope[kTile], critical[kTile], representative[kTile];
+            std::fill(envelope, envelope + kTile, kNaN);
+            std::fill(critical, critical + kTile, kNaN);
+            std::fill(representative, representative + kTile, kNaN);
+            std::fill(total, total + kTile, 0u);
+            for (std::size_t g = 0; g < groups; ++g) {
+                const std::size_t size = first[g + 1] - first[g];
+                const float* rows = s.peaks.data() + first[g] * kTile;
+                // Lane by lane: the values the group has, and their sum in list order.
+                std::fill(valid, valid + kTile, 0u);
+                for (std::size_t i = 0; i < size; ++i) {
+                    const float* row = rows + i * kTile;
+                    for (std::size_t k = 0; k < kTile; ++k) valid[k] += row[k] == row[k] ? 1u : 0u;
+                }
+                if (!medians) {
+                    std::fill(sum, sum + kTile, 0.0);
                     for (std::size_t i = 0; i < size; ++i) {
-                        const float x = v[i * kTile];
-                        if (x != x) continue;
-                        ++valid;
-                        sum += x;
+                        const float* row = rows + i * kTile;
+                        for (std::size_t k = 0; k < kTile; ++k) sum[k] += row[k] == row[k] ? row[k] : 0.0;
                     }
-                    total += valid;
+                }
+                for (std::size_t k = 0; k < n; ++k) {
+                    total[k] += valid[k];
                     float stat = kNaN;
-                    if (valid > 0) {
-                        stat = layout.statistic == Statistic::Mean
-                                   ? static_cast<float>(sum / static_cast<double>(valid))
-                                   : medianOf(valid, [sorted](std::size_t i) { return sorted[i * kTile]; });
+                    if (valid[k] > 0) {
+                        const float* sorted = s.sorted.data() + first[g] * kTile + k;
+                        stat = medians ? medianOf(valid[k], [sorted](std::size_t i) { return sorted[i * kTile]; })
+                                       : static_cast<float>(sum[k] / static_cast<double>(valid[k]));
                         // Equal statistics keep the earlier group.
-                        if (std::isnan(envelope) || stat > envelope) {
-                            envelope = stat;
-                            critical = static_cast<float>(g + 1);
+                        if (std::isnan(envelope[k]) || stat > envelope[k]) {
+                            envelope[k] = stat;
+                            critical[k] = static_cast<float>(g + 1);
                             // The first run at or above it, in list order (there always is one:
                             // the statistic lies within the values).
                             for (std::size_t i = 0; i < size; ++i) {
-                                if (v[i * kTile] >= stat) {
-                                    representative = layout.numberOfRun[order[first[g] + i]];
+                                if (rows[i * kTile + k] >= stat) {
+                                    representative[k] = layout.numberOfRun[order[first[g] + i]];
                                     break;
                                 }
                             }
                         }
                     }
-                    if (layout.perGroup) out.groupStatistics[g][node] = stat;
+                    if (layout.perGroup) out.groupStatistics[g][start + k] = stat;
                 }
-                out.envelope[node] = envelope;
-                out.criticalGroup[node] = critical;
-                out.representativeRun[node] = representative;
+            }
+            std::copy(envelope, envelope + n, out.envelope + start);
+            std::copy(critical, critical + n, out.criticalGroup + start);
+            std::copy(representative, representative + n, out.representativeRun + start);
+            for (std::size_t k = 0; k < n; ++k) {
                 const float* all = s.all.data() + k;
                 for (std::size_t p = 0; p < layout.percentiles.size(); ++p) {
-                    out.percentiles[p][node] =
-                        total == 0 ? kNaN
-                                   : percentileOf(total, layout.percentiles[p],
-                                                  [all](std::size_t i) { return all[i * kTile]; });
+                    out.percentiles[p][start + k] =
+                        total[k] == 0 ? kNaN
+                                      : percentileOf(total[k], layout.percentiles[p],
+                                                     [all](std::size_t i) { return all[i * kTile]; });
                 }
             }
         }

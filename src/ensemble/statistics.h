@@ -48,5 +48,16 @@ struct EnsembleOutputs {
 // runs in order. Shared out over the cores.
 void computeEnsembleBlock(const EnsembleLayout& layout, const float* peaks, std::size_t stride,
                           std::size_t count, const EnsembleOutputs& out);
+// The same with the peaks of stored run r at runPeaks[r][0 .. count): runs kept in memory and
+// runs read back from a work file side by side.
+void computeEnsembleBlock(const EnsembleLayout& layout, const float* const* runPeaks,
+                          std::size_t count, const EnsembleOutputs& out);
+
+namespace ensemble_detail {
+// For the tests: the number of ways this processor sorts the rows of a tile (the widest vectors
+// first, the narrowest last; every way gives the same results), and choosing one by number.
+std::size_t rowSorterCount();
+void useRowSorter(std::size_t which);
+}  // namespace ensemble_detail
 
 }  // namespace kelvara

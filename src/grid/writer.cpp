@@ -21,6 +21,7 @@
 
 #include "fileio/output_file.h"
 #include "grid/gdal_api.h"
+#include "grid/gdal_library.h"
 #endif
 
 #ifndef KELVARA_GDAL_LIBRARY
@@ -37,12 +38,8 @@ const GdalApi* loadGdal(std::string& why) {
     static const GdalApi* loaded = nullptr;
     static std::string reason;
     std::call_once(once, [] {
-        void* library = dlopen(KELVARA_GDAL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        if (library == nullptr) {
-            const char* text = dlerror();
-            reason = text != nullptr ? text : "not found";
-            return;
-        }
+        void* library = openGdalLibrary(reason);
+        if (library == nullptr) return;
         bool complete = true;
 #define KELVARA_GDAL_RESOLVE(name)                                                     \
     api.name = reinterpret_cast<decltype(api.name)>(dlsym(library, #name));          \
@@ -69,41 +66,6 @@ const GdalApi& gdal() {
 // Rows of the grid per band of tiles, and tiles across written in one piece at most.
 constexpr int kTile = 256;
 constexpr std::int64_t kWindowTiles = 64;
-
-// GDAL's errors and warnings while an object lives, kept instead of printed (GDAL would print
-// them on standard error).
-class GdalMessages {
-public:
-    GdalMessages() { gdal().CPLPushErrorHandlerEx(&collect, this); }
-    ~GdalMessages() { gdal().CPLPopErrorHandler(); }
-    GdalMessages(const GdalMessages&) = delete;
-    GdalMessages& operator=(const GdalMessages&) = delete;
-
-    bool failed() const { return failed_; }
-    // The errors so far, one after the other, or fallback when GDAL gave no text.
-    std::string text(const std::string& fallback) const {
-        return errors_.empty() ? fallback : errors_;
-    }
-
-private:
-    // Called from within GDAL: nothing may be thrown through it, not even when memory has run
-    // out (the error is then known without its text).
-    static void CPL_STDCALL collect(CPLErr level, CPLErrorNum, const char* message) noexcept {
-        auto* self = static_cast<GdalMessages*>(gdal().CPLGetErrorHandlerUserData());
-        if (self == nullptr || level < CE_Failure) return;
-        self->failed_ = true;
-        try {
-            if (!self->errors_.empty()) self->errors_ += "; ";
-            self->errors_ += message != nullptr ? message : "unknown error";
-        } catch (const std::bad_alloc&) {
-            self->errors_.clear();
-            self->errors_.shrink_to_fit();
-        }
-    }
-
-    bool failed_ = false;
-    std::string errors_;
-};
 
 }  // namespace
 
@@ -153,42 +115,6 @@ struct GridWriter::Impl {
 };
 
 namespace {
-
-// The longest coordinate reference text read.
-constexpr std::size_t kMostReferenceBytes = std::size_t{1} << 20;
-
-// What readReferenceText found.
-enum class ReferenceFile { Missing, NotAFile, Read, Unreadable };
-
-// Reads at most kMostReferenceBytes + 1 bytes of a .prj file into text. Only a regular file is
-// read: a device (a link to /dev/zero) would never end, a named pipe would wait for a writer. It
-// is opened without waiting and checked once open, so that it cannot be swapped in between.
-ReferenceFile readReferenceText(const std::string& path, std::string& text) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return ReferenceFile::Missing;
-    if (!S_ISREG(st.st_mode)) return ReferenceFile::NotAFile;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return ReferenceFile::Missing;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return ReferenceFile::NotAFile;
-    }
-    text.assign(kMostReferenceBytes + 1, '\0');
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < text.size()) {
-        const ssize_t n = ::read(fd, &text[done], text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    text.resize(done);
-    return ok ? ReferenceFile::Read : ReferenceFile::Unreadable;
-}
 
 // The coordinate reference of a .prj file, or null with a warning.
 OGRSpatialReferenceH readReference(const std::string& prjPath,
