@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tool/flow_angle.h"
+#include "steps/flow_angle.h"
 
 namespace kelvara {
 namespace {

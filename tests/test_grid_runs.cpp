@@ -186,6 +186,28 @@ TEST_F(GridRuns, EndingSignalsLeaveNoWorkFileAndTheEarlierGrid) {
     }
 }
 
+// A grid drawn from another operation's steps (--output NAME.tif): its steps' work file and
+// the grid's are both removed when the run is ended by a signal, whichever it has begun.
+TEST_F(GridRuns, EndingSignalsLeaveNoWorkFileOfAGridOutput) {
+    dir.write("run_d.dat", dataset(2000));
+    const std::vector<std::string> run = {"-b", "-trim100", "run_d.dat", "--output", "peak.tif",
+                                          "--cell", "0.01"};
+    for (int s : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(std::string("signal ") + std::to_string(s));
+        dir.write("peak.tif", "an earlier grid");
+        Child child = startTool(run, dir.path());
+        ASSERT_TRUE(waitForWorkFile(dir.path()));
+        // Past the steps, into the grid, when the machine allows: the grid's work file as well.
+        for (int i = 0; i < 50 && workFiles(dir.path()).size() < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ::kill(child.pid, s);
+        const Ended e = finish(child);
+        EXPECT_EQ(e.signal, s) << e.output;
+        EXPECT_EQ(workFiles(dir.path()), std::vector<std::string>{});
+        EXPECT_EQ(readFile(dir.file("peak.tif")), "an earlier grid");
+    }
+}
+
 TEST_F(GridRuns, TimeoutLeavesNoWorkFile) {
     dir.write("run_d.dat", dataset(2000));
     std::ofstream(dir.file("script.sh"))

@@ -348,7 +348,8 @@ TEST(CellFlags, AnyFlagButZeroIsActive) {
 }
 
 // A file that an operation reads beside its inputs and that is missing: the message says why
-// the file is needed and how to supply it.
+// the file is needed, by which rule its name was made, and how to supply it (the option that
+// names it among the ways).
 TEST(MissingCompanions, SayWhyTheFileIsNeededAndHowToSupplyIt) {
     struct Case {
         std::vector<std::string> args;
@@ -357,31 +358,35 @@ TEST(MissingCompanions, SayWhyTheFileIsNeededAndHowToSupplyIt) {
         std::string how;    // the line after it
     };
     const std::string withoutTest =
-        " there under that name, or give -nowetdry for the plain difference without the wet/dry "
-        "test.";
+        ", or give -nowetdry for the plain difference without the wet/dry test.";
+    const auto rule = [](const std::string& dataset, const std::string& ending) {
+        return " there under that name (the name of " + dataset + " up to its last \"_\", then " +
+               ending + ")";
+    };
     const std::vector<Case> cases = {
         {{"-hazard", "run_d.dat"}, {"run_d.dat", "run.2dm"},
          "ERROR - run_V.dat cannot be found: -hazard measures the depths of run_d.dat with the "
          "velocities of the same run, looked for beside them.",
-         "Put the run's velocity file there under that name, or name it after the depths: kelvara "
-         "-hazard run_d.dat velocities.dat"},
+         "Put the run's velocity file" + rule("run_d.dat", "_V.dat") +
+             ", or name it after the depths: kelvara -hazard run_d.dat velocities.dat"},
         {{"-dif", "run_d.dat", "other_d.dat"},
          {"run_d.dat", "other_d.dat", "run.2dm", "other.2dm", "other_h.dat"},
          "ERROR - run_h.dat cannot be found: -dif tests each node wet or dry by the water levels "
          "of the run of run_d.dat, looked for beside it.",
-         "Put the run's water levels" + withoutTest},
+         "Put the run's water levels" + rule("run_d.dat", "_h.dat") + withoutTest},
         {{"-dif", "run_h.dat", "other_h.dat"}, {"run_h.dat", "other_h.dat", "run.2dm"},
          "ERROR - other.2dm cannot be found: -dif tests each node wet or dry against the ground "
          "elevations of the mesh of other_h.dat, looked for beside it.",
-         "Put the run's mesh" + withoutTest},
+         "Put the run's mesh" + rule("other_h.dat", ".2dm") + ", or name it with --mesh" +
+             withoutTest},
         {{"-max", "run_h.dat"}, {"run_h.dat"},
          "ERROR - run.2dm cannot be found: -max of water levels counts only the nodes of wet "
          "cells, which it takes from the mesh of run_h.dat, looked for beside it.",
-         "Put the run's mesh there under that name."},
+         "Put the run's mesh" + rule("run_h.dat", ".2dm") + ", or name it with --mesh."},
         {{"-grid2", "run_d.dat"}, {"run_d.dat"},
          "ERROR - run.2dm cannot be found: -grid draws the values of run_d.dat on the mesh of its "
          "run, looked for beside it.",
-         "Put the run's mesh there under that name."},
+         "Put the run's mesh" + rule("run_d.dat", ".2dm") + ", or name it with --mesh."},
     };
     const std::string mesh = "MESH2D\nE3T 1 1 2 3 1\nND 1 0 0 0\nND 2 1 0 0\nND 3 0 1 0\n";
     DatBuilder b;

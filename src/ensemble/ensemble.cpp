@@ -1,15 +1,17 @@
 #include "ensemble/ensemble.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <sstream>
 
-#include "ensemble/quiet.h"
 #include "fileio/error.h"
 #include "fileio/platform.h"
+#include "fileio/output_file.h"
 #include "fileio/units.h"
 #include "fileio/workers.h"
 #include "formats/dataset_io.h"
@@ -24,13 +26,13 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 // The peaks of every run read, one table of nodeCount values per run in reading order: in
 // memory when they fit the budget; otherwise the first runs, as many as fit in seven eighths of
 // it, in memory and the others appended to one work file, a whole table at a time (a hidden file
-// beside the output, opened as a file unit so that it is removed on failure and by the signal
-// handler of the units), then read back block of nodes by block of nodes into what is left.
+// beside the output, an OutputFile that is never landed: removed when the store goes, on failure
+// and by the signal handler), then read back block of nodes by block of nodes into what is left.
 class PeakStore {
 public:
     PeakStore(std::size_t nodes, std::size_t runs, std::size_t budget, const std::string& besideOf,
-              const EnsembleMessages& messages)
-        : nodes_(nodes), runs_(runs), messages_(messages) {
+              const EnsembleMessages&)
+        : nodes_(nodes), runs_(runs) {
         const std::size_t runBytes = std::max<std::size_t>(nodes, 1) * sizeof(float);
         if (runs <= budget / runBytes) {
             kept_ = runs;
@@ -44,17 +46,16 @@ public:
         blockNodes_ = std::max<std::size_t>(16, left / ((runs - kept_) * sizeof(float)) / 16 * 16);
         memory_.resize(kept_ * nodes);
         one_.resize(nodes);
-        ensemble_detail::quietly(messages_, [&] {
-            unit_ = OPENFILEUNIT("BO", besideOf);
-            markRunOutput(unit_);
-        });
-        file_ = unitStream(unit_);
+        work_ = std::make_unique<OutputFile>(CLEANPATH(besideOf));
+        if (!work_->open()) throw work_->creationError();
+        file_ = std::fopen(work_->workPath().c_str(), "w+b");
+        if (file_ == nullptr) fail("create");
     }
     ~PeakStore() { dropWorkFile(); }
     PeakStore(const PeakStore&) = delete;
     PeakStore& operator=(const PeakStore&) = delete;
 
-    bool spilled() const { return unit_ != 0; }
+    bool spilled() const { return work_ != nullptr; }
     std::size_t blockNodes() const { return blockNodes_; }
 
     // Where the next run's peaks are to be put, then kept with stored().
@@ -107,26 +108,25 @@ public:
     }
 
     void dropWorkFile() {
-        if (unit_ != 0) abandonUnit(unit_);
-        unit_ = 0;
+        if (file_ != nullptr) std::fclose(file_);
         file_ = nullptr;
+        work_.reset();  // removes it
     }
 
 private:
     [[noreturn]] void fail(const char* what) {
-        const std::string name = unitName(unit_);
+        const std::string name = work_ ? work_->name() : std::string();
         dropWorkFile();
         throw errorLine(std::string("ERROR - Could not ") + what + " the work file of peaks beside " +
                         name + " (is the disk full?).");
     }
 
     std::size_t nodes_, runs_;
-    const EnsembleMessages& messages_;
     std::vector<float> memory_, one_, buffer_;
     std::size_t kept_ = 0;  // runs kept in memory, the first ones read
     std::size_t blockNodes_ = 0;
     std::size_t stored_ = 0;
-    int unit_ = 0;
+    std::unique_ptr<OutputFile> work_;  // the peaks of every run, when they do not fit in memory
     std::FILE* file_ = nullptr;
     bool flushed_ = false;
 };
@@ -323,7 +323,7 @@ std::string ensembleLegendName(const std::string& outputPath) {
 }
 
 void writeEnsembleOutputs(const EnsembleResult& result, const std::string& outputPath,
-                          const EnsembleMessages& messages) {
+                          const EnsembleMessages&) {  // nothing to say: no file unit is opened
     const std::string legendPath = ensembleLegendName(outputPath);
     std::vector<std::string> inputs;
     if (!result.runs.source.empty()) inputs.push_back(result.runs.source);
@@ -336,33 +336,50 @@ void writeEnsembleOutputs(const EnsembleResult& result, const std::string& outpu
             }
         }
     }
-    int dataUnit = 0, legendUnit = 0;
+    // Both files are written under work names and take their names only when both are complete.
+    std::unique_ptr<OutputFile> data, legendFile;
+    std::FILE* dataStream = nullptr;
+    std::FILE* legendStream = nullptr;
     const auto abandon = [&] {
-        if (dataUnit != 0) abandonUnit(dataUnit);
-        if (legendUnit != 0) abandonUnit(legendUnit);
+        if (dataStream != nullptr) std::fclose(dataStream);
+        if (legendStream != nullptr) std::fclose(legendStream);
+        dataStream = legendStream = nullptr;
+        data.reset();
+        legendFile.reset();
+    };
+    // Closes a finished stream and gives its file its name.
+    const auto land = [](std::FILE*& stream, std::unique_ptr<OutputFile>& file) {
+        const bool closed = std::fclose(stream) == 0;
+        stream = nullptr;
+        if (!closed || !file->land()) {
+            throw errorLine("ERROR - Could not finish writing \"" + file->name() + "\": " +
+                                std::strerror(errno),
+                            ErrorCode::Output);
+        }
     };
     try {
-        ensemble_detail::quietly(messages, [&] {
-            dataUnit = OPENFILEUNIT("BO", outputPath);
-            markRunOutput(dataUnit);
-            legendUnit = OPENFILEUNIT("O ", legendPath);
-            markRunOutput(legendUnit);
-        });
-        DatasetWriter writer(fileSink(unitStream(dataUnit), false), unitName(dataUnit));
+        for (auto* made : {&data, &legendFile}) {
+            *made = std::make_unique<OutputFile>(CLEANPATH(made == &data ? outputPath : legendPath));
+            if (!(*made)->open()) throw (*made)->creationError();
+        }
+        dataStream = std::fopen(data->workPath().c_str(), "wb");
+        legendStream = std::fopen(legendFile->workPath().c_str(), "w");
+        if (dataStream == nullptr || legendStream == nullptr) {
+            throw errorLine("ERROR - Could not create output file \"" +
+                                (dataStream == nullptr ? data : legendFile)->name() + "\".",
+                            ErrorCode::Output);
+        }
+        DatasetWriter writer(fileSink(dataStream, false), data->name());
         writer.writeHeader(result.nodeCount, result.cellCount, false, outputPath);
         writeEnsembleSteps(result, writer);
         writer.writeEnd();
         const std::string legend = ensembleLegend(result);
-        if (std::fwrite(legend.data(), 1, legend.size(), unitStream(legendUnit)) != legend.size()) {
+        if (std::fwrite(legend.data(), 1, legend.size(), legendStream) != legend.size()) {
             throw errorLine("ERROR - Could not write \"" + legendPath + "\".");
         }
-        ensemble_detail::quietly(messages, [&] {
-            // The dataset, the result itself, is put in place last.
-            CLOSEFILEUNIT(legendUnit);
-            legendUnit = 0;
-            CLOSEFILEUNIT(dataUnit);
-            dataUnit = 0;
-        });
+        // The dataset, the result itself, is put in place last.
+        land(legendStream, legendFile);
+        land(dataStream, data);
     } catch (...) {
         abandon();
         throw;

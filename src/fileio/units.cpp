@@ -344,8 +344,8 @@ Unit* unitHolding(const std::string& name, const Unit& self) {
     raise(errorLine(text, code));
 }
 
-// What the system said of an output that could not be created, in words that say what to do;
-// "" when it gave no reason worth naming.
+}  // namespace
+
 std::string outputFailureCause(const std::string& name, int why) {
     std::string folder = FILEFOLDERPATH(name);
     if (folder.empty()) folder = "the current folder";
@@ -359,6 +359,8 @@ std::string outputFailureCause(const std::string& name, int why) {
     default: return {};
     }
 }
+
+namespace {
 
 // Asks for another name for a file that could not be opened. Returns the new name (the old one
 // when the reply is blank).

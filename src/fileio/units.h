@@ -121,6 +121,10 @@ private:
     RunUnits* outer_;
 };
 
+// What the system said (errno why) of an output that could not be created, in words that say
+// what to do ("No permission to write in out."); "" when it gave no reason worth naming.
+std::string outputFailureCause(const std::string& name, int why);
+
 // Whether path names the same existing file as another (by device and inode).
 bool sameFile(const std::string& a, const std::string& b);
 

@@ -49,7 +49,7 @@ std::string describeTime(float time);
 // a number (NaN, infinite, or -99998 and below: not set), gets kNoData. Vectors are drawn by
 // their magnitude.
 //
-// The file is written as a work file of the file unit table (fileio/units.h: removed by the
+// The file is written as a work file (fileio/output_file.h: removed by the
 // signal handler, by a later run of the same output when a killed run left it, and when a run
 // is abandoned) and takes its name in finish(); a writer destroyed before finish() (or one that
 // threw) removes it. Memory: the mesh, its triangles sorted into bands of 256 grid rows, one

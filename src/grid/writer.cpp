@@ -19,7 +19,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "fileio/units.h"
+#include "fileio/output_file.h"
 #include "grid/gdal_api.h"
 #include "grid/gdal_library.h"
 #endif
@@ -92,10 +92,7 @@ struct GridWriter::Impl {
             gdal().GDALClose(dataset);
             dataset = nullptr;
         }
-        if (!temporary.empty()) {
-            dropWorkFile(temporary);
-            temporary.clear();
-        }
+        if (output) output->drop();
     }
 
     [[noreturn]] void fail(const GdalMessages& messages, const std::string& fallback) {
@@ -110,7 +107,7 @@ struct GridWriter::Impl {
     bool vector = false;
     int bandCount = 0;
     int written = 0;
-    std::string temporary;  // the work file (fileio/units), until it takes its name
+    std::unique_ptr<OutputFile> output;  // the work file, until it takes its name
     GDALDatasetH dataset = nullptr;
     std::vector<float> magnitude;
     std::vector<float> buffer;
@@ -211,13 +208,13 @@ GridWriter::GridWriter(const MeshGeometry& mesh, const GridRequest& request,
                              "COMPRESS=DEFLATE", "PREDICTOR=3",  "INTERLEAVE=BAND",
                              "BIGTIFF=IF_SAFER", nullptr};
     // The work file, made and known to the signal handler before GDAL writes it.
-    g.temporary = makeWorkFile(request.outputPath);
-    if (g.temporary.empty()) {
+    g.output = std::make_unique<OutputFile>(request.outputPath);
+    if (!g.output->open()) {
         const std::string reason = std::strerror(errno);
         if (reference != nullptr) gdal().OSRDestroySpatialReference(reference);
         g.fail(messages, "its work file cannot be created beside it: " + reason);
     }
-    g.dataset = gdal().GDALCreate(driver, g.temporary.c_str(), static_cast<int>(layout.columns),
+    g.dataset = gdal().GDALCreate(driver, g.output->workPath().c_str(), static_cast<int>(layout.columns),
                            static_cast<int>(layout.rows), bandCount, GDT_Float32,
                            const_cast<char**>(options));
     if (g.dataset == nullptr) {
@@ -311,13 +308,11 @@ void GridWriter::finish() {
     g.dataset = nullptr;
     if (messages.failed()) g.fail(messages, "the file could not be completed");
     // The replace every output gets (a plain rename fails over an existing file on Windows).
-    if (!landWorkFile(g.temporary, g.request.outputPath)) {
+    if (!g.output->land()) {
         const std::string reason = std::strerror(errno);
-        g.temporary.clear();  // removed
         throw GridError("ERROR - Could not give the grid its name " + g.request.outputPath +
                         ": " + reason + ".");
     }
-    g.temporary.clear();
 }
 
 std::int64_t GridWriter::columns() const { return impl_->raster.layout().columns; }

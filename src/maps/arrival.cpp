@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "fileio/workers.h"
-#include "tool/pick.h"
+#include "steps/pick.h"
 #include "util/text.h"
 
 namespace kelvara {

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "fileio/workers.h"
-#include "tool/pick.h"
+#include "steps/pick.h"
 
 namespace kelvara {
 namespace {

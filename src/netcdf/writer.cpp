@@ -6,17 +6,21 @@
 // flags shrink to almost nothing), variables of any size, and variables that can be added after
 // steps have been written (a summary step is met only when the dataset reaches it).
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "fileio/error.h"
-#include "fileio/units.h"
+#include "fileio/output_file.h"
 #include "maps/summary.h"
 #include "netcdf/ugrid.h"
+#include "util/path.h"
 
 #ifdef KELVARA_HAVE_NETCDF
 #include <dlfcn.h>
@@ -148,7 +152,7 @@ struct UgridWriter::Impl {
     const MeshGeometry& mesh;
     UgridOptions options;
     std::string output;
-    int unit = 0;
+    std::unique_ptr<OutputFile> file;  // the work file, until it takes its name
     int ncid = -1;
     bool defining = false;
     std::size_t nodeCount = 0, faceCount = 0;
@@ -165,7 +169,7 @@ struct UgridWriter::Impl {
 
     ~Impl() {
         if (ncid >= 0) nc().nc_close(ncid);
-        if (unit != 0) abandonUnit(unit);
+        file.reset();  // an unfinished file is removed
     }
 
     Error failure(const std::string& what) const {
@@ -276,10 +280,10 @@ struct UgridWriter::Impl {
             throw failure("the NetCDF library (" KELVARA_NETCDF_LIBRARY ") cannot be loaded: " +
                           why + ". Install libnetcdf-dev (Debian) and build kelvara again.");
 
-        unit = OPENFILEUNIT("BO", path);
-        markRunOutput(unit);
-        output = unitName(unit);
-        check(nc().nc_create(unitWorkFile(unit).c_str(), NC_CLOBBER | NC_NETCDF4 | NC_CLASSIC_MODEL,
+        output = CLEANPATH(path);
+        file = std::make_unique<OutputFile>(output);
+        if (!file->open()) throw file->creationError();
+        check(nc().nc_create(file->workPath().c_str(), NC_CLOBBER | NC_NETCDF4 | NC_CLASSIC_MODEL,
                         &ncid),
               "creating it");
         defining = true;
@@ -526,9 +530,8 @@ struct UgridWriter::Impl {
         const int status = nc().nc_close(ncid);
         ncid = -1;
         check(status, "completing it");
-        const int closing = unit;
-        unit = 0;
-        CLOSEFILEUNIT(closing);
+        std::unique_ptr<OutputFile> closing = std::move(file);
+        if (!closing->land()) throw failure(std::string("putting it in place: ") + std::strerror(errno));
     }
 };
 

@@ -21,9 +21,10 @@
 #include "fileio/units.h"
 #include "formats/datatype.h"
 #include "formats/mesh.h"
+#include "tool/companions.h"
 #include "tool/operations.h"
-#include "tool/pick.h"
-#include "tool/step_times.h"
+#include "steps/pick.h"
+#include "steps/step_times.h"
 #include "util/numbers.h"
 #include "util/path.h"
 
@@ -87,15 +88,14 @@ void readValues(RunState& run, Side& side) {
 
 // How a run without its mesh or water levels beside it can still be compared.
 const char* const kWithoutTheTest =
-    " there under that name, or give -nowetdry for the plain difference without the wet/dry test.";
+    ", or give -nowetdry for the plain difference without the wet/dry test.";
 
 void readGround(RunState& run, MeshTables& mesh, const std::string& datasetName, float* ground,
                 bool keepOpen) {
-    const std::string meshName = FILENAMEPATHNO_(datasetName) + ".2dm";
-    explainMissingCompanion(meshName,
-                            "-dif tests each node wet or dry against the ground elevations of "
-                            "the mesh of " + datasetName + ", looked for beside it.",
-                            std::string("Put the run's mesh") + kWithoutTheTest);
+    const std::string meshName = explainMissing(
+        run.options->companions(), CompanionFile::Mesh, datasetName,
+        {"-dif tests each node wet or dry against the ground elevations of the mesh of " +
+             datasetName, "the run's mesh", kWithoutTheTest});
     const int unit = OPENFILEUNIT("I ", meshName);
     READ_2DM_ELEVATIONS(unit, ground, run.nodeCount(), mesh.corners[0].data(),
                         mesh.corners[1].data(), mesh.corners[2].data(), mesh.corners[3].data(),
@@ -111,7 +111,8 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
     consoleLine();
     consoleLine(std::string("...need to also read ") + which + " _h.dat file");
     Companion& c = side.companion;
-    const std::string name = FILENAMEPATHNO_(run.inputName(side.input)) + "_h.dat";
+    const CompanionResolver companions = run.options->companions();
+    const std::string name = companions.name(CompanionFile::Levels, run.inputName(side.input));
     // Levels already being read from the same file are shared: opening it a second time would
     // ask to close the unit that reads it.
     if (other.level == other.value && sameFile(name, unitName(unitOf(run, other)))) {
@@ -122,10 +123,9 @@ void openCompanion(RunState& run, Side& side, const Side& other, const char* whi
         side.level = other.level;
         return;
     }
-    explainMissingCompanion(name,
-                            "-dif tests each node wet or dry by the water levels of the run of " +
-                                run.inputName(side.input) + ", looked for beside it.",
-                            std::string("Put the run's water levels") + kWithoutTheTest);
+    explainMissing(companions, CompanionFile::Levels, run.inputName(side.input),
+                   {"-dif tests each node wet or dry by the water levels of the run of " +
+                        run.inputName(side.input), "the run's water levels", kWithoutTheTest});
     c.unit = OPENFILEUNIT("BI", name);
     c.used = true;
     c.reader = readerOfUnit(c.unit);

@@ -14,7 +14,9 @@
 #include "fileio/units.h"
 #include "fileio/workers.h"
 #include "formats/datatype.h"
+#include "tool/companions.h"
 #include "tool/operations.h"
+#include "formats/mesh.h"
 #include "util/path.h"
 #include "util/text.h"
 
@@ -33,12 +35,14 @@ void checkOutputIsNotAnInput(const RunState& run) {
     const RunOptions& o = *run.options;
     const std::string output = CLEANPATH(run.outputName());
     const bool companions = o.shape().readsCompanionLevels;
+    const CompanionResolver resolver = o.companions();
     std::vector<std::string> protectedNames;
     for (int i = 1; i <= o.fileCount; ++i) {
         protectedNames.push_back(unitName(run.inputUnits[static_cast<std::size_t>(i)]));
         if (companions)
-            protectedNames.push_back(CLEANPATH(FILENAMEPATHNO_(run.inputName(i)) + "_h.dat"));
+            protectedNames.push_back(CLEANPATH(resolver.name(CompanionFile::Levels, run.inputName(i))));
     }
+    if (!o.meshName.empty()) protectedNames.push_back(CLEANPATH(o.meshName));
     for (const auto& name : protectedNames) {
         if (name.empty()) continue;
         if (name == output || sameFile(name, output)) {
@@ -86,41 +90,58 @@ void allocateStorage(RunState& run) {
 }
 
 void runOperation(RunState& run) {
-    switch (run.options->operation.kind) {
-    case OperationKind::None: break;  // stopped with the usage text before any file
-    case OperationKind::SinglePass: runSinglePass(run); break;
-    case OperationKind::ListTimes: runTimesListing(run); break;
-    case OperationKind::Maximum: runMaximum(run); break;
-    case OperationKind::Duration: runDuration(run); break;
-    case OperationKind::Difference: runDifference(run); break;
-    case OperationKind::DurationDifference: runDurationDifference(run); break;
-    case OperationKind::Arrival: runArrival(run); break;
-    case OperationKind::Hazard: runHazard(run); break;
-    case OperationKind::Grid: runGrid(run); break;
-    }
+    // Stopped with the usage text before any file when no operation was given.
+    if (const RunFunction function = operationEntry(run.options->operation.kind).run)
+        function(run);
 }
 
 // The last line of a finished run: what it wrote, where.
 std::string writtenSummary(const RunState& run) {
     const std::string where = CLEANPATH(run.outputName());
     if (!run.written.empty()) return run.written;
-    if (!run.output) {
-        return "Wrote " + where + ": " + AINTEGER(static_cast<int>(run.timesListed)) +
-               (run.timesListed == 1 ? " time." : " times.");
+    if (run.output) return run.output->summary();
+    return "Wrote " + where + ": " + AINTEGER(static_cast<int>(run.timesListed)) +
+           (run.timesListed == 1 ? " time." : " times.");
+}
+
+// The mesh of a grid drawn from the steps of another operation (a .tif output), read when the
+// grid is drawn, as -grid reads it.
+void readGridMesh(const std::string& name, MeshGeometry& mesh, std::int32_t nodes,
+                  std::int32_t cells) {
+    consoleLine();
+    consoleLine("...need to read .2dm file for the grid");
+    const int unit = OPENFILEUNIT("I ", name);
+    READ_2DM_GEOMETRY(unit, nodes, cells, mesh);
+    CLOSEFILEUNIT(unit);
+}
+
+// The sink of the run's output, by its extension, its file unit opened for a dataset.
+void openOutput(RunState& run) {
+    const RunOptions& options = *run.options;
+    const SinkType* type = findSink(run.outputName());
+    if (type == nullptr) {  // refused with the command line; a name given at a prompt aside
+        throw errorLine("ERROR - kelvara cannot write " + run.outputName() +
+                        ": an output ends in " + knownSinkExtensions() + ".", ErrorCode::Usage);
     }
-    const std::vector<float>& times = run.output->firstStepTimes();
-    const std::int64_t steps = run.output->stepCount();
-    std::string text = "Wrote " + where + ": " + AINTEGER(static_cast<int>(steps)) +
-                       (steps == 1 ? " step" : " steps");
-    if (steps > 0 && steps <= 4) {
-        text += " (";
-        for (std::size_t i = 0; i < times.size(); ++i) {
-            text += (i > 0 ? ", " : "") + std::string(trimRight(AREAL(times[i])));
-        }
-        text += ")";
+    consoleLine(std::string(type->what) + ": " + run.outputName());
+    SinkSetup setup;
+    setup.output = run.outputName();
+    setup.messages = [](const std::string& line) { consoleLine(line); };
+    if (isGridOutput(setup.output)) {
+        const CompanionResolver resolver = options.companions();
+        setup.cellSize = options.outputCellSize;
+        setup.meshName = CLEANPATH(resolver.name(CompanionFile::Mesh, run.inputName(1)));
+        setup.referenceName = resolver.name(CompanionFile::Reference, run.inputName(1));
+        const std::string mesh = setup.meshName;
+        setup.readMesh = [mesh](MeshGeometry& m, std::int32_t nodes, std::int32_t cells) {
+            readGridMesh(mesh, m, nodes, cells);
+        };
+    } else {
+        run.outputUnit = OPENFILEUNIT("BO", run.outputName());
+        setup.stream = unitStream(run.outputUnit);
+        setup.streamName = unitName(run.outputUnit);
     }
-    return text + " of " + AINTEGER(run.output->nodeCount()) + " nodes and " +
-           AINTEGER(run.output->cellCount()) + " cells.";
+    run.output = type->make(setup);
 }
 
 // The flag that names an operation whose inputs must hold one quantity; empty for the others.
@@ -330,16 +351,7 @@ bool BUILD_OUTPUT_NAME(RunOptions& o) {
         o.showUsage = true;
         return false;
     }
-    const OperationShape shape = o.shape();
-    if (shape.lastNameNamesOutput && o.fileCount > shape.maxInputs) o.fileCount = shape.maxInputs;
-    if (o.operation.kind == OperationKind::Hazard && o.fileCount == 1) {
-        // The velocities of the same run, found beside the depths as the water levels are.
-        o.fileNames.push_back(FILENAMEPATHNO_(o.fileNames[1]) + "_V.dat");
-        o.fileCount = 2;
-        o.velocitiesBesideDepths = true;
-    }
-    o.fileNames[0] = shape.outputName;
-    return true;
+    return true;  // the names were completed with the command line
 }
 
 int RUN_DRIVER(RunOptions& options, RunContext& context) {
@@ -355,12 +367,13 @@ int RUN_DRIVER(RunOptions& options, RunContext& context) {
     for (int i = 1; i <= count; ++i) consoleLine(fileLine(i, run.inputName(i)));
     checkInputKinds(options);
     if (options.velocitiesBesideDepths) {
-        explainMissingCompanion(
-            run.inputName(2),
-            "-hazard measures the depths of " + run.inputName(1) +
-                " with the velocities of the same run, looked for beside them.",
-            "Put the run's velocity file there under that name, or name it after the depths: "
-            "kelvara -hazard " + run.inputName(1) + " velocities.dat");
+        explainMissing(options.companions(), CompanionFile::Velocities, run.inputName(1),
+                       {"-hazard measures the depths of " + run.inputName(1) +
+                            " with the velocities of the same run",
+                        "the run's velocity file",
+                        ", or name it after the depths: kelvara -hazard " + run.inputName(1) +
+                            " velocities.dat",
+                        "them"});
     }
 
     for (int i = 1; i <= count; ++i)
@@ -383,26 +396,27 @@ int RUN_DRIVER(RunOptions& options, RunContext& context) {
         }
     }
     checkOutputIsNotAnInput(run);
+    const OutputForm form = options.shape().output;  // the input names are settled
     if (options.operation.kind == OperationKind::Grid) {
-        explainMissingCompanion(FILENAMEPATHNO_(run.inputName(1)) + ".2dm",
-                                "-grid draws the values of " + run.inputName(1) +
-                                    " on the mesh of its run, looked for beside it.",
-                                "Put the run's mesh there under that name.");
+        explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
+                       {"-grid draws the values of " + run.inputName(1) + " on the mesh of its run",
+                        "the run's mesh"});
+    } else if (form != OutputForm::TimesText && isGridOutput(run.outputName())) {
+        explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
+                       {"The grid " + run.outputName() + " draws the values on the mesh of " +
+                            run.inputName(1), "the run's mesh"});
     }
 
     consoleLine();
-    if (options.shape().output == OutputForm::Grid) {
+    if (form == OutputForm::Grid) {
         // The grid writer makes its file itself, under a hidden name until it is complete.
         consoleLine("Output Grid File: " + run.outputName());
-    } else if (options.shape().output == OutputForm::TimesText) {
+    } else if (form == OutputForm::TimesText) {
         consoleLine("Output Times File: " + run.outputName());
         run.outputUnit = OPENFILEUNIT("O ", run.outputName());
         run.timesFile = unitStream(run.outputUnit);
     } else {
-        consoleLine("Output .dat File: " + run.outputName());
-        run.outputUnit = OPENFILEUNIT("BO", run.outputName());
-        run.output = std::make_unique<DatasetWriter>(fileSink(unitStream(run.outputUnit), false),
-                                                     unitName(run.outputUnit));
+        openOutput(run);
     }
     if (run.outputUnit != 0) markRunOutput(run.outputUnit);
 
@@ -410,6 +424,7 @@ int RUN_DRIVER(RunOptions& options, RunContext& context) {
 
     // A console that can no longer be written fails the run before its output is put in place.
     consoleFlush();
+    if (run.output) run.output->land();
     for (int i = 1; i <= count; ++i) CLOSEFILEUNIT(run.inputUnits[static_cast<std::size_t>(i)]);
     if (run.outputUnit != 0) CLOSEFILEUNIT(run.outputUnit);
     consoleLine();
@@ -458,12 +473,15 @@ void RUN_OPERATION(RunState& run) {
     allocateStorage(run);
 
     if (run.output) {
-        run.output->writeHeader(run.nodeCount(), run.cellCount(),
-                                writesVectors(options.operation, run.primary.isVector),
-                                run.outputName());
+        SinkStart start;
+        start.nodeCount = run.nodeCount();
+        start.cellCount = run.cellCount();
+        start.vectors = writesVectors(options.operation, run.primary.isVector);
+        start.steps = options.shape().steps;
+        run.output->begin(start);
     }
     runOperation(run);
-    if (run.output) run.output->writeEnd();
+    if (run.output) run.output->end();
 }
 
 }  // namespace kelvara

@@ -16,6 +16,7 @@
 
 #include "formats/dataset.h"
 #include "formats/dataset_io.h"
+#include "sinks/sink.h"
 #include "tool/tables.h"
 #include "tool/options.h"
 
@@ -35,7 +36,7 @@ struct RunState {
     std::vector<int> inputUnits;
     std::vector<std::unique_ptr<DatasetReader>> inputs;
     int outputUnit = 0;
-    std::unique_ptr<DatasetWriter> output;  // the output dataset; none for the times listing
+    std::unique_ptr<StepSink> output;  // where the steps go; none for the times listing
     std::FILE* timesFile = nullptr;         // the times listing's text file
     std::int64_t timesListed = 0;           // lines the times listing wrote
     std::string written;                    // what an output of its own wrote (the grid)
@@ -91,7 +92,8 @@ void toConsole(const std::string& line);
 // unit through the run's file table, which may close the file while it waits and reopen it.
 std::unique_ptr<DatasetReader> readerOfUnit(int unit);
 
-// Builds the output name (entry 0 of fileNames). Returns false when no operation was given.
+// Whether an operation was given; when none was, the usage text is to be shown. (The output's
+// name, entry 0 of fileNames, and every input's are complete once the command line is read.)
 bool BUILD_OUTPUT_NAME(RunOptions& options);
 
 // The whole run after the command line has been read; returns the exit status.

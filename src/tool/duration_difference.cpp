@@ -19,8 +19,8 @@
 #include "fileio/workers.h"
 #include "fileio/units.h"
 #include "tool/operations.h"
-#include "tool/pick.h"
-#include "tool/step_times.h"
+#include "steps/pick.h"
+#include "steps/step_times.h"
 #include "util/numbers.h"
 
 namespace kelvara {

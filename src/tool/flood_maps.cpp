@@ -14,7 +14,7 @@
 #include "maps/pairing.h"
 #include "maps/summary.h"
 #include "tool/operations.h"
-#include "tool/step_times.h"
+#include "steps/step_times.h"
 #include "util/text.h"
 
 namespace kelvara {

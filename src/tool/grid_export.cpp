@@ -12,7 +12,7 @@
 #include "formats/mesh.h"
 #include "grid/grid.h"
 #include "tool/operations.h"
-#include "tool/step_times.h"
+#include "steps/step_times.h"
 #include "util/path.h"
 #include "util/text.h"
 
@@ -57,17 +57,17 @@ void runGrid(RunState& run) {
         throw errorLine("ERROR - " + run.inputName(1) + " holds no time step.");
     }
 
-    const std::string stem = FILENAMEPATHNO_(run.inputName(1));
+    const CompanionResolver companions = run.options->companions();
     MeshGeometry mesh;
     consoleLine();
     consoleLine("...need to read .2dm file for the grid");
-    run.meshUnit = OPENFILEUNIT("I ", stem + ".2dm");
+    run.meshUnit = OPENFILEUNIT("I ", companions.name(CompanionFile::Mesh, run.inputName(1)));
     READ_2DM_GEOMETRY(run.meshUnit, run.nodeCount(), run.cellCount(), mesh);
     grid::GridRequest request;
     request.meshPath = unitName(run.meshUnit);
     CLOSEFILEUNIT(run.meshUnit);
     run.meshUnit = 0;
-    request.prjPath = stem + ".prj";
+    request.prjPath = companions.name(CompanionFile::Reference, run.inputName(1));
     request.outputPath = run.outputName();
     request.cellSize = o.cellSize;
 

@@ -12,9 +12,10 @@
 #include "formats/dataset.h"
 #include "formats/datatype.h"
 #include "formats/mesh.h"
+#include "tool/companions.h"
 #include "tool/operations.h"
-#include "tool/pick.h"
-#include "tool/step_times.h"
+#include "steps/pick.h"
+#include "steps/step_times.h"
 #include "util/path.h"
 
 namespace kelvara {
@@ -35,11 +36,10 @@ bool isSummaryStep(float t) {
 // Corners and elevations of the mesh that belongs to the first input.
 void readMesh(RunState& run, MeshTables& mesh) {
     consoleLine("...need to read .2dm file for _h data type");
-    const std::string meshName = FILENAMEPATHNO_(run.inputName(1)) + ".2dm";
-    explainMissingCompanion(meshName,
-                            "-max of water levels counts only the nodes of wet cells, which it "
-                            "takes from the mesh of " + run.inputName(1) + ", looked for beside it.",
-                            "Put the run's mesh there under that name.");
+    const std::string meshName = explainMissing(
+        run.options->companions(), CompanionFile::Mesh, run.inputName(1),
+        {"-max of water levels counts only the nodes of wet cells, which it takes from the mesh "
+         "of " + run.inputName(1), "the run's mesh"});
     run.meshUnit = OPENFILEUNIT("I ", meshName);
     READ_2DM_ELEVATIONS(run.meshUnit, mesh.elevation.data(), run.nodeCount(),
                         mesh.corners[0].data(), mesh.corners[1].data(), mesh.corners[2].data(),

@@ -1,97 +1,251 @@
 #include "tool/operation.h"
 
+#include <cmath>
+#include <string_view>
+
+#include "maps/hazard.h"
+#include "tool/operations.h"
 #include "tool/options.h"
+#include "util/numbers.h"
 #include "util/path.h"
 #include "util/text.h"
 
 namespace kelvara {
+namespace {
+
+using Names = std::vector<std::string>;
+
+const char* const kOneFile =
+    "ERROR - Can only specify one .dat file for -dur, -trim, -va, -times, -k and -r options.";
+const char* const kTwoFiles = "ERROR - Must specify two .dat files for -dif or -ddur options.";
+
+// The first input's folder and name without its extension.
+std::string firstStem(const Names& inputs) {
+    return FILENAMEPATH(inputs.empty() ? std::string() : inputs[0]);
+}
+
+// "stem(label).dat": the name of an operation that names its output after its flag.
+std::string labelled(const Operation& o, const Names& inputs, const char* extension = ".dat") {
+    return firstStem(inputs) + "(" + o.label + ")" + extension;
+}
+
+// -dif and -ddur: a third name names the output; otherwise "first - second".
+void compared(const Names& inputs, OperationShape& s) {
+    s.minInputs = s.maxInputs = 2;
+    s.countError = kTwoFiles;
+    s.lastNameNamesOutput = true;
+    if (inputs.size() == 3) {
+        s.outputName = FILENAMEPATH(inputs[2]) + ".dat";
+    } else {
+        s.outputName = firstStem(inputs) + " - " +
+                       FILENAME(inputs.size() > 1 ? inputs[1] : std::string()) + ".dat";
+    }
+}
+
+void describeSinglePass(const Operation& o, const Names& inputs, OperationShape& s) {
+    if (o.steps != StepChoice::All || o.transform != ValueTransform::None) {
+        s.maxInputs = 1;
+        s.countError = kOneFile;
+    } else {
+        s.minInputs = 2;
+        s.maxInputs = kMaxInputs;
+        s.countError = "ERROR - Must specify at least two .dat files for -con option.";
+    }
+    s.output = o.transform == ValueTransform::FlowAngle ? OutputForm::Scalar : OutputForm::LikeInput;
+    const std::string first = firstStem(inputs);
+    if (o.steps == StepChoice::Remove) {
+        s.outputName = first + "(r" + AREAL(o.time) + ").dat";
+    } else if (o.steps == StepChoice::Keep) {
+        s.outputName = first + "(k" + AREAL(o.time) + ").dat";
+    } else if (o.concatenate) {
+        s.outputName = first + "(con).dat";
+    } else {
+        s.outputName = labelled(o, inputs);
+    }
+}
+
+void describeTimes(const Operation&, const Names&, OperationShape& s) {
+    s.maxInputs = 1;
+    s.countError = kOneFile;
+    s.output = OutputForm::TimesText;
+    s.outputName = "times.txt";  // in the current folder
+}
+
+void describeMaximum(const Operation&, const Names& inputs, OperationShape& s) {
+    s.maxInputs = kMaxInputs;
+    s.output = OutputForm::LikeInput;
+    s.outputName = firstStem(inputs) + "(maxmax).dat";
+    s.steps = {{111111.0f, StepKind::Values}, {222222.0f, StepKind::InputNumbers}};
+}
+
+void describeDuration(const Operation& o, const Names& inputs, OperationShape& s) {
+    s.maxInputs = 1;
+    s.countError = kOneFile;
+    s.outputName = labelled(o, inputs);
+}
+
+void describeDifference(const Operation& o, const Names& inputs, OperationShape& s) {
+    compared(inputs, s);
+    s.readsCompanionLevels = !o.noWetDry;
+}
+
+void describeDurationDifference(const Operation&, const Names& inputs, OperationShape& s) {
+    compared(inputs, s);
+}
+
+void describeArrival(const Operation& o, const Names& inputs, OperationShape& s) {
+    s.maxInputs = 1;
+    s.countError = "ERROR - Can only specify one .dat file for -arrival.";
+    s.outputName = labelled(o, inputs);
+}
+
+void describeHazard(const Operation& o, const Names& inputs, OperationShape& s) {
+    // The depths, and the velocities of the same run (stem_V.dat when not named).
+    s.maxInputs = 2;
+    s.countError = "ERROR - Specify the depth .dat file, and optionally the velocity .dat "
+                   "file, for -hazard.";
+    s.inputsShareForm = false;
+    s.outputName = labelled(o, inputs);
+}
+
+void describeGrid(const Operation& o, const Names& inputs, OperationShape& s) {
+    s.maxInputs = 1;
+    s.countError = "ERROR - Can only specify one .dat file for -grid.";
+    s.output = OutputForm::Grid;
+    s.outputName = labelled(o, inputs, ".tif");
+}
+
+void describeNothing(const Operation&, const Names&, OperationShape&) {}
+
+template <class Real>
+bool readNumber(const std::string& rest, Real& value) {
+    std::string_view item;
+    if (!freeItem(rest, item)) return false;
+    const std::size_t end = static_cast<std::size_t>(item.data() - rest.data()) + item.size();
+    return rest.find_first_not_of(" \t", end) == std::string::npos && parseReal(item, value);
+}
+
+// The parameters of the flags: each stores what its flag asks for and reads the number after
+// it (the rest of the argument), false when that cannot be read or is out of range.
+bool noNumber(RunOptions&, const std::string&) { return true; }
+bool concatenate(RunOptions& o, const std::string&) {
+    o.operation.concatenate = true;
+    return true;
+}
+bool cutoff(RunOptions& o, const std::string& rest) {
+    return readNumber(rest, o.operation.cutoff);
+}
+// A negative cutoff would turn every trimmed vector round.
+bool trimCutoff(RunOptions& o, const std::string& rest) {
+    o.operation.transform = ValueTransform::Trim;
+    return readNumber(rest, o.operation.cutoff) && !(o.operation.cutoff < 0.0f);
+}
+// The maps refuse numbers that measure nothing (not finite, or a negative debris factor).
+bool finiteCutoff(RunOptions& o, const std::string& rest) {
+    return readNumber(rest, o.operation.cutoff) && std::isfinite(o.operation.cutoff);
+}
+bool batch(RunOptions& o, const std::string&) {
+    o.batch = true;
+    return true;
+}
+bool keepTime(RunOptions& o, const std::string& rest) {
+    o.operation.steps = StepChoice::Keep;
+    return readNumber(rest, o.operation.time);
+}
+bool removeTime(RunOptions& o, const std::string& rest) {
+    o.operation.steps = StepChoice::Remove;
+    if (!readNumber(rest, o.operation.time)) return false;
+    o.operation.removeAllMaxTimes = o.operation.time > 99998.0f;
+    return true;
+}
+bool atTime(RunOptions& o, const std::string& rest) {
+    o.operation.atTime = true;
+    return readNumber(rest, o.operation.time);
+}
+bool flowAngle(RunOptions& o, const std::string&) {
+    o.operation.transform = ValueTransform::FlowAngle;
+    return true;
+}
+bool noWetDry(RunOptions& o, const std::string&) {
+    o.operation.noWetDry = true;
+    return true;
+}
+// -hazard alone takes the debris factor of urban areas.
+bool debrisFactor(RunOptions& o, const std::string& rest) {
+    float& factor = o.operation.debrisFactor;
+    if (trimRight(rest).empty()) {
+        factor = kDefaultDebrisFactor;
+        return true;
+    }
+    return readNumber(rest, factor) && std::isfinite(factor) && factor >= 0.0f;
+}
+// A grid's cells have a size, checked as every number is, then kept in double so that its
+// corners lie on its multiples.
+bool cellSize(RunOptions& o, const std::string& rest) {
+    float size = 0.0f;
+    return readNumber(rest, size) && size > 0.0f && std::isfinite(size) &&
+           readNumber(rest, o.operation.cellSize);
+}
+
+using K = OperationKind;
+using N = NumberUse;
+using R = NumberRule;
+
+// Tried in this order; the first word that matches the characters after the dash wins, so
+// "times" comes before "t", "trim" before "t", and "dur" and "ddur" never collide. Words added
+// later begin with no earlier word and no earlier word begins with them, so that every command
+// line keeps the meaning it had.
+const std::vector<OperationEntry> kTable = {
+    {"con", K::SinglePass, N::None, "", "", R::Any, concatenate, false, describeSinglePass,
+     runSinglePass},
+    {"max", K::Maximum, N::None, "", "", R::Any, noNumber, false, describeMaximum, runMaximum},
+    {"dif", K::Difference, N::None, "", "", R::Any, noNumber, false, describeDifference,
+     runDifference},
+    {"dur", K::Duration, N::Needed, "the cutoff", "0.3", R::Any, cutoff, true, describeDuration,
+     runDuration},
+    {"ddur", K::DurationDifference, N::Needed, "the cutoff", "0.1", R::Any, cutoff, false,
+     describeDurationDifference, runDurationDifference},
+    {"trim", K::SinglePass, N::Needed, "the cutoff", "1", R::NotNegative, trimCutoff, true,
+     describeSinglePass, runSinglePass},
+    {"b", K::None, N::None, "", "", R::Any, batch, false, describeNothing, nullptr},
+    {"k", K::SinglePass, N::Needed, "the time", "99999", R::Any, keepTime, false,
+     describeSinglePass, runSinglePass},
+    {"r", K::SinglePass, N::Needed, "the time", "99999", R::Any, removeTime, false,
+     describeSinglePass, runSinglePass},
+    {"times", K::ListTimes, N::None, "", "", R::Any, noNumber, false, describeTimes,
+     runTimesListing},
+    {"t", K::None, N::Needed, "the time", "12", R::Any, atTime, false, describeNothing, nullptr},
+    {"va", K::SinglePass, N::None, "", "", R::Any, flowAngle, true, describeSinglePass,
+     runSinglePass},
+    {"nowetdry", K::None, N::None, "", "", R::Any, noWetDry, false, describeNothing, nullptr},
+    {"arrival", K::Arrival, N::Needed, "the cutoff", "0.3", R::Any, finiteCutoff, true,
+     describeArrival, runArrival},
+    {"hazard", K::Hazard, N::Optional, "the debris factor", "0.5", R::NotNegative, debrisFactor,
+     true, describeHazard, runHazard},
+    {"grid", K::Grid, N::Needed, "the cell size", "2", R::AboveZero, cellSize, true,
+     describeGrid, runGrid},
+};
+
+const OperationEntry kNoOperation = {"", K::None, N::None, "", "", R::Any, noNumber, false,
+                                     describeNothing, nullptr};
+
+}  // namespace
+
+const std::vector<OperationEntry>& operationTable() { return kTable; }
+
+const OperationEntry& operationEntry(OperationKind kind) {
+    if (kind == OperationKind::None) return kNoOperation;
+    for (const OperationEntry& e : kTable)
+        if (e.kind == kind) return e;
+    return kNoOperation;
+}
+
+bool readFlagNumber(const std::string& rest, float& value) { return readNumber(rest, value); }
+bool readFlagNumber(const std::string& rest, double& value) { return readNumber(rest, value); }
 
 OperationShape describeOperation(const Operation& o, const std::vector<std::string>& inputs) {
-    static const std::string kOneFile =
-        "ERROR - Can only specify one .dat file for -dur, -trim, -va, -times, -k and -r options.";
-    static const std::string kTwoFiles =
-        "ERROR - Must specify two .dat files for -dif or -ddur options.";
-
     OperationShape s;
-    const std::string first = FILENAMEPATH(inputs.empty() ? std::string() : inputs[0]);
-    // -dif and -ddur: a third name names the output; otherwise "first - second".
-    auto comparedName = [&]() {
-        if (inputs.size() == 3) return FILENAMEPATH(inputs[2]) + ".dat";
-        return first + " - " + FILENAME(inputs.size() > 1 ? inputs[1] : std::string()) + ".dat";
-    };
-    switch (o.kind) {
-    case OperationKind::None:
-        break;
-    case OperationKind::SinglePass:
-        if (o.steps != StepChoice::All || o.transform != ValueTransform::None) {
-            s.maxInputs = 1;
-            s.countError = kOneFile;
-        } else {
-            s.minInputs = 2;
-            s.maxInputs = kMaxInputs;
-            s.countError = "ERROR - Must specify at least two .dat files for -con option.";
-        }
-        s.output = o.transform == ValueTransform::FlowAngle ? OutputForm::Scalar
-                                                           : OutputForm::LikeInput;
-        if (o.steps == StepChoice::Remove) {
-            s.outputName = first + "(r" + AREAL(o.time) + ").dat";
-        } else if (o.steps == StepChoice::Keep) {
-            s.outputName = first + "(k" + AREAL(o.time) + ").dat";
-        } else if (o.concatenate) {
-            s.outputName = first + "(con).dat";
-        } else {
-            s.outputName = first + "(" + o.label + ").dat";
-        }
-        break;
-    case OperationKind::ListTimes:
-        s.maxInputs = 1;
-        s.countError = kOneFile;
-        s.output = OutputForm::TimesText;
-        s.outputName = "times.txt";  // in the current folder
-        break;
-    case OperationKind::Maximum:
-        s.maxInputs = kMaxInputs;
-        s.output = OutputForm::LikeInput;
-        s.outputName = first + "(maxmax).dat";
-        break;
-    case OperationKind::Duration:
-        s.maxInputs = 1;
-        s.countError = kOneFile;
-        s.outputName = first + "(" + o.label + ").dat";
-        break;
-    case OperationKind::Difference:
-        s.minInputs = s.maxInputs = 2;
-        s.countError = kTwoFiles;
-        s.lastNameNamesOutput = true;
-        s.readsCompanionLevels = !o.noWetDry;
-        s.outputName = comparedName();
-        break;
-    case OperationKind::Arrival:
-        s.maxInputs = 1;
-        s.countError = "ERROR - Can only specify one .dat file for -arrival.";
-        s.outputName = first + "(" + o.label + ").dat";
-        break;
-    case OperationKind::Hazard:
-        // The depths, and the velocities of the same run (stem_V.dat when not named).
-        s.maxInputs = 2;
-        s.countError = "ERROR - Specify the depth .dat file, and optionally the velocity .dat "
-                       "file, for -hazard.";
-        s.inputsShareForm = false;
-        s.outputName = first + "(" + o.label + ").dat";
-        break;
-    case OperationKind::Grid:
-        s.maxInputs = 1;
-        s.countError = "ERROR - Can only specify one .dat file for -grid.";
-        s.output = OutputForm::Grid;
-        s.outputName = first + "(" + o.label + ").tif";
-        break;
-    case OperationKind::DurationDifference:
-        s.minInputs = s.maxInputs = 2;
-        s.countError = kTwoFiles;
-        s.lastNameNamesOutput = true;
-        s.outputName = comparedName();
-        break;
-    }
+    operationEntry(o.kind).describe(o, inputs, s);
     return s;
 }
 

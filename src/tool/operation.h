@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sinks/sink.h"
+
 namespace kelvara {
 
 enum class OperationKind {
@@ -70,7 +72,55 @@ struct OperationShape {
     // The output's full name, built from the first input (its folder and name without
     // extension) or, with lastNameNamesOutput, from that last name.
     std::string outputName;
+    // The steps of the output whose kind is known by their time (the others hold values).
+    std::vector<OutputStep> steps;
 };
+
+struct RunState;
+struct RunOptions;
+using RunFunction = void (*)(RunState& run);
+
+// Whether a flag word is followed by a number: always, never or optionally (-hazard).
+enum class NumberUse { None, Needed, Optional };
+// What the hint after an unreadable number says the number must be.
+enum class NumberRule { Any, NotNegative, AboveZero };
+
+// One row of the table of flag words and operations (operation.cpp), which the command line
+// (options.cpp), the shape of each operation and the driver's dispatch all read:
+//   - the flag word, matched by prefix in table order (a new word after every earlier one,
+//     beginning with none of them and none of them beginning with it);
+//   - the operation it asks for (the single pass for -con, -k, -r, -trim and -va; None for
+//     the settings -b, -t and -nowetdry), the flags of other operations standing alone;
+//   - its parameter: whether a number follows, how it is named and shown in messages, and the
+//     parse that stores it (false when it cannot be read or is out of range);
+//   - whether the flag's text (without its dash) labels the output's name;
+//   - the operation's shape (input counts and their error, the output's name rule, form and
+//     steps) and the function that runs it.
+// Adding an operation: its OperationKind, one row here, its run function (operations.h, and
+// its own file) and its lines in the usage text.
+struct OperationEntry {
+    const char* word;
+    OperationKind kind;
+    NumberUse number;
+    const char* numberName;  // "the cutoff": the number errors say "Reading the cutoff of -dur"
+    const char* example;     // a number the hint shows after the flag: "0.3"
+    NumberRule rule;
+    bool (*parameter)(RunOptions& options, const std::string& rest);
+    bool labelsOutput;
+    void (*describe)(const Operation& operation, const std::vector<std::string>& inputs,
+                     OperationShape& shape);
+    RunFunction run;
+};
+
+// The rows of the table, in the order flag words are tried.
+const std::vector<OperationEntry>& operationTable();
+// The row that describes and runs an operation (None: no inputs, no output, nothing to run).
+const OperationEntry& operationEntry(OperationKind kind);
+
+// The number after a flag is the whole rest of the argument (blanks around it aside): "0,1"
+// is no number, not 0.
+bool readFlagNumber(const std::string& rest, float& value);
+bool readFlagNumber(const std::string& rest, double& value);
 
 // inputs: the dataset names of the command line (output name not included).
 OperationShape describeOperation(const Operation& operation,

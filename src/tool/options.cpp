@@ -6,50 +6,23 @@
 #include <utility>
 
 #include "maps/hazard.h"
+#include "sinks/sink.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
 namespace kelvara {
 namespace {
 
-enum class Flag {
-    Con, Max, Dif, Dur, Ddur, Trim, Batch, Keep, Remove, Times, AtTime, FlowAngle, NoWetDry,
-    Arrival, Hazard, Grid
-};
+using FlagWord = OperationEntry;
 
-struct FlagWord {
-    const char* word;
-    Flag flag;
-};
-
-// Tried in this order; the first word that matches the characters after the dash wins, so
-// "times" comes before "t", "trim" before "t", and "dur" and "ddur" never collide.
-constexpr FlagWord kFlagWords[] = {
-    {"con", Flag::Con},     {"max", Flag::Max},       {"dif", Flag::Dif},
-    {"dur", Flag::Dur},     {"ddur", Flag::Ddur},     {"trim", Flag::Trim},
-    {"b", Flag::Batch},     {"k", Flag::Keep},        {"r", Flag::Remove},
-    {"times", Flag::Times}, {"t", Flag::AtTime},      {"va", Flag::FlowAngle},
-    {"nowetdry", Flag::NoWetDry},
-    // Words added later begin with no earlier word and no earlier word begins with them, so
-    // that every command line keeps the meaning it had.
-    {"arrival", Flag::Arrival}, {"hazard", Flag::Hazard}, {"grid", Flag::Grid},
-};
+// The flag words, in the order they are tried (operation.cpp).
+const std::vector<OperationEntry>& flagWords() { return operationTable(); }
 
 bool matches(const std::string& argument, const std::string& word) {
     // The n characters after the dash, n being the word's length, compared ignoring case.
     std::string compared = argument.substr(1, word.size());
     if (compared.size() < word.size()) return false;
     return FLAGEXISTS(compared, word);
-}
-
-// The number after a flag is the whole rest of the argument (blanks around it aside): "0,1"
-// is no number, not 0.
-template <class Real>
-bool readFlagNumber(const std::string& rest, Real& value) {
-    std::string_view item;
-    if (!freeItem(rest, item)) return false;
-    const std::size_t end = static_cast<std::size_t>(item.data() - rest.data()) + item.size();
-    return rest.find_first_not_of(" \t", end) == std::string::npos && parseReal(item, value);
 }
 
 // The start of a long argument, for a message.
@@ -71,20 +44,16 @@ namespace {
 
 // The operation flags of a command line, each flag once, as first typed.
 struct GivenFlag {
-    Flag flag;
+    const FlagWord* flag;
     std::string argument;
 };
 
-bool standsAlone(Flag f) {
-    return f == Flag::Times || f == Flag::Max || f == Flag::Dur || f == Flag::Dif ||
-           f == Flag::Ddur || f == Flag::Arrival || f == Flag::Hazard ||
-           f == Flag::Grid;
+// The flags of an operation other than the single pass stand alone.
+bool standsAlone(const FlagWord* f) {
+    return f->kind != OperationKind::None && f->kind != OperationKind::SinglePass;
 }
 
-bool isOperationFlag(Flag f) {
-    return standsAlone(f) || f == Flag::Con || f == Flag::Keep || f == Flag::Remove ||
-           f == Flag::Trim || f == Flag::FlowAngle;
-}
+bool isOperationFlag(const FlagWord* f) { return f->kind != OperationKind::None; }
 
 std::string joined(const std::vector<std::string>& words) {
     std::string text;
@@ -106,10 +75,11 @@ std::vector<std::string> conflictingFlags(const std::vector<GivenFlag>& given) {
         for (const auto& g : given) flags.push_back(g.argument);
         return flags;
     }
-    for (auto pair : {std::make_pair(Flag::Keep, Flag::Remove),
-                      std::make_pair(Flag::Trim, Flag::FlowAngle)}) {
-        for (const auto& g : given)
-            if (g.flag == pair.first || g.flag == pair.second) flags.push_back(g.argument);
+    for (auto pair : {std::make_pair("k", "r"), std::make_pair("trim", "va")}) {
+        for (const auto& g : given) {
+            const std::string word = g.flag->word;
+            if (word == pair.first || word == pair.second) flags.push_back(g.argument);
+        }
         if (flags.size() == 2) return flags;
         flags.clear();
     }
@@ -117,26 +87,7 @@ std::vector<std::string> conflictingFlags(const std::vector<GivenFlag>& given) {
 }
 
 OperationKind kindOf(const std::vector<GivenFlag>& given) {
-    if (given.empty()) return OperationKind::None;
-    switch (given.front().flag) {
-    case Flag::Times: return OperationKind::ListTimes;
-    case Flag::Max: return OperationKind::Maximum;
-    case Flag::Dur: return OperationKind::Duration;
-    case Flag::Dif: return OperationKind::Difference;
-    case Flag::Ddur: return OperationKind::DurationDifference;
-    case Flag::Arrival: return OperationKind::Arrival;
-    case Flag::Hazard: return OperationKind::Hazard;
-    case Flag::Grid: return OperationKind::Grid;
-    default: return OperationKind::SinglePass;
-    }
-}
-
-// What the number after a flag word is, for the first line of a number error.
-std::string numberName(const std::string& word) {
-    if (word == "k" || word == "r" || word == "t") return "the time";
-    if (word == "hazard") return "the debris factor";
-    if (word == "grid") return "the cell size";
-    return "the cutoff";
+    return given.empty() ? OperationKind::None : given.front().flag->kind;
 }
 
 // The edit distance of two words, a swap of two neighbouring letters counting as one edit.
@@ -155,19 +106,6 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
     return d[a.size()][b.size()];
 }
 
-// Whether a flag is followed by a number: always, never or optionally (-hazard).
-enum class NumberUse { None, Needed, Optional };
-
-NumberUse numberUseOf(Flag f) {
-    switch (f) {
-    case Flag::Dur: case Flag::Ddur: case Flag::Trim: case Flag::Keep: case Flag::Remove:
-    case Flag::AtTime: case Flag::Arrival: case Flag::Grid:
-        return NumberUse::Needed;
-    case Flag::Hazard: return NumberUse::Optional;
-    default: return NumberUse::None;
-    }
-}
-
 // The real flag a misspelt argument was most likely meant to be, with the number typed after
 // it ("-dur0.3" for "-durr0.3", "-hazard" for "-hazzard"); empty when no flag word of two letters
 // or more lies within one edit (two for words of five letters or more) of the letters typed, or
@@ -184,7 +122,7 @@ std::string nearestFlag(const std::string& argument, const FlagWord* recognised)
     if (recognised != nullptr && (letters == recognised->word || rest.empty())) return {};
     const FlagWord* nearest = nullptr;
     std::size_t best = 0;
-    for (const auto& f : kFlagWords) {
+    for (const auto& f : flagWords()) {
         const std::string word = f.word;
         if (word.size() < 2) continue;
         const std::size_t distance = editDistance(letters, word);
@@ -196,7 +134,7 @@ std::string nearestFlag(const std::string& argument, const FlagWord* recognised)
     }
     if (nearest == nullptr) return {};
     float ignored = 0.0f;
-    const NumberUse use = numberUseOf(nearest->flag);
+    const NumberUse use = nearest->number;
     const bool fits = rest.empty() ? use != NumberUse::None || recognised == nullptr
                                    : use != NumberUse::None && readFlagNumber(rest, ignored);
     if (!fits) return {};
@@ -209,21 +147,12 @@ std::string misspeltFlagLine(const std::string& argument, const std::string& mea
 }
 
 // The line that follows the number error: what the flag's number is and how to write it.
-std::string numberHint(const std::string& word, const std::string& argument,
+std::string numberHint(const FlagWord& f, const std::string& argument,
                        const std::string& next) {
-    const bool isTime = word == "k" || word == "r" || word == "t";
-    const std::string what = isTime             ? "its time"
-                             : word == "hazard" ? "its debris factor"
-                             : word == "grid"   ? "its cell size"
-                                                : "its cutoff";
+    const std::string word = f.word;
+    const std::string what = "its " + std::string(f.numberName).substr(4);  // "the time"
     const std::string flag = "-" + word;
-    std::string example = word == "dur" || word == "arrival" ? "0.3"
-                          : word == "ddur"                   ? "0.1"
-                          : word == "trim"                   ? "1"
-                          : word == "hazard"                 ? "0.5"
-                          : word == "t"                      ? "12"
-                          : word == "grid"                   ? "2"
-                                                             : "99999";
+    const std::string example = f.example;
     const std::string shown(trimRight(argument));
     const std::string rest = shown.size() > flag.size() ? shown.substr(flag.size()) : "";
     float ignored = 0.0f;
@@ -243,16 +172,121 @@ std::string numberHint(const std::string& word, const std::string& argument,
         return "\"" + shown + "\" is read as -t followed by the time \"" + rest +
                "\": write a time right after -t (for example -t12), or use -times to list the times";
     }
-    if (word == "grid") {
+    if (f.rule == NumberRule::AboveZero) {
         return "\"" + shown + "\": " + what + " must be a number above zero written right after "
                "the flag, in the mesh's units, for example " + flag + example;
     }
-    if (word == "trim" || word == "hazard") {
+    if (f.rule == NumberRule::NotNegative) {
         return "\"" + shown + "\": " + what + " must be a number of zero or more written right "
                "after the flag, for example " + flag + example;
     }
     return "\"" + shown + "\": " + what + " must be a number written right after the flag, for "
            "example " + flag + example;
+}
+
+// What became of an argument that begins with two dashes.
+enum class LongOption {
+    Taken,    // a long option, with its value
+    Unknown,  // no long option of that name: the argument is an incorrect flag, as before
+    Failed,   // a long option whose value is missing or cannot be read
+};
+
+// Reads the long option at arguments[index] (--name VALUE or --name=VALUE), moving index past
+// a value given as the next argument.
+LongOption readLongOption(const std::vector<std::string>& arguments, std::size_t& index,
+                          RunOptions& o, std::vector<std::string>& lines) {
+    const std::string argument(trimRight(arguments[index]));
+    const std::size_t equals = argument.find('=');
+    const std::string name = LOWERCASE(argument.substr(2, equals == std::string::npos
+                                                              ? std::string::npos
+                                                              : equals - 2));
+    std::string* text = nullptr;
+    if (name == "mesh") text = &o.meshName;
+    if (name == "output") text = &o.outputGiven;
+    if (text == nullptr && name != "cell") return LongOption::Unknown;
+
+    std::string value;
+    if (equals != std::string::npos) {
+        value = argument.substr(equals + 1);
+    } else if (index + 1 < arguments.size()) {
+        value = arguments[++index];
+    }
+    const std::string option = "--" + name;
+    if (trimRight(value).empty()) {
+        lines = {"", "ERROR - " + option + " needs " +
+                         (text != nullptr ? std::string("a file name") : "a cell size") + ": " +
+                         option + (text != nullptr ? " FILE" : " SIZE") + " or " + option +
+                         (text != nullptr ? "=FILE" : "=SIZE") + "."};
+        return LongOption::Failed;
+    }
+    if (text != nullptr) {
+        *text = std::string(trimRight(value));
+        return LongOption::Taken;
+    }
+    // The cell size of a grid, in double as -grid's, so that the corners lie on its multiples.
+    if (!readFlagNumber(value, o.outputCellSize) ||
+        !(o.outputCellSize > 0.0 && std::isfinite(o.outputCellSize))) {
+        lines = {"ERROR - Reading the cell size of --cell",
+                 "\"" + shortened(value) + "\": the cell size must be a number above zero, in the "
+                 "mesh's units, for example --cell 2"};
+        return LongOption::Failed;
+    }
+    return LongOption::Taken;
+}
+
+// The checks of --output and --cell once the operation is known: an output named once, of a
+// form the operation can write, and a cell size exactly when a grid is drawn from a dataset.
+bool checkOutputOptions(const RunOptions& o, std::vector<std::string>& lines) {
+    const OperationShape shape = describeOperation(o.operation, o.inputNames());
+    const bool datasetOutput =
+        shape.output == OutputForm::Scalar || shape.output == OutputForm::LikeInput;
+    const std::string& output = o.outputGiven;
+    if (!output.empty()) {
+        if (shape.lastNameNamesOutput && o.fileCount > shape.maxInputs) {
+            lines = {"", "ERROR - The output is named twice, by the last file name and by "
+                         "--output: give one of them."};
+            return false;
+        }
+        if (shape.output == OutputForm::Grid && !isGridOutput(output)) {
+            lines = {"", "ERROR - -grid writes a GeoTIFF: its output " + output +
+                             " must end in .tif."};
+            return false;
+        }
+        if (datasetOutput && findSink(output) == nullptr) {
+            lines = {"", "ERROR - kelvara cannot write " + output + ": an output ends in " +
+                             knownSinkExtensions() + "."};
+            return false;
+        }
+    }
+    const bool drawsGrid = datasetOutput && !output.empty() && isGridOutput(output);
+    if (o.outputCellSize > 0.0 && !drawsGrid) {
+        lines = {"", shape.output == OutputForm::Grid
+                         ? "ERROR - -grid takes its cell size right after the flag (-grid2), "
+                           "not from --cell."
+                         : "ERROR - --cell is the cell size of a grid output: name one with "
+                           "--output NAME.tif."};
+        return false;
+    }
+    if (drawsGrid && !(o.outputCellSize > 0.0)) {
+        lines = {"", "ERROR - The grid " + output + " needs its cell size: --cell SIZE, in the "
+                         "mesh's units."};
+        return false;
+    }
+    return true;
+}
+
+// The names of a run, complete once its command line is read: the output's (by the operation's
+// rule, or --output), the last name of -dif and -ddur taken as the output's rather than an
+// input's, and the velocities -hazard finds beside the depths when they are not named.
+void completeNames(RunOptions& o) {
+    const OperationShape shape = o.shape();
+    if (shape.lastNameNamesOutput && o.fileCount > shape.maxInputs) o.fileCount = shape.maxInputs;
+    if (o.operation.kind == OperationKind::Hazard && o.fileCount == 1) {
+        o.fileNames.push_back(o.companions().name(CompanionFile::Velocities, o.fileNames[1]));
+        o.fileCount = 2;
+        o.velocitiesBesideDepths = true;
+    }
+    o.fileNames[0] = shape.outputName;
 }
 
 }  // namespace
@@ -293,8 +327,17 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
             continue;
         }
 
+        // Long options begin with two dashes, which no flag word does: they change the meaning
+        // of no single-dash flag.
+        if (argument.size() > 2 && argument[1] == '-') {
+            std::vector<std::string> lines;
+            const LongOption read = readLongOption(arguments, index, o, lines);
+            if (read == LongOption::Taken) continue;
+            if (read == LongOption::Failed) return fail(Kind::BadName, std::move(lines));
+        }
+
         const FlagWord* found = nullptr;
-        for (const auto& f : kFlagWords) {
+        for (const auto& f : flagWords()) {
             if (matches(argument, f.word)) {
                 found = &f;
                 break;
@@ -310,67 +353,27 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
                                  std::string(trimRight(argument)) + "\""});
         }
 
-        // The flag is taken first; then its number, read from the character after the word.
-        float* number = nullptr;
-        float gridSize = 0.0f;  // checked as every number is, then read again in double
-        switch (found->flag) {
-        case Flag::Con: op.concatenate = true; break;
-        case Flag::Max: break;
-        case Flag::Dif: break;
-        case Flag::Dur: number = &op.cutoff; break;
-        case Flag::Ddur: number = &op.cutoff; break;
-        case Flag::Trim: op.transform = ValueTransform::Trim; number = &op.cutoff; break;
-        case Flag::Batch: o.batch = true; break;
-        case Flag::Keep: op.steps = StepChoice::Keep; number = &op.time; break;
-        case Flag::Remove: op.steps = StepChoice::Remove; number = &op.time; break;
-        case Flag::Times: break;
-        case Flag::AtTime: op.atTime = true; number = &op.time; break;
-        case Flag::FlowAngle: op.transform = ValueTransform::FlowAngle; break;
-        case Flag::NoWetDry: op.noWetDry = true; break;
-        case Flag::Arrival: number = &op.cutoff; break;
-        case Flag::Hazard: number = &op.debrisFactor; break;
-        case Flag::Grid: number = &gridSize; break;
-        }
-        if (number != nullptr) {
-            std::size_t wordLength = std::string(found->word).size();
-            std::string rest = argument.size() > wordLength + 1 ? argument.substr(wordLength + 1) : "";
-            // -hazard alone takes the debris factor of urban areas.
-            const bool optional = found->flag == Flag::Hazard && trimRight(rest).empty();
-            bool read = optional || readFlagNumber(rest, *number);
-            if (optional) *number = kDefaultDebrisFactor;
-            // A negative cutoff would turn every trimmed vector round; the maps refuse numbers
-            // that measure nothing (not finite, or a negative debris factor).
-            if (found->flag == Flag::Trim && *number < 0.0f) read = false;
-            if ((found->flag == Flag::Arrival || found->flag == Flag::Hazard) &&
-                !std::isfinite(*number))
-                read = false;
-            if (found->flag == Flag::Hazard && *number < 0.0f) read = false;
-            // A grid's cells have a size, kept in double so that its corners lie on its multiples.
-            if (found->flag == Flag::Grid && !(*number > 0.0f && std::isfinite(*number) &&
-                                               readFlagNumber(rest, op.cellSize)))
-                read = false;
-            if (!read) {
-                const std::string next =
-                    index + 1 < arguments.size() ? arguments[index + 1] : std::string();
-                const std::string meant = nearestFlag(argument, found);
-                if (!meant.empty()) {
-                    return fail(Kind::IncorrectFlag, {"", misspeltFlagLine(argument, meant)});
-                }
-                return fail(Kind::UnreadableNumber,
-                            {"ERROR - Reading " + numberName(found->word) + " of -" + found->word,
-                             numberHint(found->word, argument, next)});
+        // The flag is taken, with its number read from the character after the word.
+        const std::size_t wordLength = std::string(found->word).size();
+        const std::string rest =
+            argument.size() > wordLength + 1 ? argument.substr(wordLength + 1) : "";
+        if (!found->parameter(o, rest)) {
+            const std::string next =
+                index + 1 < arguments.size() ? arguments[index + 1] : std::string();
+            const std::string meant = nearestFlag(argument, found);
+            if (!meant.empty()) {
+                return fail(Kind::IncorrectFlag, {"", misspeltFlagLine(argument, meant)});
             }
+            return fail(Kind::UnreadableNumber,
+                        {"ERROR - Reading " + std::string(found->numberName) + " of -" +
+                             found->word,
+                         numberHint(*found, argument, next)});
         }
-        if (found->flag == Flag::Remove) op.removeAllMaxTimes = op.time > 99998.0f;
-        if (found->flag == Flag::Dur || found->flag == Flag::Trim ||
-            found->flag == Flag::FlowAngle || found->flag == Flag::Arrival ||
-            found->flag == Flag::Hazard || found->flag == Flag::Grid) {
-            op.label = labelOf(argument);
-        }
-        if (isOperationFlag(found->flag)) {
+        if (found->labelsOutput) op.label = labelOf(argument);
+        if (isOperationFlag(found)) {
             bool seen = false;
-            for (const auto& g : given) seen = seen || g.flag == found->flag;
-            if (!seen) given.push_back({found->flag, std::string(trimRight(argument))});
+            for (const auto& g : given) seen = seen || g.flag == found;
+            if (!seen) given.push_back({found, std::string(trimRight(argument))});
         }
     }
 
@@ -382,6 +385,10 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
     }
     op.kind = kindOf(given);
     if (op.kind == OperationKind::None) return true;
+    {
+        std::vector<std::string> lines;
+        if (!checkOutputOptions(o, lines)) return fail(Kind::BadName, std::move(lines));
+    }
 
     // Validations that need no file.
     const OperationShape shape = describeOperation(op, o.inputNames());
@@ -396,6 +403,7 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
     if (o.fileCount == 0) {
         return fail(Kind::NoFiles, {"", "ERROR - No .dat file specified."});
     }
+    completeNames(o);
     return true;
 }
 
@@ -445,6 +453,13 @@ const std::vector<std::string>& usageText() {
         "",
         "Example:  kelvara.exe -k99999 run_h.dat",
         "            will create a new.dat file with only the data for the 99999 time.",
+        "",
+        "  Options (after the flags or among them, a value after a blank or \"=\"):",
+        "     \"--mesh FILE\" the mesh of the run, for -max of water levels, -dif, -grid and .tif",
+        "          outputs; without it the first .dat file's name up to its last \"_\", then .2dm",
+        "     \"--output FILE\" names the output; FILE.dat a .dat file, FILE.tif a GeoTIFF grid",
+        "          of the steps (not the input numbers of -max), which needs --cell",
+        "     \"--cell SIZE\" the cell size of a .tif output, in the mesh's units",
         "",
     };
     return lines;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/companions.h"
 #include "tool/operation.h"
 
 namespace kelvara {
@@ -24,12 +25,24 @@ struct RunOptions {
     // -hazard given the depths alone: the velocities (the last input) were named after them.
     bool velocitiesBesideDepths = false;
 
+    // The long options (--name VALUE or --name=VALUE), "" or 0 when not given.
+    std::string meshName;    // --mesh: the mesh of every input, instead of the name rule
+    std::string outputGiven; // --output: the output's name, instead of the operation's rule
+    double outputCellSize = 0.0;  // --cell: the cell size of a grid output, in double
+
+    // The files read beside the inputs, named by --mesh or by the name rule.
+    CompanionResolver companions() const { return CompanionResolver(meshName); }
+
     // The names given on the command line (entries 1 on of fileNames).
     std::vector<std::string> inputNames() const {
         return std::vector<std::string>(fileNames.begin() + 1, fileNames.end());
     }
-    // The operation's shape for these names.
-    OperationShape shape() const { return describeOperation(operation, inputNames()); }
+    // The operation's shape for these names (the output named by --output when given).
+    OperationShape shape() const {
+        OperationShape s = describeOperation(operation, inputNames());
+        if (!outputGiven.empty()) s.outputName = outputGiven;
+        return s;
+    }
 };
 
 // What stopped the reading of the command line, with the console text that reports it.

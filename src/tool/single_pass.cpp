@@ -9,10 +9,10 @@
 #include "fileio/console.h"
 #include "fileio/error.h"
 #include "fileio/units.h"
-#include "tool/flow_angle.h"
+#include "steps/flow_angle.h"
 #include "tool/operations.h"
-#include "tool/pick.h"
-#include "tool/step_times.h"
+#include "steps/pick.h"
+#include "steps/step_times.h"
 #include "util/numbers.h"
 
 namespace kelvara {

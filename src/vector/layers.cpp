@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@
 
 #include <mutex>
 
-#include "fileio/units.h"
+#include "fileio/output_file.h"
 #include "grid/gdal_library.h"
 #include "vector/ogr_api.h"
 #endif
@@ -157,10 +158,7 @@ struct PolygonLayerWriter::Impl {
             ogr().GDALClose(dataset);
             dataset = nullptr;
         }
-        if (!temporary.empty()) {
-            dropWorkFile(temporary);
-            temporary.clear();
-        }
+        if (file) file->drop();
     }
 
     [[noreturn]] void fail(const GdalMessages& messages, const std::string& fallback) {
@@ -259,7 +257,7 @@ struct PolygonLayerWriter::Impl {
     }
 
     std::string output;
-    std::string temporary;  // the work file (fileio/units), until it takes its name
+    std::unique_ptr<OutputFile> file;  // the work file, until it takes its name
     GDALDatasetH dataset = nullptr;
     OGRLayerH layer = nullptr;  // the layer being written
     std::string layerName;
@@ -295,14 +293,15 @@ PolygonLayerWriter::PolygonLayerWriter(const std::string& outputPath)
     // a GeoPackage only where no file is, so the empty work file makes way for it, keeping its
     // name (and its place in the signal handler's list) and the permissions the output will
     // have.
-    w.temporary = makeWorkFile(outputPath);
-    if (w.temporary.empty()) {
+    w.file = std::make_unique<OutputFile>(outputPath);
+    if (!w.file->open()) {
         w.fail(messages,
                "its work file cannot be created beside it: " + std::string(std::strerror(errno)));
     }
     struct stat made {};
-    const bool haveMode = ::stat(w.temporary.c_str(), &made) == 0;
-    if (::unlink(w.temporary.c_str()) != 0) {
+    const std::string& temporary = w.file->workPath();
+    const bool haveMode = ::stat(temporary.c_str(), &made) == 0;
+    if (::unlink(temporary.c_str()) != 0) {
         w.fail(messages, "its work file cannot be replaced: " + std::string(std::strerror(errno)));
     }
     {
@@ -310,10 +309,10 @@ PolygonLayerWriter::PolygonLayerWriter(const std::string& outputPath)
         // that a killed run would leave behind) and its waits for the disk buy nothing.
         ScopedSetting journal("OGR_SQLITE_JOURNAL", "MEMORY");
         ScopedSetting synchronous("OGR_SQLITE_SYNCHRONOUS", "OFF");
-        w.dataset = ogr().GDALCreate(driver, w.temporary.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
+        w.dataset = ogr().GDALCreate(driver, temporary.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
     }
     if (w.dataset == nullptr) w.fail(messages, "the file cannot be created");
-    if (haveMode) ::chmod(w.temporary.c_str(), made.st_mode & 07777);
+    if (haveMode) ::chmod(temporary.c_str(), made.st_mode & 07777);
 }
 
 PolygonLayerWriter::~PolygonLayerWriter() = default;
@@ -423,14 +422,12 @@ void PolygonLayerWriter::finish() {
     w.dataset = nullptr;
     if (messages.failed()) w.fail(messages, "the file could not be completed");
     // The replace every output gets (a plain rename fails over an existing file on Windows).
-    if (!landWorkFile(w.temporary, w.output)) {
+    if (!w.file->land()) {
         const std::string reason = std::strerror(errno);
-        w.temporary.clear();  // removed
         throw errorLine("ERROR - Could not give the GeoPackage its name " + w.output + ": " +
                             reason + ".",
                         ErrorCode::Output);
     }
-    w.temporary.clear();
 }
 
 #else  // a build without GDAL

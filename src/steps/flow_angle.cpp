@@ -4,7 +4,7 @@
 // Every operation below rounds to single precision on its own. A multiply and an add fused into
 // one instruction would round once instead of twice and change results (AVX-512 has such
 // instructions), so this file is built with contraction off (CMakeLists.txt).
-#include "tool/flow_angle.h"
+#include "steps/flow_angle.h"
 
 #include <cstdint>
 #include <cstring>

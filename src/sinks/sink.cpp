@@ -1,0 +1,53 @@
+#include "sinks/sink.h"
+
+#include <cmath>
+
+#include "util/text.h"
+
+namespace kelvara {
+namespace {
+
+const SinkType kSinks[] = {
+    {".dat", "Output .dat File", makeDatasetSink},
+    {".tif", "Output Grid File", makeGridSink},
+    {".tiff", "Output Grid File", makeGridSink},
+};
+
+std::string extensionOf(const std::string& name) {
+    const std::size_t dot = name.find_last_of('.');
+    const std::size_t separator = name.find_last_of("/\\");
+    if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return {};
+    return LOWERCASE(name.substr(dot));
+}
+
+}  // namespace
+
+StepKind SinkStart::kindOf(float time) const {
+    for (const OutputStep& s : steps)
+        if (std::fabs(s.time - time) <= 0.01f) return s.kind;
+    return StepKind::Values;
+}
+
+const SinkType* findSink(const std::string& output) {
+    const std::string extension = extensionOf(output);
+    for (const SinkType& s : kSinks)
+        if (extension == s.extension) return &s;
+    return nullptr;
+}
+
+std::string knownSinkExtensions() {
+    std::string text;
+    const std::size_t count = sizeof kSinks / sizeof kSinks[0];
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) text += i + 1 == count ? " or " : ", ";
+        text += kSinks[i].extension;
+    }
+    return text;
+}
+
+bool isGridOutput(const std::string& output) {
+    const SinkType* s = findSink(output);
+    return s != nullptr && s->make == makeGridSink;
+}
+
+}  // namespace kelvara

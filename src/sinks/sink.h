@@ -1,0 +1,88 @@
+// Where a run's steps go: a sink, chosen by the output's extension from the registry below.
+// A sink is begun with the run's counts and the kinds of the steps it will be given, is given
+// the steps one at a time, then ends (what it still has to write) and lands its file through
+// the one safe finish (fileio/output_file.h, or the file unit of a dataset), or is abandoned:
+// nothing of it is then left behind. A new sink (GeoPackage, NetCDF) adds its class and one
+// entry of kSinks.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "formats/dataset_io.h"
+#include "formats/mesh.h"
+
+namespace kelvara {
+
+// What a step of an output holds: values of a quantity (drawn by a grid), or the numbers of
+// the inputs that gave them (-max at 222222, left out of a grid).
+enum class StepKind { Values, InputNumbers };
+
+struct OutputStep {
+    float time;
+    StepKind kind;
+};
+
+struct SinkStart {
+    std::int32_t nodeCount = 0;
+    std::int32_t cellCount = 0;
+    bool vectors = false;
+    // Steps whose kind the operation knows by their time (a step at no time listed holds values).
+    std::vector<OutputStep> steps;
+
+    StepKind kindOf(float time) const;
+};
+
+class StepSink {
+public:
+    virtual ~StepSink() = default;
+    virtual void begin(const SinkStart& start) = 0;
+    // Values (nodeCount; pairs of values1 and values2 for vectors), flags (cellCount).
+    virtual void writeStep(float time, const std::int8_t* active, const float* values1,
+                           const float* values2) = 0;
+    // Writes what follows the last step (the end card, the grid).
+    virtual void end() = 0;
+    // Gives the output its name. Until then (and when the sink is destroyed without it) the
+    // output lives under a hidden work name.
+    virtual void land() = 0;
+    // The last line of the run: "Wrote NAME: ...".
+    virtual std::string summary() const = 0;
+};
+
+// What a sink is made from: the output, where its messages go, and what each kind needs.
+struct SinkSetup {
+    std::string output;     // the file to write
+    MessageSink messages;   // console lines
+    // A dataset: the open stream (a file unit, landed when the unit is closed) and its name.
+    std::FILE* stream = nullptr;
+    std::string streamName;  // as messages name the file
+    // A grid: the cell size, the mesh (read when the grid is drawn) and its coordinate
+    // reference, both named by the companion resolver (formats/companions.h).
+    double cellSize = 0.0;
+    std::string meshName;
+    std::string referenceName;
+    std::function<void(MeshGeometry& mesh, std::int32_t nodes, std::int32_t cells)> readMesh;
+};
+
+struct SinkType {
+    const char* extension;  // lower case, with its dot
+    const char* what;       // the console line's word: "Output .dat File", "Output Grid File"
+    std::unique_ptr<StepSink> (*make)(const SinkSetup& setup);
+};
+
+// The sink of an output's name (its extension compared ignoring case), or null.
+const SinkType* findSink(const std::string& output);
+// The extensions of the registry, for a message: ".dat, .tif or .tiff".
+std::string knownSinkExtensions();
+// Whether an output's name is that of a grid (.tif or .tiff).
+bool isGridOutput(const std::string& output);
+
+// The sinks of the registry.
+std::unique_ptr<StepSink> makeDatasetSink(const SinkSetup& setup);
+std::unique_ptr<StepSink> makeGridSink(const SinkSetup& setup);
+
+}  // namespace kelvara
