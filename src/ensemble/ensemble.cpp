@@ -91,7 +91,7 @@ public:
                 std::int64_t got = -1;
                 if (platform::readAtSupported()) {
                     got = platform::readAt(file_, into, bytes, at);
-                } else if (std::fseek(file_, static_cast<long>(at), SEEK_SET) == 0) {
+                } else if (fseeko(file_, static_cast<off_t>(at), SEEK_SET) == 0) {
                     got = static_cast<std::int64_t>(std::fread(into, 1, bytes, file_));
                 }
                 failed[s] = got != static_cast<std::int64_t>(bytes) ? 1 : 0;
