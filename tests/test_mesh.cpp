@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -256,15 +255,15 @@ TEST_F(MeshReader, LinesAcrossBlockBoundaries) {
 
 TEST_F(MeshReader, BadLinesAndNumbersOutsideTheDatasetEndTheRun) {
     const std::string lineError =
-        "ERROR - Reading \\.2dm file from following line in \\.2dm file\n\n";
+        "ERROR - Reading .2dm file from following line in .2dm file\n\n";
     const std::string incompatible =
-        "ERROR - \\.2dm file is incompatible with \\.dat file whilst reading node elevations\n\n";
+        "ERROR - .2dm file is incompatible with .dat file whilst reading node elevations\n\n";
     struct Case {
         std::string line;
         std::string message;
     };
     const Case cases[] = {
-        {"ND 1 0.0 5.0", lineError + "ND 1 0\\.0 5\\.0\n"},  // no z
+        {"ND 1 0.0 5.0", lineError + "ND 1 0.0 5.0\n"},  // no z
         {"NDX 1 0 0 0", lineError + "NDX 1 0 0 0\n"},
         {"ND 1 a 0 0", lineError},
         {"ND 1.5 0 0 0", lineError},
@@ -313,7 +312,7 @@ TEST_F(MeshReader, BadLinesAndNumbersOutsideTheDatasetEndTheRun) {
         }
         const std::string printed = testing::internal::GetCapturedStdout();
         EXPECT_EQ(code, kelvara::ErrorCode::BadInput);
-        EXPECT_TRUE(std::regex_search(text, std::regex(c.message))) << text;
+        EXPECT_NE(text.find(c.message), std::string::npos) << text;
         EXPECT_EQ(printed.find("ERROR"), std::string::npos) << printed;
     }
 }
