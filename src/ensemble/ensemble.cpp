@@ -32,7 +32,7 @@ class PeakStore {
 public:
     PeakStore(std::size_t nodes, std::size_t runs, std::size_t budget, const std::string& besideOf,
               const EnsembleMessages&)
-        : nodes_(nodes), runs_(runs) {
+        : nodes_(nodes) {
         const std::size_t runBytes = std::max<std::size_t>(nodes, 1) * sizeof(float);
         if (runs <= budget / runBytes) {
             kept_ = runs;
@@ -121,7 +121,7 @@ private:
                         name + " (is the disk full?).");
     }
 
-    std::size_t nodes_, runs_;
+    std::size_t nodes_;
     std::vector<float> memory_, one_, buffer_;
     std::size_t kept_ = 0;  // runs kept in memory, the first ones read
     std::size_t blockNodes_ = 0;
