@@ -188,7 +188,7 @@ TEST(MeshOption, NamesTheMeshOfEveryOperationThatReadsOne) {
             TempDir dir;
             copyExample(dir, false);
             fs::create_directory(dir.file("meshes"));
-            dir.write("meshes/run mesh.2dm", readFile(kExample / "base.2dm"));
+            dir.write("meshes/run mesh.2dm", readFile((kExample / "base.2dm").string()));
             std::vector<std::string> args = batch(c.args);
             if (form == "split") {
                 args.insert(args.end(), {"--mesh", "meshes/run mesh.2dm"});
