@@ -22,25 +22,13 @@
 
 #include "grid/grid.h"
 #include "support/dat_builder.h"
+#include "support/sanitizer.h"
 #include "support/tempdir.h"
 #include "support/tool_runner.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KELVARA_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KELVARA_TEST_ASAN 1
-#endif
-#endif
 
 namespace kelvara::test {
 namespace {
-
-#ifdef KELVARA_TEST_ASAN
-constexpr bool kSanitized = true;  // its shadow memory and quarantine change every figure
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // A square of 10 by 10 in two triangles.
 const char* kMesh =

@@ -17,18 +17,12 @@
 #include "fileio/error.h"
 #include "kelvara.h"
 #include "support/dat_builder.h"
+#include "support/sanitizer.h"
 #include "support/tempdir.h"
 #include "support/tool_runner.h"
 #include "tool/run.h"
 
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KELVARA_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KELVARA_TEST_ASAN 1
-#endif
-#endif
 
 namespace kelvara {
 namespace {
@@ -236,12 +230,6 @@ TEST(RunContext, AClosedStandardOutputFailsTheRunNotTheCaller) {
 
 // -max and -con stream their inputs one after the other: 1,000 inputs run with 256 file
 // descriptors, and the memory they take does not grow with their number.
-#ifdef KELVARA_TEST_ASAN
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
 TEST(RunContext, AThousandInputsRunInFewDescriptorsAndFlatMemory) {
     test::TempDir dir;
     const int nodes = 20000;
@@ -285,7 +273,7 @@ TEST(RunContext, AThousandInputsRunInFewDescriptorsAndFlatMemory) {
         // generous bound for the names and the table of 1,000 entries.
         // (A sanitizer's quarantine keeps what each input freed: the bound holds for the real
         // build only.)
-        if (!kSanitized) {
+        if (!test::kSanitized) {
             EXPECT_LT(many, few + 32 * 1024) << few << " kB for 10 inputs, " << many << " for 1000";
         }
         std::remove(dir.file(flag == "-max" ? "r0_d(maxmax).dat" : "r0_d(con).dat").c_str());
