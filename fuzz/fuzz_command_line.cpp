@@ -25,8 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool accepted = PARSE_COMMAND_LINE(args, options, error);
     if (accepted == (error.kind != CommandLineError::Kind::None))
         broken("result and error kind disagree");
+    // The names are the output's entry and the inputs, and for -dif and -ddur perhaps one more
+    // name after the inputs: the output's.
+    const std::size_t named = static_cast<std::size_t>(options.fileCount) + 1;
     if (options.fileCount < 0 || options.fileCount > kMaxInputs ||
-        options.fileNames.size() != static_cast<std::size_t>(options.fileCount) + 1)
+        (options.fileNames.size() != named &&
+         !(options.fileNames.size() == named + 1 && options.shape().lastNameNamesOutput)))
         broken("name table out of step with fileCount");
     for (std::size_t i = 1; i < options.fileNames.size(); ++i)
         if (options.fileNames[i].size() > kArgumentLength) broken("file name over 1000 characters");
