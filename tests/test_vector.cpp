@@ -43,7 +43,7 @@ using kelvara::test::TempDir;
 using kelvara::vector::ExtentLayerWriter;
 using kelvara::vector::ExtentRequest;
 using kelvara::vector::LayerKind;
-using kelvara::vector::LayerSpec;
+using kelvara::vector::LayerDefinition;
 using kelvara::vector::PolygonLayerWriter;
 
 constexpr double kPi = 3.14159265358979323846;

@@ -66,7 +66,7 @@ ExtentLayerWriter::ExtentLayerWriter(const MeshGeometry& mesh, const ExtentReque
                            " cells of " + request.meshPath +
                            " have a corner without coordinates: the extents leave them out.");
     }
-    LayerSpec layer;
+    LayerDefinition layer;
     layer.name = request.layerName;
     layer.kind = LayerKind::Extent;
     layer.crsWkt = readCoordinateReference(request.prjPath, warnings);

@@ -319,10 +319,10 @@ PolygonLayerWriter::~PolygonLayerWriter() = default;
 
 const std::string& PolygonLayerWriter::outputPath() const { return impl_->output; }
 
-void PolygonLayerWriter::beginLayer(const LayerSpec& spec) {
+void PolygonLayerWriter::beginLayer(const LayerDefinition& wanted) {
     Impl& w = *impl_;
     if (w.dataset == nullptr) w.refuse("it is closed.");
-    if (spec.name.empty()) w.refuse("a layer needs a name.");
+    if (wanted.name.empty()) w.refuse("a layer needs a name.");
     GdalMessages messages;
     w.endLayer(messages);
 
@@ -330,25 +330,25 @@ void PolygonLayerWriter::beginLayer(const LayerSpec& spec) {
     // mark the layer as in undefined geographic coordinates (degrees), which a GIS then
     // draws on the wrong scale.
     std::string wkt =
-        spec.crsWkt.empty() ? std::string("LOCAL_CS[\"Undefined Cartesian SRS\"]") : spec.crsWkt;
+        wanted.crsWkt.empty() ? std::string("LOCAL_CS[\"Undefined Cartesian SRS\"]") : wanted.crsWkt;
     OGRSpatialReferenceH reference = ogr().OSRNewSpatialReference(nullptr);
     char* p = wkt.data();
     if (reference == nullptr || ogr().OSRImportFromWkt(reference, &p) != OGRERR_NONE) {
         if (reference != nullptr) ogr().OSRRelease(reference);
         const std::string detail = messages.failed() ? " (" + messages.text("") + ")" : "";
-        w.fail("the coordinate reference of layer " + spec.name +
+        w.fail("the coordinate reference of layer " + wanted.name +
                " is not WKT that can be read" + detail);
     }
     // x east, y north, whatever order the reference gives its axes.
     ogr().OSRSetAxisMappingStrategy(reference, OAMS_TRADITIONAL_GIS_ORDER);
-    const std::string description = "DESCRIPTION=" + spec.description;
-    const char* options[] = {spec.description.empty() ? nullptr : description.c_str(), nullptr};
-    w.layer = ogr().GDALDatasetCreateLayer(w.dataset, spec.name.c_str(), reference,
+    const std::string description = "DESCRIPTION=" + wanted.description;
+    const char* options[] = {wanted.description.empty() ? nullptr : description.c_str(), nullptr};
+    w.layer = ogr().GDALDatasetCreateLayer(w.dataset, wanted.name.c_str(), reference,
                                            wkbMultiPolygon, const_cast<char**>(options));
     ogr().OSRRelease(reference);
-    if (w.layer == nullptr) w.fail(messages, "layer " + spec.name + " cannot be created");
-    w.layerName = spec.name;
-    w.kind = spec.kind;
+    if (w.layer == nullptr) w.fail(messages, "layer " + wanted.name + " cannot be created");
+    w.layerName = wanted.name;
+    w.kind = wanted.kind;
     ++w.layers;
 
     struct Field {
@@ -361,7 +361,7 @@ void PolygonLayerWriter::beginLayer(const LayerSpec& spec) {
                                         {kClassNameField, OFTString},
                                         {kTimeField, OFTReal},
                                         {kAreaField, OFTReal}};
-    const bool extents = spec.kind == LayerKind::Extent;
+    const bool extents = wanted.kind == LayerKind::Extent;
     const Field* first = extents ? extentFields : classFields;
     const Field* last = extents ? std::end(extentFields) : std::end(classFields);
     for (const Field* field = first; field != last; ++field) {
@@ -372,7 +372,7 @@ void PolygonLayerWriter::beginLayer(const LayerSpec& spec) {
                                 : ogr().OGR_L_CreateField(w.layer, definition, TRUE);
         if (definition != nullptr) ogr().OGR_Fld_Destroy(definition);
         if (made != OGRERR_NONE) {
-            w.fail(messages, "the field " + std::string(f.name) + " of layer " + spec.name +
+            w.fail(messages, "the field " + std::string(f.name) + " of layer " + wanted.name +
                                  " cannot be created");
         }
     }
@@ -383,14 +383,14 @@ void PolygonLayerWriter::beginLayer(const LayerSpec& spec) {
     w.classNameField = index(kClassNameField);
     w.timeField = index(kTimeField);
     w.areaField = index(kAreaField);
-    if (w.timeField < 0 || w.areaField < 0) w.fail(messages, "the fields of layer " + spec.name + " are lost");
+    if (w.timeField < 0 || w.areaField < 0) w.fail(messages, "the fields of layer " + wanted.name + " are lost");
 
     // Every feature of the layer in one transaction: one write at the end, not one per feature.
     if (ogr().GDALDatasetStartTransaction(w.dataset, FALSE) != OGRERR_NONE) {
-        w.fail(messages, "the features of layer " + spec.name + " cannot be gathered");
+        w.fail(messages, "the features of layer " + wanted.name + " cannot be gathered");
     }
     w.inTransaction = true;
-    if (messages.failed()) w.fail(messages, "layer " + spec.name + " cannot be created");
+    if (messages.failed()) w.fail(messages, "layer " + wanted.name + " cannot be created");
 }
 
 void PolygonLayerWriter::addExtent(double threshold, double time,
@@ -450,7 +450,7 @@ PolygonLayerWriter::PolygonLayerWriter(const std::string& outputPath)
 }
 PolygonLayerWriter::~PolygonLayerWriter() = default;
 const std::string& PolygonLayerWriter::outputPath() const { return impl_->output; }
-void PolygonLayerWriter::beginLayer(const LayerSpec&) {}
+void PolygonLayerWriter::beginLayer(const LayerDefinition&) {}
 void PolygonLayerWriter::addExtent(double, double, const std::vector<extent::Polygon>&) {}
 void PolygonLayerWriter::addClass(std::int32_t, const std::string&, double,
                                   const std::vector<extent::Polygon>&) {}

@@ -37,7 +37,7 @@ enum class LayerKind {
     Classes,
 };
 
-struct LayerSpec {
+struct LayerDefinition {
     std::string name;         // the layer's name (its table in the GeoPackage)
     LayerKind kind = LayerKind::Extent;
     std::string crsWkt;       // its coordinate reference as WKT; "" for none (undefined
@@ -73,7 +73,7 @@ public:
     PolygonLayerWriter& operator=(const PolygonLayerWriter&) = delete;
 
     // Ends the layer being written, if any, and begins the next one.
-    void beginLayer(const LayerSpec& layer);
+    void beginLayer(const LayerDefinition& layer);
 
     // The next feature of an Extent layer: the polygons (of traceExtent) at or above threshold
     // at the step at time. The area is the sum of the polygons' areas.
