@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fileio/error.h"
 #include "formats/mesh.h"
 
 namespace kelvara::grid {
@@ -24,6 +25,9 @@ class GridError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// A grid error as the core's errors carry it: an empty line, then its text one line each.
+Error asRunError(const GridError& error);
 
 // The value written where a cell has none.
 constexpr float kNoData = -99999.0f;

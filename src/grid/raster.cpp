@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <sstream>
 
 #include "grid/grid.h"
 
@@ -281,6 +282,13 @@ void Rasteriser::fill(std::int64_t band, std::int64_t column, std::int64_t width
             }
         }
     }
+}
+
+Error asRunError(const GridError& error) {
+    std::vector<std::string> lines = {""};
+    std::istringstream text(error.what());
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    return Error(std::move(lines));
 }
 
 }  // namespace kelvara::grid

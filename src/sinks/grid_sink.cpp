@@ -19,13 +19,6 @@
 namespace kelvara {
 namespace {
 
-Error errorOfGrid(const grid::GridError& e) {
-    std::vector<std::string> lines = {""};
-    std::istringstream text(e.what());
-    for (std::string line; std::getline(text, line);) lines.push_back(line);
-    return Error(std::move(lines));
-}
-
 class GridSink : public StepSink {
 public:
     explicit GridSink(const SinkSetup& s) : setup_(s) {}
@@ -90,7 +83,7 @@ public:
                                header.isVector ? values2.data() : nullptr);
             }
         } catch (const grid::GridError& e) {
-            throw errorOfGrid(e);
+            throw grid::asRunError(e);
         }
     }
 
@@ -98,7 +91,7 @@ public:
         try {
             grid_->finish();
         } catch (const grid::GridError& e) {
-            throw errorOfGrid(e);
+            throw grid::asRunError(e);
         }
         steps_->drop();
     }

@@ -17,17 +17,6 @@
 #include "util/text.h"
 
 namespace kelvara {
-namespace {
-
-// A grid error's text, one console line each, as the core's errors carry them.
-Error errorOfGrid(const grid::GridError& e) {
-    std::vector<std::string> lines = {""};
-    std::istringstream text(e.what());
-    for (std::string line; std::getline(text, line);) lines.push_back(line);
-    return Error(std::move(lines));
-}
-
-}  // namespace
 
 void runGrid(RunState& run) {
     const Operation& o = run.options->operation;
@@ -97,7 +86,7 @@ void runGrid(RunState& run) {
                       AINTEGER(static_cast<int>(writer.columns())) + " by " +
                       AINTEGER(static_cast<int>(writer.rows())) + " cells.";
     } catch (const grid::GridError& e) {
-        throw errorOfGrid(e);
+        throw grid::asRunError(e);
     }
 }
 
