@@ -137,32 +137,6 @@ void refuseNul(const std::string& text) {
         throw py::value_error("embedded null character in path or argument");
 }
 
-// The console of a call into the core, kept as lines; no answer ever comes (so the open
-// protocol's prompts end in an error and pauses return at once).
-class CapturedConsole final : public kelvara::ConsoleSink {
-public:
-    void write(std::string_view text) override {
-        for (char c : text) {
-            if (c == '\n') {
-                lines_.push_back(std::move(partial_));
-                partial_.clear();
-            } else {
-                partial_.push_back(c);
-            }
-        }
-    }
-    bool readLine(std::string&) override { return false; }
-    std::vector<std::string> take() {
-        if (!partial_.empty()) lines_.push_back(std::move(partial_));
-        partial_.clear();
-        return std::move(lines_);
-    }
-
-private:
-    std::vector<std::string> lines_;
-    std::string partial_;
-};
-
 // Runs f() in the core: the interpreter's lock given up, the core's lock held, the console
 // captured. Then, with the interpreter's lock back, the call's warnings become Python warnings
 // and a failure is thrown as CoreFailure (which becomes kelvara.Error).
@@ -174,7 +148,7 @@ void inCore(F&& f) {
     {
         py::gil_scoped_release release;
         std::lock_guard<std::mutex> hold(gCoreLock);
-        CapturedConsole console;
+        kelvara::LineConsole console;
         kelvara::ConsoleRedirect redirect(console);
         kelvara::ErrorScope scope;
         try {

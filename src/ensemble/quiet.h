@@ -12,33 +12,9 @@
 
 namespace kelvara::ensemble_detail {
 
-class CapturedConsole : public ConsoleSink {
-public:
-    void write(std::string_view text) override {
-        for (char c : text) {
-            if (c == '\n') {
-                lines_.push_back(std::move(partial_));
-                partial_.clear();
-            } else {
-                partial_.push_back(c);
-            }
-        }
-    }
-    bool readLine(std::string&) override { return false; }
-    std::vector<std::string> take() {
-        if (!partial_.empty()) lines_.push_back(std::move(partial_));
-        partial_.clear();
-        return std::move(lines_);
-    }
-
-private:
-    std::vector<std::string> lines_;
-    std::string partial_;
-};
-
 template <class F>
 void quietly(const EnsembleMessages& messages, F&& f) {
-    CapturedConsole console;
+    LineConsole console;
     std::vector<std::string> lines;
     {
         ConsoleRedirect redirect(console);

@@ -233,4 +233,21 @@ void raise(Error error) {
     std::exit(1);
 }
 
+void LineConsole::write(std::string_view text) {
+    for (char c : text) {
+        if (c == '\n') {
+            lines_.push_back(std::move(partial_));
+            partial_.clear();
+        } else {
+            partial_.push_back(c);
+        }
+    }
+}
+
+std::vector<std::string> LineConsole::take() {
+    if (!partial_.empty()) lines_.push_back(std::move(partial_));
+    partial_.clear();
+    return std::move(lines_);
+}
+
 }  // namespace kelvara

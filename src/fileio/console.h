@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvara {
 
@@ -40,6 +41,21 @@ public:
 private:
     ConsoleSink* previousSink_;
     int previousBatch_;
+};
+
+// Console text kept as lines (without their line ends) for a caller that reports them itself;
+// no answer ever comes, so prompts end in their error and pauses return at once.
+class LineConsole final : public ConsoleSink {
+public:
+    void write(std::string_view text) override;
+    bool readLine(std::string&) override { return false; }
+    // The lines written so far, the last one even when it has not ended; the console is empty
+    // after.
+    std::vector<std::string> take();
+
+private:
+    std::vector<std::string> lines_;
+    std::string partial_;
 };
 
 // Routes the console of the calling thread to sink while it lives (the previous sink after);
