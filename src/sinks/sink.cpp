@@ -22,10 +22,15 @@ std::string extensionOf(const std::string& name) {
 
 }  // namespace
 
-StepKind SinkStart::kindOf(float time) const {
+const OutputStep* SinkStart::stepAt(float time) const {
     for (const OutputStep& s : steps)
-        if (std::fabs(s.time - time) <= 0.01f) return s.kind;
-    return StepKind::Values;
+        if (std::fabs(s.time - time) <= 0.01f) return &s;
+    return nullptr;
+}
+
+StepKind SinkStart::kindOf(float time) const {
+    const OutputStep* s = stepAt(time);
+    return s != nullptr ? s->kind : StepKind::Values;
 }
 
 const SinkType* findSink(const std::string& output) {

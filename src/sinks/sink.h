@@ -18,13 +18,26 @@
 
 namespace kelvara {
 
-// What a step of an output holds: values of a quantity (drawn by a grid), or the numbers of
-// the inputs that gave them (-max at 222222, left out of a grid).
-enum class StepKind { Values, InputNumbers };
+// What a step of an output holds, which decides how a grid draws it and how a GIS shows it.
+enum class StepKind {
+    Values,        // a continuous quantity (depth, level, speed, times, ratings): interpolated
+    InputNumbers,  // the number of the input or run that gave a value (-max at 222222): a
+                   // count, never interpolated
+    Classes,       // a class (hazard classes, critical group): never interpolated, the highest
+                   // class of a cell's corners where it is drawn
+    CodedDifference,  // a difference with 99 / -99 where only the first / the second run is
+                      // wet: the codes are not values
+};
 
+// One step of an output whose kind the operation knows by its time.
 struct OutputStep {
     float time;
     StepKind kind;
+    // What the step holds, with its unit, for a band's or a variable's description
+    // ("peak depth (m)", "hours at or above 0.3"); "" when the operation does not say.
+    std::string description;
+    // Class steps: the names of classes 1, 2, ... ("H1" ... "H6"; "low" ... "extreme").
+    std::vector<std::string> categories;
 };
 
 struct SinkStart {
@@ -35,6 +48,8 @@ struct SinkStart {
     std::vector<OutputStep> steps;
 
     StepKind kindOf(float time) const;
+    // The step listed at that time, or null (a step at no time listed holds values).
+    const OutputStep* stepAt(float time) const;
 };
 
 class StepSink {

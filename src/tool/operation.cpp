@@ -75,7 +75,8 @@ void describeMaximum(const Operation&, const Names& inputs, OperationShape& s) {
     s.maxInputs = kMaxInputs;
     s.output = OutputForm::LikeInput;
     s.outputName = firstStem(inputs) + "(maxmax).dat";
-    s.steps = {{111111.0f, StepKind::Values}, {222222.0f, StepKind::InputNumbers}};
+    s.steps = {{111111.0f, StepKind::Values, "maximum", {}},
+               {222222.0f, StepKind::InputNumbers, "input number", {}}};
 }
 
 void describeDuration(const Operation& o, const Names& inputs, OperationShape& s) {

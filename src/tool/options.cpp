@@ -7,6 +7,7 @@
 
 #include "maps/hazard.h"
 #include "sinks/sink.h"
+#include "tool/long_options.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -182,56 +183,6 @@ std::string numberHint(const FlagWord& f, const std::string& argument,
     }
     return "\"" + shown + "\": " + what + " must be a number written right after the flag, for "
            "example " + flag + example;
-}
-
-// What became of an argument that begins with two dashes.
-enum class LongOption {
-    Taken,    // a long option, with its value
-    Unknown,  // no long option of that name: the argument is an incorrect flag, as before
-    Failed,   // a long option whose value is missing or cannot be read
-};
-
-// Reads the long option at arguments[index] (--name VALUE or --name=VALUE), moving index past
-// a value given as the next argument.
-LongOption readLongOption(const std::vector<std::string>& arguments, std::size_t& index,
-                          RunOptions& o, std::vector<std::string>& lines) {
-    const std::string argument(trimRight(arguments[index]));
-    const std::size_t equals = argument.find('=');
-    const std::string name = LOWERCASE(argument.substr(2, equals == std::string::npos
-                                                              ? std::string::npos
-                                                              : equals - 2));
-    std::string* text = nullptr;
-    if (name == "mesh") text = &o.meshName;
-    if (name == "output") text = &o.outputGiven;
-    if (text == nullptr && name != "cell") return LongOption::Unknown;
-
-    std::string value;
-    if (equals != std::string::npos) {
-        value = argument.substr(equals + 1);
-    } else if (index + 1 < arguments.size()) {
-        value = arguments[++index];
-    }
-    const std::string option = "--" + name;
-    if (trimRight(value).empty()) {
-        lines = {"", "ERROR - " + option + " needs " +
-                         (text != nullptr ? std::string("a file name") : "a cell size") + ": " +
-                         option + (text != nullptr ? " FILE" : " SIZE") + " or " + option +
-                         (text != nullptr ? "=FILE" : "=SIZE") + "."};
-        return LongOption::Failed;
-    }
-    if (text != nullptr) {
-        *text = std::string(trimRight(value));
-        return LongOption::Taken;
-    }
-    // The cell size of a grid, in double as -grid's, so that the corners lie on its multiples.
-    if (!readFlagNumber(value, o.outputCellSize) ||
-        !(o.outputCellSize > 0.0 && std::isfinite(o.outputCellSize))) {
-        lines = {"ERROR - Reading the cell size of --cell",
-                 "\"" + shortened(value) + "\": the cell size must be a number above zero, in the "
-                 "mesh's units, for example --cell 2"};
-        return LongOption::Failed;
-    }
-    return LongOption::Taken;
 }
 
 // The checks of --output and --cell once the operation is known: an output named once, of a

@@ -1,0 +1,83 @@
+#include "tool/long_options.h"
+
+#include <cmath>
+
+#include "tool/options.h"
+#include "util/text.h"
+
+namespace kelvara {
+namespace {
+
+// The start of a long argument, for a message.
+std::string shortened(const std::string& text) {
+    return text.size() > 100 ? text.substr(0, 100) + "..." : text;
+}
+
+bool storeMesh(RunOptions& o, const std::string& value, std::vector<std::string>&) {
+    o.meshName = value;
+    return true;
+}
+
+bool storeOutput(RunOptions& o, const std::string& value, std::vector<std::string>&) {
+    o.outputGiven = value;
+    return true;
+}
+
+// The cell size of a grid, in double as -grid's, so that the corners lie on its multiples.
+bool storeCell(RunOptions& o, const std::string& value, std::vector<std::string>& lines) {
+    if (!readFlagNumber(value, o.outputCellSize) ||
+        !(o.outputCellSize > 0.0 && std::isfinite(o.outputCellSize))) {
+        lines = {"ERROR - Reading the cell size of --cell",
+                 "\"" + shortened(value) + "\": the cell size must be a number above zero, in the "
+                 "mesh's units, for example --cell 2"};
+        return false;
+    }
+    return true;
+}
+
+const std::vector<LongOptionEntry> kLongOptions = {
+    {"mesh", LongValue::Text, "FILE", "a file name", storeMesh},
+    {"output", LongValue::Text, "FILE", "a file name", storeOutput},
+    {"cell", LongValue::Text, "SIZE", "a cell size", storeCell},
+};
+
+}  // namespace
+
+const std::vector<LongOptionEntry>& longOptionTable() { return kLongOptions; }
+
+LongOption readLongOption(const std::vector<std::string>& arguments, std::size_t& index,
+                          RunOptions& o, std::vector<std::string>& lines) {
+    const std::string argument(trimRight(arguments[index]));
+    const std::size_t equals = argument.find('=');
+    const std::string name = LOWERCASE(
+        argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2));
+    const LongOptionEntry* entry = nullptr;
+    for (const LongOptionEntry& e : kLongOptions)
+        if (name == e.name) entry = &e;
+    if (entry == nullptr) return LongOption::Unknown;
+
+    const std::string option = "--" + name;
+    if (entry->value == LongValue::None) {
+        if (equals != std::string::npos) {
+            lines = {"", "ERROR - " + option + " takes no value: give " + option + " alone."};
+            return LongOption::Failed;
+        }
+        return entry->store(o, std::string(), lines) ? LongOption::Taken : LongOption::Failed;
+    }
+
+    std::string value;
+    if (equals != std::string::npos) {
+        value = argument.substr(equals + 1);
+    } else if (index + 1 < arguments.size()) {
+        value = arguments[++index];
+    }
+    if (trimRight(value).empty()) {
+        lines = {"", "ERROR - " + option + " needs " + entry->valueWhat + ": " + option + " " +
+                         entry->valueName + " or " + option + "=" + entry->valueName + "."};
+        return LongOption::Failed;
+    }
+    return entry->store(o, std::string(trimRight(value)), lines) ? LongOption::Taken
+                                                                 : LongOption::Failed;
+}
+
+}  // namespace kelvara
