@@ -45,8 +45,9 @@ void expectSameValues(const std::vector<float>& got, const std::vector<float>& w
 
 TEST(ArrivalTool, ArrivalEndAndPeakTimesAtTheirSummaryTimes) {
     TempDir dir;
-    // Node 0 crosses up and down inside intervals, node 1 is wet from the start to the end,
-    // node 2 never reaches the cutoff; the summary step at 99999 is not measured.
+    // Node 0 crosses up and down inside intervals, node 1 is wet from the start to the end (no
+    // end, and a warning counts it), node 2 never reaches the cutoff; the summary step at 99999
+    // is not measured.
     dir.write("run_d.dat", datBytes({{0.0f, {0.0f, 0.5f, 0.0f}, {}},
                                      {1.0f, {0.2f, 0.7f, 0.05f}, {}},
                                      {2.0f, {0.0f, 0.7f, 0.0f}, {}},
@@ -63,8 +64,12 @@ TEST(ArrivalTool, ArrivalEndAndPeakTimesAtTheirSummaryTimes) {
     const float rising = 1.0f * (0.2f - 0.1f) / (0.2f - 0.0f);
     const float falling = 1.0f * (0.2f - 0.1f) / (0.2f - 0.0f);
     expectSameValues(out.steps[0].values1, {1.0f - rising, 0.0f, kNaN});
-    expectSameValues(out.steps[1].values1, {1.0f + falling, 2.0f, kNaN});
+    expectSameValues(out.steps[1].values1, {1.0f + falling, kNaN, kNaN});
     expectSameValues(out.steps[2].values1, {1.0f, 1.0f, kNaN});  // ties: the earliest step
+    EXPECT_NE(r.output.find("WARNING - 1 node is still at or above the cutoff at the last output "
+                            "time: its end (step 100002) holds no data."),
+              std::string::npos)
+        << r.output;
 }
 
 TEST(ArrivalTool, VectorsAreMeasuredByTheirMagnitude) {
@@ -118,10 +123,11 @@ TEST(HazardTool, VelocitiesFoundBesideTheDepthsOrNamedSecond) {
         WrittenDat out = parseWrittenDat(readFile(dir.file(c.outputName)));
         ASSERT_EQ(out.error, "");
         EXPECT_FALSE(out.isVector);
-        ASSERT_EQ(out.steps.size(), 3u);
+        ASSERT_EQ(out.steps.size(), 4u);
         EXPECT_EQ(out.steps[0].time, 100011.0f);
         EXPECT_EQ(out.steps[1].time, 100012.0f);
         EXPECT_EQ(out.steps[2].time, 100013.0f);
+        EXPECT_EQ(out.steps[3].time, 100014.0f);
         const float speed = std::sqrt(0.6f * 0.6f + 0.8f * 0.8f);
         expectSameValues(out.steps[0].values1, {0.5f * speed, 0.0f, 0.25f * 0.6f});
         expectSameValues(out.steps[1].values1, {2.0f, 0.0f, 1.0f});

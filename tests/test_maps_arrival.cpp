@@ -80,16 +80,19 @@ const std::vector<float> kTimes = {0.0f, 1.0f, 2.0f, 4.0f, 8.0f};
 const std::vector<Node> kNodes = {
     {"wets and dries inside intervals (1 h and 2 h long)", {0, 1, 1, 0, 0}, 0.5f, 3.0f, 1.0f},
     {"already wet at the first step", {2, 1, 0, 0, 0}, 0.0f, 1.5f, 0.0f},
-    {"still wet at the last step", {0, 0, 0, 1, 2}, 3.0f, 8.0f, 8.0f},
+    {"still wet at the last step: no end", {0, 0, 0, 1, 2}, 3.0f, kNaN, 8.0f},
     {"two wet periods: arrival at the first, end at the last", {1, 0, 2, 0, 0}, 0.0f, 3.5f, 2.0f},
     {"never reaches the cutoff", {0, 0.25f, 0.4999f, 0, kNaN}, kNaN, kNaN, kNaN},
     {"touches the cutoff at one step only", {0, 0.5f, 0, 0, 0}, 1.0f, 1.0f, 1.0f},
     {"not a number counts as below and crossings next to it lie at the wet step",
      {kNaN, 1, kNaN, 1, kNaN}, 1.0f, 4.0f, 1.0f},
-    {"a tie of the peak goes to the earlier step", {0, 1, 3, 3, 1}, 0.5f, 8.0f, 2.0f},
+    {"a tie of the peak goes to the earlier step", {0, 1, 3, 3, 1}, 0.5f, kNaN, 2.0f},
+    {"a tie, then dry at the last step", {0, 1, 3, 3, 0}, 0.5f, 4.0f + 4.0f * (3 - 0.5f) / 3, 2.0f},
     {"an infinite value: the crossings lie at its step", {0, kInf, 0, 0, 0}, 1.0f, 1.0f, 1.0f},
-    {"minus infinity before: arrival at the wet step", {-kInf, 1, 1, 1, 1}, 1.0f, 8.0f, 1.0f},
-    {"at the cutoff from the start", {0.5f, 0.5f, 0.5f, 0.5f, 0.5f}, 0.0f, 8.0f, 0.0f},
+    {"minus infinity before: arrival at the wet step", {-kInf, 1, 1, 1, 1}, 1.0f, kNaN, 1.0f},
+    {"at the cutoff from the start to the end", {0.5f, 0.5f, 0.5f, 0.5f, 0.5f}, 0.0f, kNaN, 0.0f},
+    {"just below the cutoff at the last step: an end", {0.5f, 0.5f, 0.5f, 0.5f, 0.4999f}, 0.0f,
+     4.0f + 4.0f * (0.5f - 0.5f) / (0.5f - 0.4999f), 0.0f},
 };
 
 std::vector<Step> tableSteps() {
@@ -117,14 +120,39 @@ TEST(ArrivalMap, HandComputedTimesWhateverTheWorkIsCutInto) {
 }
 
 // The crossings are those of the duration's arithmetic: -dur gives this node
-// 1 * (0.2 - 0.1) / (0.2 - 0.0) + 1 hours, and end - arrival is that duration.
+// 1 * (0.2 - 0.1) / (0.2 - 0.0) hours on each side of the hour at 0.2, and end - arrival is
+// that duration.
 TEST(ArrivalMap, CrossingsAgreeWithTheDuration) {
-    const std::vector<Step> steps = {{0.0f, {0.0f}, {}}, {1.0f, {0.2f}, {}}, {2.0f, {0.2f}, {}}};
+    const std::vector<Step> steps = {
+        {0.0f, {0.0f}, {}}, {1.0f, {0.2f}, {}}, {2.0f, {0.2f}, {}}, {3.0f, {0.0f}, {}}};
     const Maps m = runMap(steps, 0.1f, Feed::WholeSteps);
-    const float duration = 1.0f * (0.2f - 0.1f) / (0.2f - 0.0f) + 1.0f;
-    EXPECT_TRUE(same(m.arrival[0], 1.0f - 1.0f * (0.2f - 0.1f) / (0.2f - 0.0f)));
-    EXPECT_TRUE(same(m.end[0], 2.0f));
-    EXPECT_TRUE(same(m.end[0] - m.arrival[0], duration));
+    const float part = 1.0f * (0.2f - 0.1f) / (0.2f - 0.0f);
+    EXPECT_TRUE(same(m.arrival[0], 1.0f - part));
+    EXPECT_TRUE(same(m.end[0], 2.0f + part));
+    EXPECT_NEAR(m.end[0] - m.arrival[0], part + 1.0f + part, 1e-6f);
+}
+
+// The nodes still at or above the cutoff at the last step are counted, whatever the work is
+// cut into, and have no end; one that fell below just before the end has its end.
+TEST(ArrivalMap, NodesStillAtOrAboveTheCutoffAtTheEndAreCounted) {
+    const std::vector<Step> steps = {{0.0f, {0, 1, 1, 1, kNaN}, {}}, {1.0f, {1, 1, 0.5f, 0.25f, 1}, {}}};
+    for (Feed feed : {Feed::WholeSteps, Feed::ReversedPiecesInPlace, Feed::PiecesOwnBuffer}) {
+        const std::size_t nodes = steps.front().values.size();
+        ArrivalMap map(nodes, 1, 0.5f);
+        for (const Step& s : steps) {
+            if (feed == Feed::WholeSteps) {
+                map.addStep(s.time, s.values.data(), nullptr);
+                continue;
+            }
+            map.beginStep(s.time, s.values.data());
+            for (std::size_t i = nodes; i-- > 0;) map.addNodes(i, i + 1);
+            map.endStep();
+        }
+        const std::vector<float> end(map.end().begin(), map.end().end());
+        EXPECT_EQ(map.stillAtOrAbove(), 4u);
+        const std::vector<float> want = {kNaN, kNaN, kNaN, 0.0f + 1.0f * (1 - 0.5f) / (1 - 0.25f), kNaN};
+        for (std::size_t i = 0; i < nodes; ++i) EXPECT_TRUE(same(end[i], want[i])) << i << " " << end[i];
+    }
 }
 
 // Times 0, 2, then back to 1, then 3 (cutoff 0.5). The interval from 2 to 1 is not measured;
@@ -142,8 +170,8 @@ TEST(ArrivalMap, TimeThatDoesNotIncrease) {
                   "not measured.");
         // Node 1: falls in 0..2 (end 1), wet again at 1 (unmeasured), falls in 1..3 (end 2).
         // Node 2: rises in 0..2 (arrival 1), below at 1: its end stays at 2, the wet step's time.
-        // Node 3: rises in 1..3 at 2.
-        const std::vector<float> arrival = {0.0f, 1.0f, 2.0f}, end = {2.0f, 2.0f, 3.0f},
+        // Node 3: rises in 1..3 at 2, still wet at the end: no end.
+        const std::vector<float> arrival = {0.0f, 1.0f, 2.0f}, end = {2.0f, 2.0f, kNaN},
                                  peak = {0.0f, 2.0f, 3.0f};
         for (std::size_t i = 0; i < 3; ++i) {
             SCOPED_TRACE(i);
@@ -154,8 +182,8 @@ TEST(ArrivalMap, TimeThatDoesNotIncrease) {
     }
 }
 
-// Two runs joined end to end, both starting at 0: a node wet throughout ends at the last step,
-// and a repeated time (0 after 0) is not measured either.
+// Two runs joined end to end, both starting at 0: a node wet throughout has no end, and a
+// repeated time (0 after 0) is not measured either.
 TEST(ArrivalMap, RunsJoinedEndToEnd) {
     const std::vector<Step> steps = {{0.0f, {1, 0}, {}}, {0.0f, {1, 0}, {}}, {2.0f, {1, 0}, {}},
                                      {0.0f, {1, 0}, {}}, {2.0f, {1, 1}, {}}};
@@ -165,8 +193,8 @@ TEST(ArrivalMap, RunsJoinedEndToEnd) {
               "WARNING - The time step at 0. does not come after the one at 0.: the interval is not "
               "measured.");
     EXPECT_NE(m.warnings[1].find("at 0. does not come after the one at 2."), std::string::npos);
-    EXPECT_TRUE(same(m.arrival[0], 0.0f) && same(m.end[0], 2.0f) && same(m.peak[0], 0.0f));
-    EXPECT_TRUE(same(m.arrival[1], 1.0f) && same(m.end[1], 2.0f) && same(m.peak[1], 2.0f));
+    EXPECT_TRUE(same(m.arrival[0], 0.0f) && same(m.end[0], kNaN) && same(m.peak[0], 0.0f));
+    EXPECT_TRUE(same(m.arrival[1], 1.0f) && same(m.end[1], kNaN) && same(m.peak[1], 2.0f));
 }
 
 // As -dur makes them: the greatest flag of each cell over every step after the first; a step

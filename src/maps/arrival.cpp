@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "fileio/workers.h"
 #include "steps/pick.h"
@@ -102,14 +103,24 @@ void ArrivalMap::addNodes(std::size_t begin, std::size_t end) {
 
 void ArrivalMap::finish() {
     if (finished_) return;
-    // A node at or above the cutoff at the last step stays there to the end.
-    const float last = previousTime_;
+    // A node at or above the cutoff at the last step has not ended within the run: its end is
+    // no data, not the last step's time (which would read as a recession there).
     const float c = cutoff_;
     const float* p = previous_.data();
     float* e = end_.data();
-    forEachPart(nodeCount(), 1024, 64 * 1024, [=](std::size_t, std::size_t begin, std::size_t end) {
-        for (std::size_t k = begin; k < end; ++k) e[k] = pick(p[k] >= c, last, e[k]);
-    });
+    std::vector<std::size_t> counts(partCount(), 0);
+    forEachPart(nodeCount(), 1024, 64 * 1024,
+                [=, &counts](std::size_t part, std::size_t begin, std::size_t end) {
+                    std::size_t still = 0;
+                    for (std::size_t k = begin; k < end; ++k) {
+                        const bool wet = p[k] >= c;
+                        still += wet;
+                        e[k] = pick(wet, kNaN, e[k]);
+                    }
+                    counts[part] += still;
+                });
+    stillAtOrAbove_ = 0;
+    for (std::size_t n : counts) stillAtOrAbove_ += n;
     finished_ = true;
 }
 

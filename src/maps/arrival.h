@@ -7,8 +7,9 @@
 // Per node:
 //   arrival  the first time the value is at or above the cutoff: the first step's time when it
 //            already is, otherwise the interpolated upward crossing;
-//   end      the time after which it stays below: the last interpolated downward crossing, or
-//            the last step's time when it is still at or above the cutoff there;
+//   end      the time after which it stays below: the last interpolated downward crossing;
+//            not a number (no data) when it is still at or above the cutoff at the last step,
+//            as it has not ended within the run (stillAtOrAbove counts such nodes);
 //   peak     the time of the step with the greatest value, the earliest of equal values.
 // A value that is not a number counts as below the cutoff and is never a peak; where a crossing
 // cannot be placed (an end not a number or both ends infinite) it is put at the step that is at
@@ -66,13 +67,15 @@ public:
     std::size_t steps() const { return steps_; }
 
     // The three maps and the output's cell flags, after the last step. The ends of the nodes
-    // still at or above the cutoff at the last step are filled in at the first call.
+    // still at or above the cutoff at the last step are cleared at the first call.
     const Table<float>& arrival() const { return arrival_; }
     const Table<float>& end() {
         finish();
         return end_;
     }
     const Table<float>& peak() const { return peak_; }
+    // Nodes still at or above the cutoff at the last step, counted by end().
+    std::size_t stillAtOrAbove() const { return stillAtOrAbove_; }
     const Table<std::int8_t>& flags() const { return flags_; }
 
 private:
@@ -91,6 +94,7 @@ private:
 
     float previousTime_ = 0.0f;
     std::size_t steps_ = 0;
+    std::size_t stillAtOrAbove_ = 0;
     bool finished_ = true;
 
     void finish();

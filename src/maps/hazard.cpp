@@ -1,6 +1,7 @@
 #include "maps/hazard.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "fileio/workers.h"
@@ -14,8 +15,40 @@ constexpr std::size_t kBlock = 256;
 
 }  // namespace
 
-HazardMap::HazardMap(std::size_t nodeCount, std::size_t cellCount, float debrisFactor)
-    : debrisFactor_(debrisFactor) {
+DebrisFactors debrisFactorsOf(LandUse use) {
+    switch (use) {
+    case LandUse::Pasture: return {0.0f, 0.5f};
+    case LandUse::Woodland: return {0.5f, 1.0f};
+    case LandUse::Urban:
+    case LandUse::None: break;
+    }
+    return {1.0f, 1.0f};
+}
+
+const char* landUseName(LandUse use) {
+    switch (use) {
+    case LandUse::Pasture: return "pasture";
+    case LandUse::Woodland: return "woodland";
+    case LandUse::Urban: return "urban";
+    case LandUse::None: break;
+    }
+    return "";
+}
+
+bool readLandUse(const std::string& word, LandUse& use) {
+    std::string lower;
+    for (char c : word) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (LandUse u : {LandUse::Pasture, LandUse::Woodland, LandUse::Urban}) {
+        if (lower == landUseName(u)) {
+            use = u;
+            return true;
+        }
+    }
+    return false;
+}
+
+HazardMap::HazardMap(std::size_t nodeCount, std::size_t cellCount, DebrisFactors factors)
+    : debrisFactors_(factors) {
     depthSpeed_.resize(nodeCount);
     class_.resize(nodeCount);
     rating_.resize(nodeCount);
@@ -23,7 +56,7 @@ HazardMap::HazardMap(std::size_t nodeCount, std::size_t cellCount, float debrisF
 }
 
 void HazardMap::addNodes(const float* depth, const float* speed, std::size_t begin, std::size_t end) {
-    const float debris = debrisFactor_;
+    const DebrisFactors debris = debrisFactors_;
     for (std::size_t start = begin; start < end; start += kBlock) {
         const std::size_t n = std::min(kBlock, end - start);
         const float* __restrict d = depth + start;
@@ -90,6 +123,15 @@ void HazardMap::addStep(const float* depth, const float* speed, const std::int8_
         addFlags(depthActive, speedActive, begin, end);
     });
     endStep();
+}
+
+void HazardMap::ukClasses(float* out) const {
+    const float* hazard = class_.data();
+    const float* rating = rating_.data();
+    forEachPart(nodeCount(), 1024, 64 * 1024, [=](std::size_t, std::size_t begin, std::size_t end) {
+        for (std::size_t k = begin; k < end; ++k)
+            out[k] = hazard[k] > 0.0f ? ukHazardClass(rating[k]) : 0.0f;
+    });
 }
 
 }  // namespace kelvara

@@ -4,7 +4,10 @@
 //   class     the combined hazard class of the Australian guidance (Australian Rainfall and
 //             Runoff 2019, Book 6 Chapter 7), 1 to 6 (H1 to H6), 0 where dry;
 //   rating    the hazard rating of the UK guidance (Flood Risks to People, FD2320/FD2321),
-//             HR = d*(v + 0.5) + DF, with the debris factor DF 0 where d <= 0.25 m.
+//             HR = d*(v + 0.5) + DF, with the debris factor DF 0 where d <= 0.25 m; above
+//             that, either one fixed factor (-hazard<number>) or the factor of a land use by
+//             band (DebrisFactors).
+// and, from the greatest rating, the UK hazard class (ukHazardClass).
 // Each is the greatest of the values of the single steps, never a value made of separate maxima.
 // Everything is computed in single precision, the limits compared as single-precision numbers:
 // a depth stored as 0.3 lies on the H1 limit, not above it.
@@ -22,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "fileio/table_memory.h"
@@ -30,6 +34,32 @@ namespace kelvara {
 
 // The debris factor where -hazard is given no number: the value for urban areas.
 constexpr float kDefaultDebrisFactor = 1.0f;
+
+// The land use that sets the debris factor by depth band (--land-use).
+enum class LandUse { None, Pasture, Woodland, Urban };
+
+// The debris factor above 0.25 m: `middle` for depths up to 0.75 m at speeds up to 2 m/s,
+// `deep` for depths above 0.75 m or speeds above 2 m/s. Up to 0.25 m it is 0 at any speed.
+// A fixed factor is the same in both bands.
+struct DebrisFactors {
+    float middle = kDefaultDebrisFactor;
+    float deep = kDefaultDebrisFactor;
+};
+
+inline DebrisFactors fixedDebrisFactor(float factor) { return {factor, factor}; }
+// Pasture and arable land 0 / 0.5, woodland 0.5 / 1, urban 1 / 1 (None: urban).
+DebrisFactors debrisFactorsOf(LandUse use);
+// "pasture", "woodland", "urban" (None: "").
+const char* landUseName(LandUse use);
+// The land use of a word, compared ignoring case; false when it names none.
+bool readLandUse(const std::string& word, LandUse& use);
+
+// The debris factor of one depth and speed (d above zero, v not below zero), compared in
+// single precision: 0.25 m is in the band without debris, 0.75 m and 2 m/s in the middle band.
+inline float debrisFactorAt(float d, float v, DebrisFactors f) {
+    const float band = (d <= 0.75f) & (v <= 2.0f) ? f.middle : f.deep;
+    return d <= 0.25f ? 0.0f : band;
+}
 
 // The combined hazard class of one depth and speed (1 to 6; 0 for a dry node). d and v as
 // the map takes them: d above zero, v not below zero.
@@ -45,16 +75,29 @@ inline float hazardClass(float d, float v, float dv) {
 
 // The hazard rating of one depth and speed, step by step in single precision (no fused
 // multiply-add: each operation is rounded as written).
-inline float hazardRating(float d, float v, float debrisFactor) {
+inline float hazardRating(float d, float v, DebrisFactors factors) {
     const float speed = v + 0.5f;
     const float wading = d * speed;
-    const float debris = d <= 0.25f ? 0.0f : debrisFactor;
+    const float debris = debrisFactorAt(d, v, factors);
     return wading + debris;
+}
+inline float hazardRating(float d, float v, float fixedFactor) {
+    return hazardRating(d, v, fixedDebrisFactor(fixedFactor));
+}
+
+// The UK hazard class of a rating: 1 low (below 0.75), 2 moderate (0.75 up to 1.25, both
+// included), 3 significant (above 1.25 up to 2.0, included), 4 extreme (above 2.0); not a
+// number for a rating that is not one. The limits are exact in single precision.
+inline float ukHazardClass(float rating) {
+    if (rating != rating) return rating;
+    return 1.0f + static_cast<float>((rating >= 0.75f) + (rating > 1.25f) + (rating > 2.0f));
 }
 
 class HazardMap {
 public:
-    HazardMap(std::size_t nodeCount, std::size_t cellCount, float debrisFactor);
+    HazardMap(std::size_t nodeCount, std::size_t cellCount, DebrisFactors factors);
+    HazardMap(std::size_t nodeCount, std::size_t cellCount, float fixedFactor)
+        : HazardMap(nodeCount, cellCount, fixedDebrisFactor(fixedFactor)) {}
 
     // Takes one pair of steps: depth and speed hold one value per node (the magnitude for a
     // vector velocity), depthActive and speedActive one flag per cell each, or are null for a
@@ -71,7 +114,7 @@ public:
 
     std::size_t nodeCount() const { return depthSpeed_.size(); }
     std::size_t cellCount() const { return flags_.size(); }
-    float debrisFactor() const { return debrisFactor_; }
+    DebrisFactors debrisFactors() const { return debrisFactors_; }
     std::size_t steps() const { return steps_; }
 
     // The three maps and the output's cell flags.
@@ -79,9 +122,12 @@ public:
     const Table<float>& hazardClasses() const { return class_; }
     const Table<float>& rating() const { return rating_; }
     const Table<std::int8_t>& flags() const { return flags_; }
+    // The UK hazard class of the greatest rating of each node, into out (nodeCount values):
+    // 0 where the node was never wet at a step given (as the hazard class step).
+    void ukClasses(float* out) const;
 
 private:
-    float debrisFactor_;
+    DebrisFactors debrisFactors_;
     Table<float> depthSpeed_, class_, rating_;  // zero until a node is wet
     Table<std::int8_t> flags_;
     std::size_t steps_ = 0;

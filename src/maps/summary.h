@@ -7,7 +7,7 @@
 // map out of an output and -r99999 removes them all as it removes every summary step:
 //
 //   arrival map   100001 arrival   100002 end     100003 peak
-//   hazard map    100011 d*v       100012 class   100013 rating
+//   hazard map    100011 d*v       100012 class   100013 rating   100014 UK class
 #pragma once
 
 #include <cmath>
@@ -27,5 +27,6 @@ constexpr float kPeakTime = 100003.0f;
 constexpr float kGreatestDepthSpeedTime = 100011.0f;
 constexpr float kGreatestClassTime = 100012.0f;
 constexpr float kGreatestRatingTime = 100013.0f;
+constexpr float kUkClassTime = 100014.0f;
 
 }  // namespace kelvara

@@ -11,6 +11,7 @@ const SinkType kSinks[] = {
     {".dat", "Output .dat File", makeDatasetSink},
     {".tif", "Output Grid File", makeGridSink},
     {".tiff", "Output Grid File", makeGridSink},
+    {".gpkg", "Output GeoPackage File", makePolygonSink},
 };
 
 std::string extensionOf(const std::string& name) {
@@ -53,6 +54,11 @@ std::string knownSinkExtensions() {
 bool isGridOutput(const std::string& output) {
     const SinkType* s = findSink(output);
     return s != nullptr && s->make == makeGridSink;
+}
+
+bool isPolygonOutput(const std::string& output) {
+    const SinkType* s = findSink(output);
+    return s != nullptr && s->make == makePolygonSink;
 }
 
 }  // namespace kelvara

@@ -81,6 +81,9 @@ struct SinkSetup {
     std::string meshName;
     std::string referenceName;
     std::function<void(MeshGeometry& mesh, std::int32_t nodes, std::int32_t cells)> readMesh;
+    // Polygons (.gpkg): the thresholds steps of values are traced at (-extent); the mesh and
+    // its reference as for a grid.
+    std::vector<double> thresholds;
 };
 
 struct SinkType {
@@ -96,8 +99,12 @@ std::string knownSinkExtensions();
 // Whether an output's name is that of a grid (.tif or .tiff).
 bool isGridOutput(const std::string& output);
 
+// Whether an output's name is that of a GeoPackage of polygons (.gpkg).
+bool isPolygonOutput(const std::string& output);
+
 // The sinks of the registry.
 std::unique_ptr<StepSink> makeDatasetSink(const SinkSetup& setup);
 std::unique_ptr<StepSink> makeGridSink(const SinkSetup& setup);
+std::unique_ptr<StepSink> makePolygonSink(const SinkSetup& setup);
 
 }  // namespace kelvara

@@ -107,9 +107,9 @@ std::string writtenSummary(const RunState& run) {
 // The mesh of a grid drawn from the steps of another operation (a .tif output), read when the
 // grid is drawn, as -grid reads it.
 void readGridMesh(const std::string& name, MeshGeometry& mesh, std::int32_t nodes,
-                  std::int32_t cells) {
+                  std::int32_t cells, const char* what = "the grid") {
     consoleLine();
-    consoleLine("...need to read .2dm file for the grid");
+    consoleLine(std::string("...need to read .2dm file for ") + what);
     const int unit = OPENFILEUNIT("I ", name);
     READ_2DM_GEOMETRY(unit, nodes, cells, mesh);
     CLOSEFILEUNIT(unit);
@@ -127,14 +127,16 @@ void openOutput(RunState& run) {
     SinkSetup setup;
     setup.output = run.outputName();
     setup.messages = [](const std::string& line) { consoleLine(line); };
-    if (isGridOutput(setup.output)) {
+    if (isGridOutput(setup.output) || isPolygonOutput(setup.output)) {
         const CompanionResolver resolver = options.companions();
         setup.cellSize = options.outputCellSize;
+        setup.thresholds = options.operation.thresholds;
         setup.meshName = CLEANPATH(resolver.name(CompanionFile::Mesh, run.inputName(1)));
         setup.referenceName = resolver.name(CompanionFile::Reference, run.inputName(1));
         const std::string mesh = setup.meshName;
-        setup.readMesh = [mesh](MeshGeometry& m, std::int32_t nodes, std::int32_t cells) {
-            readGridMesh(mesh, m, nodes, cells);
+        const char* what = isPolygonOutput(setup.output) ? "the polygons" : "the grid";
+        setup.readMesh = [mesh, what](MeshGeometry& m, std::int32_t nodes, std::int32_t cells) {
+            readGridMesh(mesh, m, nodes, cells, what);
         };
     } else {
         run.outputUnit = OPENFILEUNIT("BO", run.outputName());
@@ -404,6 +406,10 @@ int RUN_DRIVER(RunOptions& options, RunContext& context) {
     } else if (form != OutputForm::TimesText && isGridOutput(run.outputName())) {
         explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
                        {"The grid " + run.outputName() + " draws the values on the mesh of " +
+                            run.inputName(1), "the run's mesh"});
+    } else if (form != OutputForm::TimesText && isPolygonOutput(run.outputName())) {
+        explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
+                       {"The polygons of " + run.outputName() + " are traced on the mesh of " +
                             run.inputName(1), "the run's mesh"});
     }
 

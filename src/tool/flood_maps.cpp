@@ -1,6 +1,7 @@
 // The flood-risk maps: -arrival<cutoff> (when the water arrives, recedes and peaks) and
-// -hazard<debris factor> (depth times speed, hazard class and hazard rating). The arithmetic is
-// in src/maps/; this is the streaming of the inputs into it and the writing of its three steps.
+// -hazard<debris factor> (depth times speed, hazard class, hazard rating and UK class). The
+// arithmetic is in src/maps/; this is the streaming of the inputs into it and the writing of
+// its steps.
 #include <functional>
 #include <string>
 #include <vector>
@@ -69,8 +70,17 @@ void runArrival(RunState& run) {
     }
 
     const std::int8_t* flags = map.flags().data();
+    const Table<float>& end = map.end();
+    if (map.stillAtOrAbove() > 0) {
+        consoleLine();
+        consoleLine("WARNING - " + AINTEGER(static_cast<int>(map.stillAtOrAbove())) +
+                    (map.stillAtOrAbove() == 1 ? " node is" : " nodes are") +
+                    " still at or above the cutoff at the last output time: " +
+                    (map.stillAtOrAbove() == 1 ? "its" : "their") +
+                    " end (step 100002) holds no data.");
+    }
     run.output->writeStep(kArrivalTime, flags, map.arrival().data(), nullptr);
-    run.output->writeStep(kEndTime, flags, map.end().data(), nullptr);
+    run.output->writeStep(kEndTime, flags, end.data(), nullptr);
     run.output->writeStep(kPeakTime, flags, map.peak().data(), nullptr);
 }
 
@@ -78,7 +88,10 @@ void runHazard(RunState& run) {
     const Operation& o = run.options->operation;
     const auto nodes = static_cast<std::size_t>(run.nodeCount());
     const auto cells = static_cast<std::size_t>(run.cellCount());
-    HazardMap map(nodes, cells, o.debrisFactor);
+    // A land use sets the factor by depth band; otherwise the one factor (urban: 1).
+    HazardMap map(nodes, cells,
+                  o.landUse != LandUse::None ? debrisFactorsOf(o.landUse)
+                                             : fixedDebrisFactor(o.debrisFactor));
 
     DatasetReader& depthReader = run.input(1);
     DatasetReader& speedReader = run.input(2);
@@ -173,6 +186,9 @@ void runHazard(RunState& run) {
     run.output->writeStep(kGreatestDepthSpeedTime, flags, map.depthSpeed().data(), nullptr);
     run.output->writeStep(kGreatestClassTime, flags, map.hazardClasses().data(), nullptr);
     run.output->writeStep(kGreatestRatingTime, flags, map.rating().data(), nullptr);
+    // The depths are measured: their table takes the UK classes.
+    map.ukClasses(depth);
+    run.output->writeStep(kUkClassTime, flags, depth, nullptr);
 }
 
 }  // namespace kelvara

@@ -35,10 +35,20 @@ bool storeCell(RunOptions& o, const std::string& value, std::vector<std::string>
     return true;
 }
 
+// The land use that sets -hazard's debris factor by depth band.
+bool storeLandUse(RunOptions& o, const std::string& value, std::vector<std::string>& lines) {
+    if (readLandUse(value, o.operation.landUse)) return true;
+    lines = {"ERROR - Reading the land use of --land-use",
+             "\"" + shortened(value) + "\": the land use is pasture (pasture and arable land), "
+             "woodland or urban, for example --land-use pasture"};
+    return false;
+}
+
 const std::vector<LongOptionEntry> kLongOptions = {
     {"mesh", LongValue::Text, "FILE", "a file name", storeMesh},
     {"output", LongValue::Text, "FILE", "a file name", storeOutput},
     {"cell", LongValue::Text, "SIZE", "a cell size", storeCell},
+    {"land-use", LongValue::Text, "USE", "a land use", storeLandUse},
 };
 
 }  // namespace

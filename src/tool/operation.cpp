@@ -107,6 +107,11 @@ void describeHazard(const Operation& o, const Names& inputs, OperationShape& s) 
                    "file, for -hazard.";
     s.inputsShareForm = false;
     s.outputName = labelled(o, inputs);
+    // A land use names the output too, so that the maps of two land uses sit side by side.
+    if (o.landUse != LandUse::None)
+        s.outputName = firstStem(inputs) + "(" + o.label + "," + landUseName(o.landUse) + ").dat";
+    s.steps.push_back({100014.0f, StepKind::Classes, "UK flood hazard class",
+                       {"low", "moderate", "significant", "extreme"}});
 }
 
 void describeGrid(const Operation& o, const Names& inputs, OperationShape& s) {
@@ -114,6 +119,13 @@ void describeGrid(const Operation& o, const Names& inputs, OperationShape& s) {
     s.countError = "ERROR - Can only specify one .dat file for -grid.";
     s.output = OutputForm::Grid;
     s.outputName = labelled(o, inputs, ".tif");
+}
+
+// -extent: polygons of one dataset's steps, a GeoPackage named after its thresholds.
+void describeExtent(const Operation& o, const Names& inputs, OperationShape& s) {
+    s.maxInputs = 1;
+    s.countError = "ERROR - Can only specify one .dat file for -extent.";
+    s.outputName = labelled(o, inputs, ".gpkg");
 }
 
 void describeNothing(const Operation&, const Names&, OperationShape&) {}
@@ -178,6 +190,7 @@ bool debrisFactor(RunOptions& o, const std::string& rest) {
         factor = kDefaultDebrisFactor;
         return true;
     }
+    o.operation.debrisFactorGiven = true;
     return readNumber(rest, factor) && std::isfinite(factor) && factor >= 0.0f;
 }
 // A grid's cells have a size, checked as every number is, then kept in double so that its
@@ -186,6 +199,11 @@ bool cellSize(RunOptions& o, const std::string& rest) {
     float size = 0.0f;
     return readNumber(rest, size) && size > 0.0f && std::isfinite(size) &&
            readNumber(rest, o.operation.cellSize);
+}
+
+// -extent's thresholds: numbers separated by commas, each finite in single precision.
+bool extentThresholds(RunOptions& o, const std::string& rest) {
+    return readThresholdList(rest, o.operation.thresholds);
 }
 
 using K = OperationKind;
@@ -225,6 +243,8 @@ const std::vector<OperationEntry> kTable = {
      true, describeHazard, runHazard},
     {"grid", K::Grid, N::Needed, "the cell size", "2", R::AboveZero, cellSize, true,
      describeGrid, runGrid},
+    {"extent", K::Extent, N::Needed, "the threshold", "0.1,0.3,1", R::Any, extentThresholds, true,
+     describeExtent, runExtent},
 };
 
 const OperationEntry kNoOperation = {"", K::None, N::None, "", "", R::Any, noNumber, false,
@@ -243,6 +263,24 @@ const OperationEntry& operationEntry(OperationKind kind) {
 
 bool readFlagNumber(const std::string& rest, float& value) { return readNumber(rest, value); }
 bool readFlagNumber(const std::string& rest, double& value) { return readNumber(rest, value); }
+
+bool readThresholdList(const std::string& text, std::vector<double>& thresholds) {
+    thresholds.clear();
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        double value = 0.0;
+        if (!readNumber(text.substr(start, comma == std::string::npos ? comma : comma - start),
+                        value) ||
+            !std::isfinite(static_cast<float>(value))) {
+            thresholds.clear();
+            return false;
+        }
+        thresholds.push_back(value);
+        if (comma == std::string::npos) return true;
+        start = comma + 1;
+    }
+}
 
 OperationShape describeOperation(const Operation& o, const std::vector<std::string>& inputs) {
     OperationShape s;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "maps/hazard.h"
 #include "sinks/sink.h"
 
 namespace kelvara {
@@ -21,6 +22,7 @@ enum class OperationKind {
     Arrival,             // -arrival<cutoff>: when the cutoff is reached, left and the peak
     Hazard,              // -hazard<debris factor>: depth and velocity to hazard maps
     Grid,                // -grid<cell size>: steps drawn on a grid, written as a GeoTIFF
+    Extent,              // -extent<depth>[,<depth>...]: polygons at or above each, a GeoPackage
 };
 
 // Which steps the single pass writes, and what it does to their values.
@@ -45,6 +47,9 @@ struct Operation {
     float debrisFactor = 1.0f;  // -hazard
     double cellSize = 0.0;      // -grid, in double: the grid's corners lie on its multiples
     std::string label;      // text of the last -dur, -trim or -va flag, without its dash
+    bool debrisFactorGiven = false;  // -hazard<number>: a fixed factor, not a land use's
+    LandUse landUse = LandUse::None;  // --land-use: -hazard's debris factor by depth band
+    std::vector<double> thresholds;   // -extent, in the order given
 };
 
 // The form of an operation's output.
@@ -121,6 +126,9 @@ const OperationEntry& operationEntry(OperationKind kind);
 // is no number, not 0.
 bool readFlagNumber(const std::string& rest, float& value);
 bool readFlagNumber(const std::string& rest, double& value);
+// Numbers separated by commas ("0.1,0.3,1"), each finite in single precision as the values
+// are compared; false (and none kept) when one cannot be read.
+bool readThresholdList(const std::string& text, std::vector<double>& thresholds);
 
 // inputs: the dataset names of the command line (output name not included).
 OperationShape describeOperation(const Operation& operation,

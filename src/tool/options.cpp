@@ -226,6 +226,23 @@ bool checkOutputOptions(const RunOptions& o, std::vector<std::string>& lines) {
     return true;
 }
 
+// --land-use belongs to -hazard and replaces its number; -extent writes a GeoPackage.
+bool checkMapOptions(const RunOptions& o, std::vector<std::string>& lines) {
+    const Operation& op = o.operation;
+    if (op.landUse != LandUse::None && op.kind != OperationKind::Hazard) {
+        lines = {"", "ERROR - --land-use sets the debris factor of -hazard: give it with -hazard."};
+    } else if (op.landUse != LandUse::None && op.debrisFactorGiven) {
+        lines = {"", "ERROR - -" + op.label + " and --land-use both set the debris factor: give "
+                     "one of them (--land-use " + landUseName(op.landUse) + " alone, or -hazard "
+                     "with a fixed factor)."};
+    } else if (op.kind == OperationKind::Extent && !o.outputGiven.empty() &&
+               !isPolygonOutput(o.outputGiven)) {
+        lines = {"", "ERROR - -extent writes a GeoPackage: its output " + o.outputGiven +
+                         " must end in .gpkg."};
+    }
+    return lines.empty();
+}
+
 // The names of a run, complete once its command line is read: the output's (by the operation's
 // rule, or --output), the last name of -dif and -ddur taken as the output's rather than an
 // input's, and the velocities -hazard finds beside the depths when they are not named.
@@ -338,6 +355,10 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
     if (op.kind == OperationKind::None) return true;
     {
         std::vector<std::string> lines;
+        if (!checkMapOptions(o, lines)) return fail(Kind::BadName, std::move(lines));
+    }
+    {
+        std::vector<std::string> lines;
         if (!checkOutputOptions(o, lines)) return fail(Kind::BadName, std::move(lines));
     }
 
@@ -388,11 +409,14 @@ const std::vector<std::string>& usageText() {
         "     \"-arrival<cutoff_value>\" outputs when the cutoff value is first reached (time 100001),",
         "          when it is last left (100002) and the time of the peak (100003); NaN where never reached",
         "     \"-hazard<debris_factor>\" outputs the greatest depth x velocity (100011), hazard class 1-6",
-        "          (100012) and hazard rating d(v+0.5)+DF (100013) from run_d.dat and run_V.dat",
-        "          (or a second .dat file of velocities); debris factor default 1.0, 0.5 for pasture",
+        "          (100012), hazard rating d(v+0.5)+DF (100013) and UK class 1-4 (100014) from",
+        "          run_d.dat and run_V.dat (or a second .dat file of velocities); debris factor default",
+        "          1.0 (urban), or set by depth band with --land-use",
         "     \"-grid<cell_size>\" writes the steps (with -t<time> one step) as a GeoTIFF grid of that",
         "          cell size in the mesh's units, one band per step, beside the .dat file",
         "     \"-t<time>\" with -dur, -arrival or -hazard uses only the steps up to that time",
+        "     \"-extent<depth>[,<depth>...]\" writes polygons where each step (with -t<time> one step)",
+        "          is at or above each depth, traced on the mesh, as a GeoPackage (.gpkg)",
         "",
         "  Outputs (README.md, \"What each output holds\", tells every step of every output):",
         "     -max: step 111111 the maximum, step 222222 the number of the input it came from",
@@ -410,7 +434,9 @@ const std::vector<std::string>& usageText() {
         "          outputs; without it the first .dat file's name up to its last \"_\", then .2dm",
         "     \"--output FILE\" names the output; FILE.dat a .dat file, FILE.tif a GeoTIFF grid",
         "          of the steps (not the input numbers of -max), which needs --cell",
+        "          FILE.gpkg polygons of the class steps (-hazard) or of -extent",
         "     \"--cell SIZE\" the cell size of a .tif output, in the mesh's units",
+        "     \"--land-use pasture|woodland|urban\" -hazard's debris factor by depth band",
         "",
     };
     return lines;

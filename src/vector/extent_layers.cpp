@@ -16,25 +16,7 @@ namespace {
 // The mesh, once the request has been checked against it and the dataset.
 const MeshGeometry& checkedMesh(const MeshGeometry& mesh, const ExtentRequest& request,
                                 std::int32_t nodeCount, std::int32_t cellCount) {
-    if (!available()) {
-        throw errorLine("ERROR - This build of kelvara cannot write GeoPackage layers: " +
-                            whyUnavailable(),
-                        ErrorCode::Usage);
-    }
-    if (mesh.meshNodeCount != nodeCount || mesh.x.size() < static_cast<std::size_t>(nodeCount)) {
-        throw errorLine("ERROR - " + request.meshPath + " has " +
-                            std::to_string(mesh.meshNodeCount) + " nodes and the dataset " +
-                            std::to_string(nodeCount) +
-                            ": the mesh does not belong to the dataset.",
-                        ErrorCode::WrongInput);
-    }
-    if (cellCount < mesh.meshCellCount) {
-        throw errorLine("ERROR - " + request.meshPath + " has cells numbered up to " +
-                            std::to_string(mesh.meshCellCount) + " and the dataset " +
-                            std::to_string(cellCount) +
-                            " cells: the mesh does not belong to the dataset.",
-                        ErrorCode::WrongInput);
-    }
+    checkMeshOfDataset(mesh, request.meshPath, nodeCount, cellCount);
     if (request.thresholds.empty()) {
         throw errorLine("ERROR - There is no threshold to trace the extent of for " +
                             request.outputPath + ".",
@@ -53,6 +35,28 @@ const MeshGeometry& checkedMesh(const MeshGeometry& mesh, const ExtentRequest& r
 }
 
 }  // namespace
+
+void checkMeshOfDataset(const MeshGeometry& mesh, const std::string& meshPath,
+                        std::int32_t nodeCount, std::int32_t cellCount) {
+    if (!available()) {
+        throw errorLine("ERROR - This build of kelvara cannot write GeoPackage layers: " +
+                            whyUnavailable(),
+                        ErrorCode::Usage);
+    }
+    if (mesh.meshNodeCount != nodeCount || mesh.x.size() < static_cast<std::size_t>(nodeCount)) {
+        throw errorLine("ERROR - " + meshPath + " has " + std::to_string(mesh.meshNodeCount) +
+                            " nodes and the dataset " + std::to_string(nodeCount) +
+                            ": the mesh does not belong to the dataset.",
+                        ErrorCode::WrongInput);
+    }
+    if (cellCount < mesh.meshCellCount) {
+        throw errorLine("ERROR - " + meshPath + " has cells numbered up to " +
+                            std::to_string(mesh.meshCellCount) + " and the dataset " +
+                            std::to_string(cellCount) +
+                            " cells: the mesh does not belong to the dataset.",
+                        ErrorCode::WrongInput);
+    }
+}
 
 ExtentLayerWriter::ExtentLayerWriter(const MeshGeometry& mesh, const ExtentRequest& request,
                                      std::int32_t nodeCount, std::int32_t cellCount,

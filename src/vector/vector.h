@@ -52,6 +52,11 @@ struct LayerDefinition {
 std::string readCoordinateReference(const std::string& prjPath,
                                     std::vector<std::string>& warnings);
 
+// Checks that this build can write layers and that the mesh (read from meshPath) belongs to
+// a dataset of these counts, as for grids; throws kelvara::Error otherwise.
+void checkMeshOfDataset(const MeshGeometry& mesh, const std::string& meshPath,
+                        std::int32_t nodeCount, std::int32_t cellCount);
+
 // Writes one GeoPackage, layer by layer and feature by feature. Every feature is one
 // MultiPolygon, dissolved: all the polygons of one threshold (or one class) at one step, so
 // that the attribute table has one row per threshold (or class) and step and its area is the
