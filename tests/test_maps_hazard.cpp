@@ -1,6 +1,8 @@
 // The hazard map: every class limit of H1 to H6 on both sides in single precision, the debris
-// factor on both sides of 0.25 m, dry nodes, the greatest of each step's values over the event,
-// the output flags; and the pairing of the depth and velocity steps by time.
+// factor on both sides of 0.25 m, the debris factors of each land use on both sides of every
+// band edge, the UK classes on both sides of theirs, dry nodes, the greatest of each step's
+// values over the event, the output flags; and the pairing of the depth and velocity steps by
+// time.
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -113,6 +115,110 @@ TEST(HazardMap, ProductAndRating) {
         const Values got = oneStep(c.d, c.v, c.debrisFactor);
         EXPECT_EQ(got.dv, c.dv);
         EXPECT_EQ(got.rating, c.rating);
+    }
+}
+
+float below(float x) { return std::nextafter(x, -kInf); }
+
+// The debris factor of each land use by hand, on both sides of every band edge: depth 0.25 m
+// and 0.75 m, speed 2 m/s.
+TEST(HazardMap, DebrisFactorOfEachLandUseOnBothSidesOfEveryBandEdge) {
+    struct Case {
+        const char* what;
+        float d, v;
+        float pasture, woodland, urban;
+    };
+    const std::vector<Case> cases = {
+        {"on 0.25 m", 0.25f, 1.0f, 0.0f, 0.0f, 0.0f},
+        {"just above 0.25 m", above(0.25f), 1.0f, 0.0f, 0.5f, 1.0f},
+        {"on 0.75 m", 0.75f, 1.0f, 0.0f, 0.5f, 1.0f},
+        {"just above 0.75 m", above(0.75f), 1.0f, 0.5f, 1.0f, 1.0f},
+        {"on 2 m/s", 0.5f, 2.0f, 0.0f, 0.5f, 1.0f},
+        {"just above 2 m/s", 0.5f, above(2.0f), 0.5f, 1.0f, 1.0f},
+        {"fast but at most 0.25 m deep", 0.25f, 3.0f, 0.0f, 0.0f, 0.0f},
+        {"deep and still", 3.0f, 0.0f, 0.5f, 1.0f, 1.0f},
+        {"an infinite speed", 0.5f, kInf, 0.5f, 1.0f, 1.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const float want[] = {c.pasture, c.woodland, c.urban};
+        int i = 0;
+        for (LandUse use : {LandUse::Pasture, LandUse::Woodland, LandUse::Urban}) {
+            SCOPED_TRACE(landUseName(use));
+            const float df = want[i++];
+            EXPECT_EQ(debrisFactorAt(c.d, c.v, debrisFactorsOf(use)), df);
+            HazardMap map(1, 0, debrisFactorsOf(use));
+            map.addStep(&c.d, &c.v, nullptr, nullptr);
+            EXPECT_EQ(map.rating()[0], c.d * (c.v + 0.5f) + df);
+        }
+        // A fixed factor is the same in every band above 0.25 m.
+        EXPECT_EQ(debrisFactorAt(c.d, c.v, fixedDebrisFactor(0.7f)), c.d <= 0.25f ? 0.0f : 0.7f);
+    }
+    // No land use is urban, today's default.
+    EXPECT_EQ(debrisFactorsOf(LandUse::None).middle, kDefaultDebrisFactor);
+    EXPECT_EQ(debrisFactorsOf(LandUse::None).deep, kDefaultDebrisFactor);
+}
+
+TEST(HazardMap, UkClassOnBothSidesOfEveryLimit) {
+    struct Case {
+        float rating, ukClass;
+    };
+    const std::vector<Case> cases = {
+        {0.0f, 1},           {below(0.75f), 1}, {0.75f, 2},      {1.0f, 2},
+        {1.25f, 2},          {above(1.25f), 3}, {2.0f, 3},       {above(2.0f), 4},
+        {kInf, 4},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ukHazardClass(c.rating), c.ukClass) << c.rating;
+    EXPECT_TRUE(std::isnan(ukHazardClass(kNaN)));
+}
+
+// The UK class of the greatest rating through the map, for each land use: ratings chosen by
+// hand to land on the limits (0.5 m at 1 m/s wades 0.75; 1 m at 0.5 m/s wades 1).
+TEST(HazardMap, UkClassOfTheGreatestRatingForEachLandUse) {
+    struct Case {
+        const char* what;
+        float d, v;
+        float pasture, woodland, urban;  // the UK class
+    };
+    const std::vector<Case> cases = {
+        {"0.75 + 0 / 0.5 / 1", 0.5f, 1.0f, 2, 2, 3},
+        {"just below 0.75 + 0 / 0.5 / 1", below(0.5f), 1.0f, 1, 2, 3},
+        {"1 + 0.5 / 1 / 1", 1.0f, 0.5f, 3, 3, 3},
+        {"1.5 + 0.5 / 1 / 1", 1.0f, 1.0f, 3, 4, 4},
+        {"shallow: no debris", 0.25f, 1.0f, 1, 1, 1},
+        {"never wet", 0.0f, 1.0f, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const float want[] = {c.pasture, c.woodland, c.urban};
+        int i = 0;
+        for (LandUse use : {LandUse::Pasture, LandUse::Woodland, LandUse::Urban}) {
+            SCOPED_TRACE(landUseName(use));
+            HazardMap map(1, 0, debrisFactorsOf(use));
+            // A dry step first, then the case, then a lesser one: the greatest rating counts.
+            const float dry = 0.0f, shallow = 0.125f, still = 0.0f;
+            map.addStep(&dry, &c.v, nullptr, nullptr);
+            map.addStep(&c.d, &c.v, nullptr, nullptr);
+            if (c.d > 0.0f) map.addStep(&shallow, &still, nullptr, nullptr);
+            float ukClass = -1.0f;
+            map.ukClasses(&ukClass);
+            EXPECT_EQ(ukClass, want[i++]);
+        }
+    }
+}
+
+TEST(HazardMap, LandUseWords) {
+    const std::vector<std::pair<std::string, LandUse>> good = {
+        {"pasture", LandUse::Pasture}, {"Woodland", LandUse::Woodland}, {"URBAN", LandUse::Urban}};
+    for (const auto& g : good) {
+        LandUse use = LandUse::None;
+        EXPECT_TRUE(readLandUse(g.first, use)) << g.first;
+        EXPECT_EQ(use, g.second) << g.first;
+    }
+    for (const char* bad : {"", "arable", "pastures", "0.5"}) {
+        LandUse use = LandUse::None;
+        EXPECT_FALSE(readLandUse(bad, use)) << bad;
+        EXPECT_EQ(use, LandUse::None);
     }
 }
 
