@@ -105,12 +105,19 @@ TEST(HazardTool, VelocitiesFoundBesideTheDepthsOrNamedSecond) {
         std::string velocityName;
         std::string outputName;
         float debris;
+        float ukClass;  // of node 0 (node 1 is dry: 0; node 2 rates 0.275: low, 1)
     };
     const std::vector<Case> cases = {
         {"run_V.dat beside the depths, urban debris factor", {"-b", "-hazard", "run_d.dat"},
-         "run_V.dat", "run_d(hazard).dat", 1.0f},
-        {"a velocity file named second, pasture", {"-b", "-hazard0.5", "run_d.dat", "speed.dat"},
-         "speed.dat", "run_d(hazard0.5).dat", 0.5f},
+         "run_V.dat", "run_d(hazard).dat", 1.0f, 3.0f},
+        {"a velocity file named second, a fixed factor",
+         {"-b", "-hazard0.5", "run_d.dat", "speed.dat"}, "speed.dat", "run_d(hazard0.5).dat", 0.5f,
+         2.0f},
+        {"pasture by land use: no debris at 0.5 m and 1 m/s",
+         {"-b", "-hazard", "--land-use", "pasture", "run_d.dat"}, "run_V.dat",
+         "run_d(hazard,pasture).dat", 0.0f, 2.0f},
+        {"woodland by land use, named after the flag", {"-b", "--land-use=Woodland", "-hazard", "run_d.dat"},
+         "run_V.dat", "run_d(hazard,woodland).dat", 0.5f, 2.0f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -133,6 +140,7 @@ TEST(HazardTool, VelocitiesFoundBesideTheDepthsOrNamedSecond) {
         expectSameValues(out.steps[1].values1, {2.0f, 0.0f, 1.0f});
         expectSameValues(out.steps[2].values1,
                          {0.5f * (speed + 0.5f) + c.debris, 0.0f, 0.25f * (0.6f + 0.5f)});
+        expectSameValues(out.steps[3].values1, {c.ukClass, 0.0f, 1.0f});
         // The velocity step at 0.5 has no depth step: told, not measured.
         EXPECT_NE(r.output.find("WARNING"), std::string::npos) << r.output;
     }

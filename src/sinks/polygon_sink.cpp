@@ -41,7 +41,12 @@ std::string layerNameOf(const std::string& description, float time) {
     return name + "_" + std::to_string(static_cast<long long>(std::lround(time)));
 }
 
-std::string timeWords(float time) { return std::string(trimRight(AREAL(time))); }
+// A step's time for a message: "100012" for a whole number, "2.5" otherwise.
+std::string timeWords(float time) {
+    if (time == std::floor(time) && std::fabs(time) < 1e9f)
+        return std::to_string(static_cast<long long>(time));
+    return std::string(trimRight(AREAL(time)));
+}
 
 class PolygonSink : public StepSink {
 public:
@@ -82,7 +87,7 @@ public:
         } else if (kind == StepKind::Values && !thresholds_.empty()) {
             writeExtents(time, active, values1, values2);
         } else {
-            say("");
+            if (notes_++ == 0) say("");
             say("Step " + timeWords(time) + " is left out of " + setup_.output + ": " +
                 (kind == StepKind::Values
                      ? "it holds values, which become polygons at thresholds given with -extent."
@@ -179,7 +184,7 @@ private:
                                     " come between class steps: they cannot share one layer.",
                                 ErrorCode::Internal);
             }
-            beginLayer("extent", vector::LayerKind::Extent, "at or above the thresholds");
+            beginLayer("extent", vector::LayerKind::Extent, "extent: at or above each threshold");
             ++extentLayers_;
         }
         const float* values = values1;
@@ -208,6 +213,7 @@ private:
     int layers_ = 0;
     int extentLayers_ = 0;
     int features_ = 0;
+    int notes_ = 0;  // steps left out
     std::int64_t polygons_ = 0;
 };
 
