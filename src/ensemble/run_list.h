@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelvara {
@@ -45,6 +46,9 @@ RunList parseRunList(const std::string& text, const std::string& listName, const
 // The command-line form: group("1h") then the group's files, group("2h") then its files, ...
 class RunListBuilder {
 public:
+    RunListBuilder() = default;
+    // Goes on from the runs of a list file: groups named again continue, runs follow its own.
+    explicit RunListBuilder(RunList start) : list_(std::move(start)) {}
     void group(const std::string& name);  // a name given twice continues that group
     void run(const std::string& path);    // Error when no group was named before
     RunList finish();                     // Error for a list without runs

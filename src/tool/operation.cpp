@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "maps/hazard.h"
+#include "tool/ensemble_run.h"
 #include "tool/operations.h"
 #include "tool/options.h"
 #include "util/numbers.h"
@@ -225,6 +226,8 @@ const std::vector<OperationEntry> kTable = {
      true, describeHazard, runHazard},
     {"grid", K::Grid, N::Needed, "the cell size", "2", R::AboveZero, cellSize, true,
      describeGrid, runGrid},
+    {"ensemble", K::Ensemble, N::None, "", "", R::Any, noNumber, false, describeEnsemble,
+     runEnsemble},
 };
 
 const OperationEntry kNoOperation = {"", K::None, N::None, "", "", R::Any, noNumber, false,

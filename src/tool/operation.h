@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sinks/sink.h"
+#include "tool/ensemble_settings.h"
 
 namespace kelvara {
 
@@ -21,6 +22,7 @@ enum class OperationKind {
     Arrival,             // -arrival<cutoff>: when the cutoff is reached, left and the peak
     Hazard,              // -hazard<debris factor>: depth and velocity to hazard maps
     Grid,                // -grid<cell size>: steps drawn on a grid, written as a GeoTIFF
+    Ensemble,            // -ensemble: statistics over the peaks of many runs, group by group
 };
 
 // Which steps the single pass writes, and what it does to their values.
@@ -45,6 +47,7 @@ struct Operation {
     float debrisFactor = 1.0f;  // -hazard
     double cellSize = 0.0;      // -grid, in double: the grid's corners lie on its multiples
     std::string label;      // text of the last -dur, -trim or -va flag, without its dash
+    EnsembleSettings ensemble;  // -ensemble's long options
 };
 
 // The form of an operation's output.
@@ -74,6 +77,9 @@ struct OperationShape {
     std::string outputName;
     // The steps of the output whose kind is known by their time (the others hold values).
     std::vector<OutputStep> steps;
+    // The operation opens its inputs itself, one at a time, by path (the ensemble's runs, from
+    // a list file too): the driver opens none and hands it the whole run.
+    bool readsItsOwnInputs = false;
 };
 
 struct RunState;
