@@ -338,7 +338,8 @@ void runEnsemble(RunState& run) {
     consoleLine("Finished.");
     consoleLine(wrote);
     consoleLine("Wrote " + ensembleLegendName(CLEANPATH(output)) + ": the legend of " +
-                std::to_string(result.runs.groups.size()) + " groups and " +
+                std::to_string(result.runs.groups.size()) +
+                (result.runs.groups.size() == 1 ? " group and " : " groups and ") +
                 std::to_string(result.runs.runs.size()) + " runs" +
                 (missing > 0 ? " (" + std::to_string(missing) + " left out)" : "") + ".");
     char taken[64];
