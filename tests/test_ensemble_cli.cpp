@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../examples/ensemble_case.h"
 #include "support/dat_builder.h"
 #include "support/tempdir.h"
 #include "support/tool_runner.h"
@@ -273,6 +274,43 @@ TEST(EnsembleCommandLine, RunsOnTheCommandLineFollowTheList) {
         EXPECT_TRUE(contains(legend, row)) << row << "\n" << legend;
     // The same six peaks as the study: the same envelope.
     EXPECT_EQ(s.output("part(ensemble).dat").steps[0].values1[0], 4.0f);
+}
+
+namespace fs = std::filesystem;
+
+TEST(EnsembleExample, ShippedFilesEqualAFreshGeneration) {
+    const fs::path shipped = fs::path(__FILE__).parent_path().parent_path() / "examples" / "ensemble";
+    ASSERT_TRUE(fs::is_directory(shipped)) << shipped;
+    TempDir dir;
+    for (const std::string& name : flood_example::writeEnsembleCase(dir.path())) {
+        EXPECT_TRUE(readFile((shipped / name).string()) == readFile(dir.file(name)))
+            << name << " is stale: regenerate examples/ensemble (see its README.md)";
+    }
+}
+
+// The example's point: the critical duration changes along the valley, 1h at the upstream end
+// and 9h at the downstream end, each represented by one of its own runs.
+TEST(EnsembleExample, TheCriticalDurationChangesAlongTheValley) {
+    TempDir dir;
+    flood_example::writeEnsembleCase(dir.path());
+    const auto result = runTool({"-b", "-ensemble", "--runs", "study.csv"}, "", dir.path());
+    ASSERT_EQ(result.status, 0) << result.output;
+    const WrittenDat out = parseWrittenDat(readFile(dir.file("study(ensemble).dat")));
+    ASSERT_EQ(out.steps.size(), 3u);
+    // The middle node of the first and of the last cross-section.
+    const int middle = flood_example::kRows / 2;
+    const struct {
+        int column;
+        float group;
+        float firstRun, lastRun;
+    } ends[] = {{0, 1, 1, 3}, {flood_example::kColumns - 1, 3, 7, 9}};
+    for (const auto& end : ends) {
+        const auto n = static_cast<std::size_t>(flood_example::nodeNumber(end.column, middle) - 1);
+        EXPECT_EQ(out.steps[1].values1[n], end.group) << "column " << end.column;
+        EXPECT_GE(out.steps[2].values1[n], end.firstRun) << "column " << end.column;
+        EXPECT_LE(out.steps[2].values1[n], end.lastRun) << "column " << end.column;
+        EXPECT_GT(out.steps[0].values1[n], 1.0f) << "column " << end.column;
+    }
 }
 
 }  // namespace
