@@ -319,6 +319,11 @@ void runEnsemble(RunState& run) {
         consoleLine(line);
     });
 
+    if (result.spilled) {
+        consoleLine();
+        consoleLine("The peaks of the runs did not all fit in memory: some went through a work file "
+                    "beside the output.");
+    }
     std::string wrote;
     if (dataset) {
         const std::size_t steps =
