@@ -105,6 +105,24 @@ TEST(EnsembleCommandLine, AListAndGroupsOnTheCommandLineWriteTheSameOutput) {
     EXPECT_FALSE(contains(fromList.output, "Press Enter")) << fromList.output;
 }
 
+// With -b nothing waits for an answer; without it the run ends on its pause, which meets the
+// end of standard input.
+TEST(EnsembleCommandLine, WaitsForEnterOnlyWithoutBatchMode) {
+    const struct {
+        bool batch;
+        bool pauses;
+    } cases[] = {{true, false}, {false, true}};
+    for (const auto& c : cases) {
+        Study s;
+        std::vector<std::string> args = {"-ensemble", "--runs", "study.csv"};
+        if (c.batch) args.insert(args.begin(), "-b");
+        const auto result = runTool(args, "", s.dir.path());
+        EXPECT_EQ(result.status, 0) << result.output;
+        EXPECT_EQ(contains(result.output, "Press Enter"), c.pauses) << result.output;
+        EXPECT_TRUE(fileExists(s.dir.file("study(ensemble).dat"))) << result.output;
+    }
+}
+
 struct StatisticCase {
     const char* what;
     std::vector<std::string> options;
@@ -191,6 +209,10 @@ TEST(EnsembleCommandLine, RefusesBadRunsAndMisplacedOptionsByName) {
          "would replace the input \"study.csv\"", 1},
         {"an output of no known form", {"-ensemble", "--runs", "study.csv", "--output", "out.txt"},
          "ERROR - kelvara cannot write out.txt", 1},
+#ifndef _WIN32
+        {"a list that is no list (a device without end)", {"-ensemble", "--runs", "/dev/zero"},
+         "ERROR - \"/dev/zero\" is over 64 MiB: it is not a list of runs.", 1},
+#endif
         {"with --skip-missing a missing run is a warning",
          {"-ensemble", "--skip-missing", "--group", "1h", "a_d.dat", "gone_d.dat", "b_d.dat"},
          "WARNING - The run gone_d.dat (the command line) cannot be found or read: it is left out "

@@ -39,6 +39,8 @@ struct RunList {
 // double quotes (a file name holding a comma, a quote written twice); blanks around the fields
 // are dropped. A relative file name is taken from the list's folder. Throws Error naming the
 // list file and the line for a line without both fields, and for a list without runs.
+// A list longer than kLongestRunList bytes is refused.
+constexpr std::size_t kLongestRunList = std::size_t{64} << 20;
 RunList readRunList(const std::string& listPath);
 // The same from text already in memory; folder is prefixed to relative names ("" for none).
 RunList parseRunList(const std::string& text, const std::string& listName, const std::string& folder);
