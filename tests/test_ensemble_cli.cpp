@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../examples/ensemble_case.h"
+#include "grid/grid.h"
 #include "support/dat_builder.h"
 #include "support/tempdir.h"
 #include "support/tool_runner.h"
@@ -333,6 +334,22 @@ TEST(EnsembleExample, TheCriticalDurationChangesAlongTheValley) {
         EXPECT_LE(out.steps[2].values1[n], end.lastRun) << "column " << end.column;
         EXPECT_GT(out.steps[0].values1[n], 1.0f) << "column " << end.column;
     }
+}
+
+// A grid output gets the steps through its sink: the envelope and the percentiles drawn as
+// bands (the critical group and the representative run are not values to draw), the legend
+// beside it.
+TEST(EnsembleExample, AGridOutputDrawsTheStepsOfValues) {
+    if (!grid::available()) GTEST_SKIP() << "built without GDAL";
+    TempDir dir;
+    flood_example::writeEnsembleCase(dir.path());
+    const auto result = runTool({"-b", "-ensemble", "--runs", "study.csv", "--percentiles", "50",
+                                 "--output", "design.tif", "--cell", "25", "--mesh", "valley.2dm"},
+                                "", dir.path());
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_TRUE(contains(result.output, "Wrote design.tif: 2 bands of ")) << result.output;
+    EXPECT_TRUE(fileExists(dir.file("design.csv")));
+    EXPECT_FALSE(fileExists(dir.file("study(ensemble).dat")));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "fileio/output_file.h"
 #include "fileio/units.h"
 #include "formats/mesh.h"
+#include "grid/grid.h"
 #include "tool/companions.h"
 #include "tool/operations.h"
 #include "tool/options.h"
@@ -304,6 +305,10 @@ void runEnsemble(RunState& run) {
                         o.meshName + "\". Give the output another name.", ErrorCode::Output);
     }
     const bool dataset = type->make == makeDatasetSink;
+    if (isGridOutput(output) && !grid::available()) {
+        throw errorLine("ERROR - This build of kelvara cannot write grids: " +
+                        grid::whyUnavailable() + ".");
+    }
     if (!dataset) {
         explainMissing(o.companions(), CompanionFile::Mesh, firstRun,
                        {"The grid " + output + " draws the values on the mesh of " + firstRun,
