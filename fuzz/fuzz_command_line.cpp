@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    if (options.fileCount == 0) {
-        // No file is named, so the tool stops before it opens anything.
+    if (options.fileCount == 0 && options.operation.ensemble.runsList.empty()) {
+        // No file is named (nor a list of runs), so the tool stops before it opens anything.
         std::vector<std::string> store = {"kelvara"};
         store.insert(store.end(), args.begin(), args.end());
         std::vector<char*> argv;

@@ -299,3 +299,8 @@ def run(arguments):
     words = [_checked(argument) for argument in arguments]
     status, lines = _kelvara.run(words)
     return RunResult(status, lines)
+
+
+from ._ensemble import Ensemble, ensemble  # noqa: E402  (uses the names above)
+
+__all__ += ["Ensemble", "ensemble"]

@@ -412,6 +412,7 @@ py::tuple run(const std::vector<std::string>& arguments) {
 }
 
 }  // namespace
+void registerEnsemble(py::module_& m);  // ensemble_bindings.cpp
 }  // namespace kelvara_python
 
 PYBIND11_MODULE(_kelvara, m) {
@@ -454,4 +455,5 @@ PYBIND11_MODULE(_kelvara, m) {
 
     m.def("read_mesh", &readMesh, py::arg("path"), "(nodes (n, 3), cells (m, 4)) of a mesh.");
     m.def("run", &run, py::arg("arguments"), "(status, console lines) of one command line.");
+    registerEnsemble(m);
 }

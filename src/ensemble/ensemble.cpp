@@ -274,39 +274,63 @@ EnsembleResult computeEnsemble(const EnsembleRequest& request, const EnsembleMes
     return result;
 }
 
-void writeEnsembleSteps(const EnsembleResult& result, DatasetWriter& writer) {
+std::vector<EnsembleStepInfo> ensembleStepInfo(Statistic statistic,
+                                               const std::vector<double>& percentiles,
+                                               const std::vector<std::string>& groupNames,
+                                               bool perGroup) {
+    using Holds = EnsembleStepInfo::Holds;
+    const std::string stat = statisticName(statistic);
+    std::vector<EnsembleStepInfo> steps = {
+        {kEnvelopeTime, Holds::Values, "envelope: greatest group " + stat},
+        {kCriticalGroupTime, Holds::GroupNumber, "critical group (number)"},
+        {kRepresentativeRunTime, Holds::RunNumber, "representative run of the critical group (number)"},
+    };
+    for (std::size_t k = 0; k < percentiles.size(); ++k) {
+        steps.push_back({kPercentileTimeBase + static_cast<float>(k + 1), Holds::Values,
+                         "percentile " + percentText(percentiles[k]) + " of all runs"});
+    }
+    if (perGroup) {
+        for (std::size_t g = 0; g < groupNames.size(); ++g) {
+            steps.push_back({kGroupStatisticTimeBase + static_cast<float>(g + 1), Holds::Values,
+                             stat + " of group " + groupNames[g]});
+        }
+    }
+    return steps;
+}
+
+void forEachEnsembleStep(const EnsembleResult& result,
+                         const std::function<void(float, const std::int8_t*, const float*)>& step) {
     const std::int8_t* active = result.active.data();
-    writer.writeStep(kEnvelopeTime, active, result.envelope.data(), nullptr);
-    writer.writeStep(kCriticalGroupTime, active, result.criticalGroup.data(), nullptr);
-    writer.writeStep(kRepresentativeRunTime, active, result.representativeRun.data(), nullptr);
-    for (std::size_t k = 0; k < result.percentileValues.size(); ++k) {
-        writer.writeStep(kPercentileTimeBase + static_cast<float>(k + 1), active,
-                         result.percentileValues[k].data(), nullptr);
-    }
-    for (std::size_t g = 0; g < result.groupStatistics.size(); ++g) {
-        writer.writeStep(kGroupStatisticTimeBase + static_cast<float>(g + 1), active,
-                         result.groupStatistics[g].data(), nullptr);
-    }
+    step(kEnvelopeTime, active, result.envelope.data());
+    step(kCriticalGroupTime, active, result.criticalGroup.data());
+    step(kRepresentativeRunTime, active, result.representativeRun.data());
+    for (std::size_t k = 0; k < result.percentileValues.size(); ++k)
+        step(kPercentileTimeBase + static_cast<float>(k + 1), active, result.percentileValues[k].data());
+    for (std::size_t g = 0; g < result.groupStatistics.size(); ++g)
+        step(kGroupStatisticTimeBase + static_cast<float>(g + 1), active, result.groupStatistics[g].data());
+}
+
+void writeEnsembleSteps(const EnsembleResult& result, DatasetWriter& writer) {
+    forEachEnsembleStep(result, [&writer](float time, const std::int8_t* active, const float* values) {
+        writer.writeStep(time, active, values, nullptr);
+    });
 }
 
 std::string ensembleLegend(const EnsembleResult& result) {
     const RunList& list = result.runs;
-    const std::string stat = statisticName(result.statistic);
     std::string text = "number,kind,name,group\n";
     const auto row = [&text](const std::string& number, const std::string& kind,
                              const std::string& name, const std::string& group) {
         text += number + "," + kind + "," + csvField(name) + "," + csvField(group) + "\n";
     };
-    row(timeText(kEnvelopeTime), "step", "envelope: greatest group " + stat, "");
-    row(timeText(kCriticalGroupTime), "step", "critical group (number)", "");
-    row(timeText(kRepresentativeRunTime), "step", "representative run of the critical group (number)", "");
-    for (std::size_t k = 0; k < result.percentileValues.size(); ++k) {
-        row(timeText(kPercentileTimeBase + static_cast<float>(k + 1)), "step",
-            "percentile " + percentText(result.percentiles[k]) + " of all runs", "");
-    }
-    for (std::size_t g = 0; g < result.groupStatistics.size(); ++g) {
-        row(timeText(kGroupStatisticTimeBase + static_cast<float>(g + 1)), "step",
-            stat + " of group " + list.groups[g].name, list.groups[g].name);
+    std::vector<std::string> groupNames;
+    for (const EnsembleGroup& g : list.groups) groupNames.push_back(g.name);
+    const bool perGroup = !result.groupStatistics.empty();
+    for (const EnsembleStepInfo& step :
+         ensembleStepInfo(result.statistic, result.percentiles, groupNames, perGroup)) {
+        const bool ofGroup = step.time > kGroupStatisticTimeBase;
+        const std::size_t g = ofGroup ? static_cast<std::size_t>(step.time - kGroupStatisticTimeBase) - 1 : 0;
+        row(timeText(step.time), "step", step.description, ofGroup ? groupNames[g] : "");
     }
     for (std::size_t g = 0; g < list.groups.size(); ++g)
         row(std::to_string(g + 1), "group", list.groups[g].name, list.groups[g].name);
@@ -322,20 +346,25 @@ std::string ensembleLegendName(const std::string& outputPath) {
     return FILENAMEPATH(outputPath) + ".csv";
 }
 
-void writeEnsembleOutputs(const EnsembleResult& result, const std::string& outputPath,
-                          const EnsembleMessages&) {  // nothing to say: no file unit is opened
+void checkEnsembleOutputName(const RunList& runs, const std::string& outputPath) {
     const std::string legendPath = ensembleLegendName(outputPath);
     std::vector<std::string> inputs;
-    if (!result.runs.source.empty()) inputs.push_back(result.runs.source);
-    for (const EnsembleRun& run : result.runs.runs) inputs.push_back(run.path);
+    if (!runs.source.empty()) inputs.push_back(runs.source);
+    for (const EnsembleRun& run : runs.runs) inputs.push_back(run.path);
     for (const std::string& out : {outputPath, legendPath}) {
         for (const std::string& in : inputs) {
             if (CLEANPATH(in) == CLEANPATH(out) || sameFile(in, out)) {
                 throw errorLine("ERROR - The output file \"" + out + "\" would replace the input \"" +
-                                in + "\". Give the output another name.");
+                                in + "\". Give the output another name.", ErrorCode::Output);
             }
         }
     }
+}
+
+void writeEnsembleOutputs(const EnsembleResult& result, const std::string& outputPath,
+                          const EnsembleMessages&) {  // nothing to say: no file unit is opened
+    const std::string legendPath = ensembleLegendName(outputPath);
+    checkEnsembleOutputName(result.runs, outputPath);
     // Both files are written under work names and take their names only when both are complete.
     std::unique_ptr<OutputFile> data, legendFile;
     std::FILE* dataStream = nullptr;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,25 @@ struct EnsembleResult {
 // progress line per run read ("[37/200] 9h/tp07_d.dat") and the warnings.
 EnsembleResult computeEnsemble(const EnsembleRequest& request, const EnsembleMessages& messages = {});
 
+// What each step of an output holds, in the order written: its time, what kind of number it is
+// and a description with the legend's words.
+struct EnsembleStepInfo {
+    enum class Holds { Values, GroupNumber, RunNumber };
+    float time;
+    Holds holds;
+    std::string description;
+};
+// groupNames: the groups, for their statistics' steps when perGroup.
+std::vector<EnsembleStepInfo> ensembleStepInfo(Statistic statistic,
+                                               const std::vector<double>& percentiles,
+                                               const std::vector<std::string>& groupNames,
+                                               bool perGroup);
+
+// Each step of the result in order: its time, the cells active and its values.
+void forEachEnsembleStep(const EnsembleResult& result,
+                         const std::function<void(float time, const std::int8_t* active,
+                                                  const float* values)>& step);
+
 // The steps of the result, in this order: envelope, critical group, representative run, the
 // percentiles, the group statistics; into a writer whose header the caller has written
 // (scalar, the result's counts) and whose end it writes afterwards.
@@ -88,6 +108,9 @@ std::string ensembleLegend(const EnsembleResult& result);
 
 // The legend's name beside an output: "study(ensemble).csv" for "study(ensemble).dat".
 std::string ensembleLegendName(const std::string& outputPath);
+
+// An output (or its legend) that would replace a run or the list is an error.
+void checkEnsembleOutputName(const RunList& runs, const std::string& outputPath);
 
 // Writes the dataset at outputPath and the legend beside it, each under a hidden name until
 // both are complete; neither is left behind when the writing fails. An output that would

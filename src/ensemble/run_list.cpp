@@ -138,10 +138,17 @@ RunList parseRunList(const std::string& text, const std::string& listName, const
 RunList readRunList(const std::string& listPath) {
     std::ifstream in(listPath, std::ios::binary);
     if (!in) throw errorLine("ERROR - Unable to open the list of runs \"" + listPath + "\".");
-    std::ostringstream text;
-    text << in.rdbuf();
+    // Read up to a size no list of runs comes near, so that a device or a huge file named by
+    // mistake is refused instead of read without end.
+    std::string text(kLongestRunList + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
     if (in.bad()) throw errorLine("ERROR - Could not read the list of runs \"" + listPath + "\".");
-    return parseRunList(text.str(), listPath, FILEFOLDERPATH(listPath));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kLongestRunList) {
+        throw errorLine("ERROR - \"" + listPath + "\" is over " +
+                        std::to_string(kLongestRunList >> 20) + " MiB: it is not a list of runs.");
+    }
+    return parseRunList(text, listPath, FILEFOLDERPATH(listPath));
 }
 
 void RunListBuilder::group(const std::string& name) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelvara {
@@ -38,6 +39,8 @@ struct RunList {
 // double quotes (a file name holding a comma, a quote written twice); blanks around the fields
 // are dropped. A relative file name is taken from the list's folder. Throws Error naming the
 // list file and the line for a line without both fields, and for a list without runs.
+// A list longer than kLongestRunList bytes is refused.
+constexpr std::size_t kLongestRunList = std::size_t{64} << 20;
 RunList readRunList(const std::string& listPath);
 // The same from text already in memory; folder is prefixed to relative names ("" for none).
 RunList parseRunList(const std::string& text, const std::string& listName, const std::string& folder);
@@ -45,6 +48,9 @@ RunList parseRunList(const std::string& text, const std::string& listName, const
 // The command-line form: group("1h") then the group's files, group("2h") then its files, ...
 class RunListBuilder {
 public:
+    RunListBuilder() = default;
+    // Goes on from the runs of a list file: groups named again continue, runs follow its own.
+    explicit RunListBuilder(RunList start) : list_(std::move(start)) {}
     void group(const std::string& name);  // a name given twice continues that group
     void run(const std::string& path);    // Error when no group was named before
     RunList finish();                     // Error for a list without runs

@@ -360,6 +360,10 @@ int RUN_DRIVER(RunOptions& options, RunContext& context) {
     RunState run;
     run.options = &options;
     run.context = &context;
+    if (options.shape().readsItsOwnInputs) {
+        operationEntry(options.operation.kind).run(run);
+        return 0;
+    }
     const int count = options.fileCount;
     run.inputUnits.assign(static_cast<std::size_t>(count) + 1, 0);
     run.inputs.resize(static_cast<std::size_t>(count) + 1);

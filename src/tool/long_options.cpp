@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "tool/ensemble_run.h"
 #include "tool/options.h"
 #include "util/text.h"
 
@@ -49,6 +50,12 @@ const std::vector<LongOptionEntry> kLongOptions = {
     {"output", LongValue::Text, "FILE", "a file name", storeOutput},
     {"cell", LongValue::Text, "SIZE", "a cell size", storeCell},
     {"land-use", LongValue::Text, "USE", "a land use", storeLandUse},
+    {"runs", LongValue::Text, "FILE", "a file name", storeEnsembleRuns},
+    {"group", LongValue::Text, "NAME", "a group name", storeEnsembleGroup},
+    {"stat", LongValue::Text, "median|mean", "a statistic", storeEnsembleStat},
+    {"percentiles", LongValue::Text, "LIST", "a list of percentiles", storeEnsemblePercentiles},
+    {"per-group", LongValue::None, "", "", storeEnsemblePerGroup},
+    {"skip-missing", LongValue::None, "", "", storeEnsembleSkipMissing},
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "maps/hazard.h"
+#include "tool/ensemble_run.h"
 #include "tool/operations.h"
 #include "tool/options.h"
 #include "util/numbers.h"
@@ -245,6 +246,8 @@ const std::vector<OperationEntry> kTable = {
      describeGrid, runGrid},
     {"extent", K::Extent, N::Needed, "the threshold", "0.1,0.3,1", R::Any, extentThresholds, true,
      describeExtent, runExtent},
+    {"ensemble", K::Ensemble, N::None, "", "", R::Any, noNumber, false, describeEnsemble,
+     runEnsemble},
 };
 
 const OperationEntry kNoOperation = {"", K::None, N::None, "", "", R::Any, noNumber, false,

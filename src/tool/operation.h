@@ -8,6 +8,7 @@
 
 #include "maps/hazard.h"
 #include "sinks/sink.h"
+#include "tool/ensemble_settings.h"
 
 namespace kelvara {
 
@@ -23,6 +24,7 @@ enum class OperationKind {
     Hazard,              // -hazard<debris factor>: depth and velocity to hazard maps
     Grid,                // -grid<cell size>: steps drawn on a grid, written as a GeoTIFF
     Extent,              // -extent<depth>[,<depth>...]: polygons at or above each, a GeoPackage
+    Ensemble,            // -ensemble: statistics over the peaks of many runs, group by group
 };
 
 // Which steps the single pass writes, and what it does to their values.
@@ -50,6 +52,7 @@ struct Operation {
     bool debrisFactorGiven = false;  // -hazard<number>: a fixed factor, not a land use's
     LandUse landUse = LandUse::None;  // --land-use: -hazard's debris factor by depth band
     std::vector<double> thresholds;   // -extent, in the order given
+    EnsembleSettings ensemble;  // -ensemble's long options
 };
 
 // The form of an operation's output.
@@ -79,6 +82,9 @@ struct OperationShape {
     std::string outputName;
     // The steps of the output whose kind is known by their time (the others hold values).
     std::vector<OutputStep> steps;
+    // The operation opens its inputs itself, one at a time, by path (the ensemble's runs, from
+    // a list file too): the driver opens none and hands it the whole run.
+    bool readsItsOwnInputs = false;
 };
 
 struct RunState;

@@ -17,5 +17,6 @@ void runArrival(RunState& run);             // -arrival
 void runHazard(RunState& run);              // -hazard
 void runGrid(RunState& run);                // -grid
 void runExtent(RunState& run);              // -extent
+void runEnsemble(RunState& run);            // -ensemble (ensemble_run.cpp)
 
 }  // namespace kelvara

@@ -7,6 +7,7 @@
 
 #include "maps/hazard.h"
 #include "sinks/sink.h"
+#include "tool/ensemble_run.h"
 #include "tool/long_options.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -352,6 +353,10 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
                              " cannot be used together: give one operation per run."});
     }
     op.kind = kindOf(given);
+    {
+        std::vector<std::string> lines;
+        if (!checkEnsembleOptions(o, lines)) return fail(Kind::BadName, std::move(lines));
+    }
     if (op.kind == OperationKind::None) return true;
     {
         std::vector<std::string> lines;
@@ -372,7 +377,7 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
         return fail(Kind::NoEndTime,
                     {"ERROR - Must specify an end time using -t option for duration differences"});
     }
-    if (o.fileCount == 0) {
+    if (o.fileCount == 0 && o.operation.ensemble.runsList.empty()) {
         return fail(Kind::NoFiles, {"", "ERROR - No .dat file specified."});
     }
     completeNames(o);
@@ -438,6 +443,11 @@ const std::vector<std::string>& usageText() {
         "          FILE.gpkg polygons of the class steps (-hazard) or of -extent",
         "     \"--cell SIZE\" the cell size of a .tif output, in the mesh's units",
         "     \"--land-use pasture|woodland|urban\" -hazard's debris factor by depth band",
+        "     \"-ensemble\" design floods from many runs: per group (a storm duration) the median of",
+        "          the runs' peaks, the greatest over the groups (120001), its group (120002) and that",
+        "          group's representative run (120003); runs from \"--runs FILE\" (group,file lines)",
+        "          and/or \"--group NAME\" then its files; \"--stat mean\", \"--percentiles 10,50,90\"",
+        "          (120010+k), \"--per-group\" (each group's, 120100+g), \"--skip-missing\"",
         "",
     };
     return lines;
