@@ -11,6 +11,7 @@ const SinkType kSinks[] = {
     {".dat", "Output .dat File", makeDatasetSink},
     {".tif", "Output Grid File", makeGridSink},
     {".tiff", "Output Grid File", makeGridSink},
+    {".nc", "Output NetCDF File", makeNetcdfSink},
 };
 
 std::string extensionOf(const std::string& name) {
@@ -53,6 +54,11 @@ std::string knownSinkExtensions() {
 bool isGridOutput(const std::string& output) {
     const SinkType* s = findSink(output);
     return s != nullptr && s->make == makeGridSink;
+}
+
+bool isNetcdfOutput(const std::string& output) {
+    const SinkType* s = findSink(output);
+    return s != nullptr && s->make == makeNetcdfSink;
 }
 
 }  // namespace kelvara

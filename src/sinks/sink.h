@@ -81,6 +81,12 @@ struct SinkSetup {
     std::string meshName;
     std::string referenceName;
     std::function<void(MeshGeometry& mesh, std::int32_t nodes, std::int32_t cells)> readMesh;
+    // A NetCDF file (with the mesh and reference above): its time axis's reference time ("" the
+    // default), the first input, and whether the output holds that input's quantity (its
+    // variables are then named after it: "depth") or one the operation makes.
+    std::string referenceTime;
+    std::string primaryInput;
+    bool holdsInputQuantity = false;
 };
 
 struct SinkType {
@@ -95,9 +101,12 @@ const SinkType* findSink(const std::string& output);
 std::string knownSinkExtensions();
 // Whether an output's name is that of a grid (.tif or .tiff).
 bool isGridOutput(const std::string& output);
+// Whether an output's name is that of a NetCDF file (.nc).
+bool isNetcdfOutput(const std::string& output);
 
 // The sinks of the registry.
 std::unique_ptr<StepSink> makeDatasetSink(const SinkSetup& setup);
 std::unique_ptr<StepSink> makeGridSink(const SinkSetup& setup);
+std::unique_ptr<StepSink> makeNetcdfSink(const SinkSetup& setup);
 
 }  // namespace kelvara

@@ -79,7 +79,7 @@ void allocateStorage(RunState& run) {
         if (physical > 0 && needed > physical) throw std::bad_alloc();
         // Listing times passes over every step's flags and values: no table is filled.
         const OperationKind kind = run.options->operation.kind;
-        if (kind == OperationKind::ListTimes) return;
+        if (kind == OperationKind::ListTimes || kind == OperationKind::Ugrid) return;
         run.active.assign(cells, 1);  // cells count as active until a step supplies flags
         // The arrival map reads each step into a table of its own; values2 holds the second
         // components of vectors (inputs other than the first that may differ in form are read
@@ -105,11 +105,12 @@ std::string writtenSummary(const RunState& run) {
 }
 
 // The mesh of a grid drawn from the steps of another operation (a .tif output), read when the
-// grid is drawn, as -grid reads it.
+// grid is drawn, as -grid reads it; or of a NetCDF file (.nc), read when it begins.
 void readGridMesh(const std::string& name, MeshGeometry& mesh, std::int32_t nodes,
-                  std::int32_t cells) {
+                  std::int32_t cells, bool grid) {
     consoleLine();
-    consoleLine("...need to read .2dm file for the grid");
+    consoleLine(grid ? "...need to read .2dm file for the grid"
+                     : "...need to read .2dm file for the NetCDF file");
     const int unit = OPENFILEUNIT("I ", name);
     READ_2DM_GEOMETRY(unit, nodes, cells, mesh);
     CLOSEFILEUNIT(unit);
@@ -127,15 +128,19 @@ void openOutput(RunState& run) {
     SinkSetup setup;
     setup.output = run.outputName();
     setup.messages = [](const std::string& line) { consoleLine(line); };
-    if (isGridOutput(setup.output)) {
+    const bool grid = isGridOutput(setup.output);
+    if (grid || isNetcdfOutput(setup.output)) {
         const CompanionResolver resolver = options.companions();
         setup.cellSize = options.outputCellSize;
         setup.meshName = CLEANPATH(resolver.name(CompanionFile::Mesh, run.inputName(1)));
         setup.referenceName = resolver.name(CompanionFile::Reference, run.inputName(1));
         const std::string mesh = setup.meshName;
-        setup.readMesh = [mesh](MeshGeometry& m, std::int32_t nodes, std::int32_t cells) {
-            readGridMesh(mesh, m, nodes, cells);
+        setup.readMesh = [mesh, grid](MeshGeometry& m, std::int32_t nodes, std::int32_t cells) {
+            readGridMesh(mesh, m, nodes, cells, grid);
         };
+        setup.referenceTime = options.referenceTime;
+        setup.primaryInput = run.inputName(1);
+        setup.holdsInputQuantity = options.shape().output == OutputForm::LikeInput;
     } else {
         run.outputUnit = OPENFILEUNIT("BO", run.outputName());
         setup.stream = unitStream(run.outputUnit);
@@ -405,12 +410,19 @@ int RUN_DRIVER(RunOptions& options, RunContext& context) {
         explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
                        {"The grid " + run.outputName() + " draws the values on the mesh of " +
                             run.inputName(1), "the run's mesh"});
+    } else if (form == OutputForm::Netcdf ||
+               (form != OutputForm::TimesText && isNetcdfOutput(run.outputName()))) {
+        explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
+                       {"The NetCDF file " + run.outputName() + " holds the mesh of " +
+                            run.inputName(1), "the run's mesh"});
     }
 
     consoleLine();
     if (form == OutputForm::Grid) {
         // The grid writer makes its file itself, under a hidden name until it is complete.
         consoleLine("Output Grid File: " + run.outputName());
+    } else if (form == OutputForm::Netcdf) {  // written by the run's own conversion
+        consoleLine("Output NetCDF File: " + run.outputName());
     } else if (form == OutputForm::TimesText) {
         consoleLine("Output Times File: " + run.outputName());
         run.outputUnit = OPENFILEUNIT("O ", run.outputName());

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "fileio/error.h"
+#include "netcdf/ugrid.h"
 #include "tool/options.h"
 #include "util/text.h"
 
@@ -35,10 +37,30 @@ bool storeCell(RunOptions& o, const std::string& value, std::vector<std::string>
     return true;
 }
 
+// The reference time of a NetCDF output, checked now and kept as the time units will say it.
+bool storeReferenceTime(RunOptions& o, const std::string& value, std::vector<std::string>& lines) {
+    try {
+        o.referenceTime = netcdf::referenceTimeText(value);
+    } catch (const Error& e) {
+        lines = {"", e.lines().empty() ? std::string("ERROR - --reference-time") : e.lines().back(),
+                 "Give it as --reference-time \"2000-01-01 00:00:00\" (or YYYY-MM-DD, or "
+                 "YYYY-MM-DD hh:mm)."};
+        return false;
+    }
+    return true;
+}
+
+bool storeToNetcdf(RunOptions& o, const std::string&, std::vector<std::string>&) {
+    o.toNetcdf = true;
+    return true;
+}
+
 const std::vector<LongOptionEntry> kLongOptions = {
     {"mesh", LongValue::Text, "FILE", "a file name", storeMesh},
     {"output", LongValue::Text, "FILE", "a file name", storeOutput},
     {"cell", LongValue::Text, "SIZE", "a cell size", storeCell},
+    {"reference-time", LongValue::Text, "TIME", "a date and time", storeReferenceTime},
+    {"to-netcdf", LongValue::None, "", "", storeToNetcdf},
 };
 
 }  // namespace

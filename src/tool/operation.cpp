@@ -116,6 +116,16 @@ void describeGrid(const Operation& o, const Names& inputs, OperationShape& s) {
     s.outputName = labelled(o, inputs, ".tif");
 }
 
+// A run's mesh and datasets of any quantities (base_d.dat base_h.dat base_V.dat) in base.nc.
+void describeUgrid(const Operation&, const Names& inputs, OperationShape& s) {
+    s.minInputs = 1;
+    s.maxInputs = kMaxInputs;
+    s.countError = "ERROR - Specify the .dat files of the run for -ugrid.";
+    s.output = OutputForm::Netcdf;
+    s.inputsShareForm = false;
+    s.outputName = FILENAMEPATHNO_(inputs.empty() ? std::string() : inputs[0]) + ".nc";
+}
+
 void describeNothing(const Operation&, const Names&, OperationShape&) {}
 
 template <class Real>
@@ -225,6 +235,7 @@ const std::vector<OperationEntry> kTable = {
      true, describeHazard, runHazard},
     {"grid", K::Grid, N::Needed, "the cell size", "2", R::AboveZero, cellSize, true,
      describeGrid, runGrid},
+    {"ugrid", K::Ugrid, N::None, "", "", R::Any, noNumber, false, describeUgrid, runUgrid},
 };
 
 const OperationEntry kNoOperation = {"", K::None, N::None, "", "", R::Any, noNumber, false,

@@ -16,5 +16,6 @@ void runDurationDifference(RunState& run);  // -ddur
 void runArrival(RunState& run);             // -arrival
 void runHazard(RunState& run);              // -hazard
 void runGrid(RunState& run);                // -grid
+void runUgrid(RunState& run);               // -ugrid
 
 }  // namespace kelvara
