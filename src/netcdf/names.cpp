@@ -137,7 +137,7 @@ std::string summaryNameFor(float time) {
 }
 
 std::string stepNameFor(const std::string& description) {
-    std::string words = description.substr(0, description.find(" ("));
+    std::string words = description.substr(0, description.find('('));
     for (char& c : words) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::string name = validName(words);
     // One underscore between words, none at the end.

@@ -82,10 +82,10 @@ struct DatasetDescription {
     std::string name;        // the variables' name (variableNameFor), unique within the file
     std::string source;      // the file it came from (named in messages and in an attribute)
     std::string dataType;    // "_d", "_h", "_V", ... or "XX"
-    std::string longName;    // "" for the one its type gives ("water depth")
     bool vector = false;
     bool hasFlags = true;    // its steps carry one flag per cell
     double hoursPerTimeUnit = 1.0;  // its times' unit in hours (1/60 for minutes)
+    std::string longName;    // "" for the one its type gives ("water depth")
     // Steps of its own variables; and whether their names begin with the dataset's
     // ("depth_maximum") or are theirs alone ("hazard_class", for an operation's own quantity).
     std::vector<NamedStep> namedSteps;
