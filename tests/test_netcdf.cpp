@@ -4,8 +4,6 @@
 // tests/netcdf/test_xarray.py.)
 #include <gtest/gtest.h>
 
-#include <netcdf.h>
-
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -14,6 +12,7 @@
 #include "fileio/console.h"
 #include "fileio/error.h"
 #include "fileio/units.h"
+#include "netcdf/reading.h"
 #include "netcdf/ugrid.h"
 #include "support/tempdir.h"
 
@@ -21,6 +20,7 @@ namespace {
 
 using kelvara::MeshGeometry;
 using kelvara::netcdf::UgridWriter;
+using kelvara::test::Reading;
 using kelvara::test::TempDir;
 
 std::string errorText(const kelvara::Error& e) {
@@ -115,6 +115,40 @@ TEST(NetcdfNames, MeshCountsAreTheHighestNumbers) {
                  kelvara::Error);
 }
 
+kelvara::netcdf::DatasetDescription described(const char* name, const char* source,
+                                              const char* type, bool vector, bool flags,
+                                              double hoursPerUnit) {
+    kelvara::netcdf::DatasetDescription d;
+    d.name = name;
+    d.source = source;
+    d.dataType = type;
+    d.vector = vector;
+    d.hasFlags = flags;
+    d.hoursPerTimeUnit = hoursPerUnit;
+    return d;
+}
+
+TEST(NetcdfNames, StepNamesFromDescriptions) {
+    const struct {
+        const char* description;
+        const char* name;
+    } cases[] = {
+        {"maximum", "maximum"},
+        {"input number", "input_number"},
+        {"peak depth (m)", "peak_depth"},
+        {"Hazard Class", "hazard_class"},
+        {"hours at or above 0.3", "hours_at_or_above_0_3"},
+        {"d*v  (m2/s)", "d_v"},
+        {"0.3 m reached", "v0_3_m_reached"},
+        {"(m)", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        EXPECT_EQ(kelvara::netcdf::stepNameFor(c.description), c.name);
+    }
+}
+
 // Two triangles (the second given clockwise) and a quadrilateral over six nodes.
 MeshGeometry smallMesh() {
     MeshGeometry mesh;
@@ -126,59 +160,6 @@ MeshGeometry smallMesh() {
     mesh.meshCellCount = 3;
     return mesh;
 }
-
-// A file opened for reading, closed at the end.
-class Reading {
-public:
-    explicit Reading(const std::string& path) { EXPECT_EQ(nc_open(path.c_str(), NC_NOWRITE, &id_), NC_NOERR); }
-    ~Reading() { nc_close(id_); }
-    Reading(const Reading&) = delete;
-    Reading& operator=(const Reading&) = delete;
-
-    int var(const char* name) const {
-        int v = -1;
-        EXPECT_EQ(nc_inq_varid(id_, name, &v), NC_NOERR) << name;
-        return v;
-    }
-    bool has(const char* name) const {
-        int v = -1;
-        return nc_inq_varid(id_, name, &v) == NC_NOERR;
-    }
-    std::size_t dim(const char* name) const {
-        int d = -1;
-        std::size_t length = 0;
-        EXPECT_EQ(nc_inq_dimid(id_, name, &d), NC_NOERR) << name;
-        nc_inq_dimlen(id_, d, &length);
-        return length;
-    }
-    template <typename T>
-    std::vector<T> all(const char* name, std::size_t count) const {
-        std::vector<T> out(count);
-        int status = NC_NOERR;
-        if constexpr (std::is_same_v<T, float>) status = nc_get_var_float(id_, var(name), out.data());
-        if constexpr (std::is_same_v<T, double>) status = nc_get_var_double(id_, var(name), out.data());
-        if constexpr (std::is_same_v<T, int>) status = nc_get_var_int(id_, var(name), out.data());
-        if constexpr (std::is_same_v<T, signed char>) status = nc_get_var_schar(id_, var(name), out.data());
-        EXPECT_EQ(status, NC_NOERR) << name;
-        return out;
-    }
-    std::string text(const char* name, const char* attribute) const {
-        const int v = name == nullptr ? NC_GLOBAL : var(name);
-        std::size_t length = 0;
-        if (nc_inq_attlen(id_, v, attribute, &length) != NC_NOERR) return "(none)";
-        std::string out(length, '\0');
-        nc_get_att_text(id_, v, attribute, out.data());
-        return out;
-    }
-    int format() const {
-        int f = 0;
-        nc_inq_format(id_, &f);
-        return f;
-    }
-
-private:
-    int id_ = -1;
-};
 
 class NetcdfWriter : public ::testing::Test {
 protected:
@@ -204,8 +185,8 @@ TEST_F(NetcdfWriter, StepsLandOnOneIncreasingTimeAxisWithFillWhereNoValue) {
         UgridWriter writer(path, mesh, options);
         writer.addTime(0.0);
         writer.addTime(2.0);
-        const int depth = writer.addDataset({"depth", "run_d.dat", "_d", false, true, 1.0});
-        const int speed = writer.addDataset({"velocity", "run_V.dat", "_v", true, false, 1.0 / 60});
+        const int depth = writer.addDataset(described("depth", "run_d.dat", "_d", false, true, 1.0));
+        const int speed = writer.addDataset(described("velocity", "run_V.dat", "_v", true, false, 1.0 / 60));
         const std::int8_t active[3] = {1, 0, 1};
         const float d0[6] = {0.5f, -99999.0f, -99998.0f, -99997.5f, NAN, 1e30f};
         const float d2[6] = {1, 2, 3, 4, 5, 6};
@@ -255,8 +236,8 @@ TEST_F(NetcdfWriter, TrianglesAloneHaveThreeCornersAndNamesStayUnique) {
     {
         UgridWriter writer(path, mesh, {});
         const float v[6] = {};
-        const int a = writer.addDataset({"depth", "a_d.dat", "_d", false, false, 1.0});
-        const int b = writer.addDataset({"depth", "b_d.dat", "_d", false, false, 1.0});
+        const int a = writer.addDataset(described("depth", "a_d.dat", "_d", false, false, 1.0));
+        const int b = writer.addDataset(described("depth", "b_d.dat", "_d", false, false, 1.0));
         writer.appendStep(a, 1.0f, nullptr, v, nullptr);
         writer.appendStep(b, 1.0f, nullptr, v, nullptr);
         writer.appendStep(b, 111111.0f, nullptr, v, nullptr);
@@ -270,6 +251,54 @@ TEST_F(NetcdfWriter, TrianglesAloneHaveThreeCornersAndNamesStayUnique) {
     EXPECT_EQ(nc.text("depth_2", "source_file"), "b_d.dat");
     EXPECT_EQ(nc.text("depth_summary", "units"), "(none)");
     EXPECT_EQ(nc.text("mesh2d_node_x", "standard_name"), "(none)");  // no coordinate reference
+}
+
+// Steps an operation describes: variables of their own without a time axis at any time,
+// named after the dataset or alone, numbers and classes as integers with their meanings.
+TEST_F(NetcdfWriter, DescribedStepsGetVariablesOfTheirOwn) {
+    using kelvara::netcdf::NamedStep;
+    using kelvara::netcdf::StepContent;
+    const MeshGeometry mesh = smallMesh();
+    const std::string path = dir.file("ops.nc");
+    {
+        UgridWriter writer(path, mesh, {});
+        auto depth = described("depth", "run_d.dat", "_d", false, true, 1.0);
+        depth.namedSteps = {NamedStep{111111.0f, "maximum", "maximum", StepContent::Values, {}},
+                            NamedStep{222222.0f, "input_number", "input number",
+                                      StepContent::Numbers, {}},
+                            NamedStep{5.0f, "", "", StepContent::Values, {}}};
+        auto own = described("value", "run_d.dat", "XX", false, false, 1.0);
+        own.prefixSteps = false;
+        own.namedSteps = {NamedStep{100012.0f, "hazard_class", "hazard class",
+                                    StepContent::Classes, {"H1", "H2 low", ""}}};
+        const int d = writer.addDataset(depth);
+        const int o = writer.addDataset(own);
+        const std::int8_t active[3] = {1, 1, 0};
+        const float values[6] = {0.5f, 1.5f, 2.49f, -99999.0f, NAN, 3.0f};
+        writer.appendStep(d, 1.0f, active, values, nullptr);
+        writer.appendStep(d, 5.0f, active, values, nullptr);  // described: off the time axis
+        writer.appendStep(d, 111111.0f, active, values, nullptr);
+        writer.appendStep(d, 222222.0f, active, values, nullptr);
+        writer.appendStep(o, 100012.0f, nullptr, values, nullptr);
+        EXPECT_EQ(writer.times(), (std::vector<double>{1.0}));
+        writer.close();
+    }
+    Reading nc(path);
+    EXPECT_EQ(nc.dim("time"), 1u);
+    EXPECT_EQ(nc.all<float>("depth_maximum", 6)[2], 2.49f);
+    EXPECT_EQ(nc.text("depth_maximum", "long_name"), "water depth, maximum (step 111111)");
+    EXPECT_EQ(nc.text("depth_maximum", "units"), "m");
+    EXPECT_TRUE(nc.has("depth_maximum_active"));
+    EXPECT_TRUE(nc.has("depth_at_5"));
+    EXPECT_EQ(nc.all<int>("depth_input_number", 6),
+              (std::vector<int>{1, 2, 2, -99999, -99999, 3}));  // rounded; no value as fill
+    EXPECT_EQ(nc.text("depth_input_number", "units"), "(none)");
+    EXPECT_EQ(nc.text("depth_input_number", "flag_meanings"), "(none)");
+    EXPECT_EQ(nc.all<int>("hazard_class", 6)[1], 2);
+    EXPECT_EQ(nc.text("hazard_class", "long_name"), "hazard class (step 100012)");
+    EXPECT_EQ(nc.text("hazard_class", "flag_meanings"), "H1 H2_low class_3");
+    EXPECT_FALSE(nc.has("value_hazard_class"));
+    EXPECT_FALSE(nc.has("hazard_class_active"));
 }
 
 TEST_F(NetcdfWriter, RefusalsLeaveNoFileAndKeepAnEarlierOne) {
@@ -293,14 +322,14 @@ TEST_F(NetcdfWriter, RefusalsLeaveNoFileAndKeepAnEarlierOne) {
         {"a bad reference time", &mesh, "2000-02-30", nullptr, "The reference time"},
         {"two steps at one time", &mesh, kelvara::netcdf::kDefaultReferenceTime,
          [](UgridWriter& w, const float* values) {
-             const int d = w.addDataset({"depth", "run_d.dat", "_d", false, false, 1.0});
+             const int d = w.addDataset(described("depth", "run_d.dat", "_d", false, false, 1.0));
              w.appendStep(d, 1.0f, nullptr, values, nullptr);
              w.appendStep(d, 1.0f, nullptr, values, nullptr);
          },
          "run_d.dat has two steps at time 1 h"},
         {"two summary steps at one time", &mesh, kelvara::netcdf::kDefaultReferenceTime,
          [](UgridWriter& w, const float* values) {
-             const int d = w.addDataset({"depth", "run_d.dat", "_d", false, false, 1.0});
+             const int d = w.addDataset(described("depth", "run_d.dat", "_d", false, false, 1.0));
              w.appendStep(d, 99999.0f, nullptr, values, nullptr);
              w.appendStep(d, 99999.0f, nullptr, values, nullptr);
          },
@@ -309,19 +338,19 @@ TEST_F(NetcdfWriter, RefusalsLeaveNoFileAndKeepAnEarlierOne) {
          [](UgridWriter& w, const float* values) {
              w.addTime(1.0);
              w.addTime(3.0);
-             const int d = w.addDataset({"depth", "run_d.dat", "_d", false, false, 1.0});
+             const int d = w.addDataset(described("depth", "run_d.dat", "_d", false, false, 1.0));
              w.appendStep(d, 2.0f, nullptr, values, nullptr);
          },
          "the times must increase"},
         {"a time that is not a number", &mesh, kelvara::netcdf::kDefaultReferenceTime,
          [](UgridWriter& w, const float* values) {
-             const int d = w.addDataset({"depth", "run_d.dat", "_d", false, false, 1.0});
+             const int d = w.addDataset(described("depth", "run_d.dat", "_d", false, false, 1.0));
              w.appendStep(d, NAN, nullptr, values, nullptr);
          },
          "not a number"},
         {"a writer given up before close", &mesh, kelvara::netcdf::kDefaultReferenceTime,
          [](UgridWriter& w, const float* values) {
-             const int d = w.addDataset({"depth", "run_d.dat", "_d", false, false, 1.0});
+             const int d = w.addDataset(described("depth", "run_d.dat", "_d", false, false, 1.0));
              w.appendStep(d, 2.0f, nullptr, values, nullptr);
              throw kelvara::errorLine("ERROR - given up");
          },

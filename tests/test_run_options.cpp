@@ -112,10 +112,10 @@ TEST(OutputOption, RefusesWhatItCannotWrite) {
         std::string error;
     };
     const std::vector<Case> cases = {
-        {{"-max", "base_d.dat", "--output", "peak.nc"},
-         "ERROR - kelvara cannot write peak.nc: an output ends in .dat, .tif, .tiff or .gpkg."},
+        {{"-max", "base_d.dat", "--output", "peak.csv"},
+         "ERROR - kelvara cannot write peak.csv: an output ends in .dat, .tif, .tiff, .gpkg or .nc."},
         {{"-max", "base_d.dat", "--output", "peak"},
-         "ERROR - kelvara cannot write peak: an output ends in .dat, .tif, .tiff or .gpkg."},
+         "ERROR - kelvara cannot write peak: an output ends in .dat, .tif, .tiff, .gpkg or .nc."},
         {{"-grid2", "base_d.dat", "--output", "grid.dat"},
          "ERROR - -grid writes a GeoTIFF: its output grid.dat must end in .tif."},
         {{"-dif", "base_d.dat", "design_d.dat", "third.dat", "--output", "x.dat"},

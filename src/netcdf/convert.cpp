@@ -1,8 +1,6 @@
 // A run's mesh and datasets into one NetCDF file, one step in memory at a time.
-#include <fstream>
 #include <functional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,19 +25,6 @@ double hoursPerUnit(std::int32_t units) {
     case 4: return 24.0;
     default: return 1.0;
     }
-}
-
-// The coordinate reference in the .prj beside the mesh, "" when there is none.
-std::string readReference(const std::string& prjPath) {
-    std::ifstream in(prjPath, std::ios::binary);
-    if (!in) return {};
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string wkt = text.str();
-    while (!wkt.empty() && (wkt.back() == ' ' || wkt.back() == '\t' || wkt.back() == '\r' ||
-                            wkt.back() == '\n' || wkt.back() == '\0'))
-        wkt.pop_back();
-    return wkt;
 }
 
 }  // namespace
@@ -82,7 +67,7 @@ std::string convertRun(const RunConversion& run) {
     options.referenceTime = reference;
     options.meshName = FILENAME(meshName);
     const std::string prjPath = FILENAMEPATH(meshName) + ".prj";
-    options.crsWkt = readReference(prjPath);
+    options.crsWkt = readReferenceWkt(prjPath);
     if (options.crsWkt.empty()) {
         consoleLine();
         consoleLine("WARNING - No coordinate reference (" + prjPath + "): the file has none.");

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <sstream>
 #include <string>
 
 #include "fileio/error.h"
@@ -118,7 +119,7 @@ std::string summaryNameFor(float time) {
         {99999.0f, "maximum"},  {111111.0f, "summary"},   {222222.0f, "maximum_input"},
         {100001.0f, "arrival"}, {100002.0f, "end"},       {100003.0f, "peak"},
         {100011.0f, "depth_velocity"}, {100012.0f, "hazard_class"},
-        {100013.0f, "hazard_rating"},
+        {100013.0f, "hazard_rating"}, {100014.0f, "uk_hazard_class"},
     };
     for (const Named& n : kNamed)
         if (time == n.time) return n.name;
@@ -133,6 +134,30 @@ std::string summaryNameFor(float time) {
         else name += *c;
     }
     return name;
+}
+
+std::string stepNameFor(const std::string& description) {
+    std::string words = description.substr(0, description.find('('));
+    for (char& c : words) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string name = validName(words);
+    // One underscore between words, none at the end.
+    std::string joined;
+    for (char c : name)
+        if (c != '_' || (!joined.empty() && joined.back() != '_')) joined += c;
+    while (!joined.empty() && joined.back() == '_') joined.pop_back();
+    return joined;
+}
+
+std::string readReferenceWkt(const std::string& prjPath) {
+    std::ifstream in(prjPath, std::ios::binary);
+    if (!in) return {};
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string wkt = text.str();
+    while (!wkt.empty() && (wkt.back() == ' ' || wkt.back() == '\t' || wkt.back() == '\r' ||
+                            wkt.back() == '\n' || wkt.back() == '\0'))
+        wkt.pop_back();
+    return wkt;
 }
 
 MeshCounts countMesh(const std::string& meshPath) {

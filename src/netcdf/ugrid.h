@@ -57,6 +57,26 @@ struct MeshCounts {
 };
 MeshCounts countMesh(const std::string& meshPath);
 
+// What a step that its output describes holds: values, numbers (of an input or a run) or
+// classes, the last two written as integers.
+enum class StepContent { Values, Numbers, Classes };
+
+// A step the output says what it holds, by its time (within 0.01): it gets variables of its
+// own without a time axis, whatever its time, named and described by what is given here.
+struct NamedStep {
+    float time = 0.0f;
+    std::string name;         // the part of the variable's name it gives ("maximum"); "" for
+                              // the one of its time (summaryNameFor)
+    std::string description;  // its long name ("peak depth (m)"); "" for one made of the name
+    StepContent content = StepContent::Values;
+    std::vector<std::string> categories;  // classes 1, 2, ...: flag_values and flag_meanings
+};
+
+// The part of a variable's name that a step's description gives: its words before any unit
+// in brackets, lower case, joined by underscores ("peak depth (m)": "peak_depth"); "" when
+// nothing of it can be a name.
+std::string stepNameFor(const std::string& description);
+
 // What is known of a dataset before its steps.
 struct DatasetDescription {
     std::string name;        // the variables' name (variableNameFor), unique within the file
@@ -65,6 +85,11 @@ struct DatasetDescription {
     bool vector = false;
     bool hasFlags = true;    // its steps carry one flag per cell
     double hoursPerTimeUnit = 1.0;  // its times' unit in hours (1/60 for minutes)
+    std::string longName;    // "" for the one its type gives ("water depth")
+    // Steps of its own variables; and whether their names begin with the dataset's
+    // ("depth_maximum") or are theirs alone ("hazard_class", for an operation's own quantity).
+    std::vector<NamedStep> namedSteps;
+    bool prefixSteps = true;
 };
 
 struct UgridOptions {
@@ -115,6 +140,10 @@ private:
 // coordinate reference comes from the .prj beside the mesh (stem.prj) when there is one. The
 // time axis is every ordinary time of every dataset, in order. Lines about what is done go to
 // the console; returns the line that sums up what was written.
+// The coordinate reference in a .prj file (its WKT, trailing blanks removed), "" when there is
+// no such file.
+std::string readReferenceWkt(const std::string& prjPath);
+
 struct RunConversion {
     std::string meshPath;
     std::vector<std::string> datasetPaths;

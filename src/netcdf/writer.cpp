@@ -6,6 +6,7 @@
 // flags shrink to almost nothing), variables of any size, and variables that can be added after
 // steps have been written (a summary step is met only when the dataset reaches it).
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -86,6 +87,7 @@ constexpr std::size_t kChunkNodes = std::size_t{1} << 20;  // values per chunk: 
 constexpr std::size_t kFacesPerWrite = std::size_t{1} << 18;
 constexpr signed char kFlagFill = -1;
 constexpr int kNoFaceNode = -1;
+constexpr int kIntegerFill = -99999;
 
 const char* const kMesh = "mesh2d";
 const char* const kNodeX = "mesh2d_node_x";
@@ -100,12 +102,26 @@ struct Quantity {
 };
 
 Quantity quantityOf(const DatasetDescription& d) {
-    if (d.dataType == "_d") return {"water depth", "m", {"", ""}};
+    Quantity q{d.name, "", {"", ""}};
+    if (d.dataType == "_d") q = {"water depth", "m", {"", ""}};
     if (d.dataType == "_h")
-        return {"water level", "m", {"water_surface_height_above_reference_datum", ""}};
+        q = {"water level", "m", {"water_surface_height_above_reference_datum", ""}};
     if (d.dataType == "_v")
-        return {"velocity", "m s-1", {"sea_water_x_velocity", "sea_water_y_velocity"}};
-    return {d.name, "", {"", ""}};
+        q = {"velocity", "m s-1", {"sea_water_x_velocity", "sea_water_y_velocity"}};
+    if (!d.longName.empty()) q.longName = d.longName;
+    return q;
+}
+
+// A class's name as one word of flag_meanings: letters, digits, "-", "." and "_" ("class_3"
+// for a class without a name).
+std::string meaningWord(const std::string& category, std::size_t number) {
+    std::string word;
+    for (char c : category) {
+        const bool kept = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' ||
+                          c == '.' || c == '_';
+        word += kept ? c : '_';
+    }
+    return word.empty() ? "class_" + std::to_string(number) : word;
 }
 
 // Whether a WKT describes projected coordinates, geographic ones, or neither that it tells.
@@ -139,6 +155,7 @@ struct UgridWriter::Impl {
     struct Summary {
         int values[2] = {-1, -1};
         int flags = -1;
+        bool integer = false;  // numbers or classes, written as integers
     };
     struct Dataset {
         DatasetDescription description;
@@ -163,6 +180,7 @@ struct UgridWriter::Impl {
     std::vector<Dataset> datasets;
     std::vector<std::string> names;
     std::vector<float> buffer;
+    std::vector<int> integers;
 
     Impl(const MeshGeometry& m, const UgridOptions& o, const std::string& path)
         : mesh(m), options(o), output(path) {}
@@ -252,6 +270,33 @@ struct UgridWriter::Impl {
         text(var, "flag_meanings", "inactive active");
         text(var, "mesh", kMesh);
         text(var, "location", "face");
+        return var;
+    }
+
+    // A variable of node numbers or classes (integers), without a time axis.
+    int integerVariable(const std::string& name, const std::string& longName,
+                        const std::vector<std::string>& categories, const std::string& source) {
+        const int var = variable(name, NC_INT, {nodeDim});
+        chunked(var, false, nodeCount);
+        check(nc().nc_put_att_int(ncid, var, "_FillValue", NC_INT, 1, &kIntegerFill), "fill value");
+        text(var, "long_name", longName);
+        if (!categories.empty()) {
+            std::vector<int> values;
+            std::string meanings;
+            for (std::size_t k = 0; k < categories.size(); ++k) {
+                values.push_back(static_cast<int>(k + 1));
+                meanings += (k > 0 ? " " : "") + meaningWord(categories[k], k + 1);
+            }
+            check(nc().nc_put_att_int(ncid, var, "flag_values", NC_INT, values.size(),
+                                      values.data()),
+                  "flag values");
+            text(var, "flag_meanings", meanings);
+        }
+        text(var, "mesh", kMesh);
+        text(var, "location", "node");
+        text(var, "coordinates", kCoordinates);
+        if (hasCrs) text(var, "grid_mapping", "crs");
+        if (!source.empty()) text(var, "source_file", source);
         return var;
     }
 
@@ -437,25 +482,59 @@ struct UgridWriter::Impl {
         return buffer.data();
     }
 
-    Summary& summaryOf(Dataset& d, float time, bool withFlags) {
-        const std::string part = summaryNameFor(time);
+    // The numbers or classes of a step, each to its nearest whole number; no value as fill.
+    const int* whole(const float* values) {
+        integers.resize(nodeCount);
+        for (std::size_t n = 0; n < nodeCount; ++n) {
+            const float v = values[n];
+            const bool none = !(v > kNoValueLimit) || !(std::fabs(v) < 2.0e9f);
+            integers[n] = none ? kIntegerFill : static_cast<int>(std::lround(v));
+        }
+        return integers.data();
+    }
+
+    static const NamedStep* namedStepAt(const Dataset& d, float time) {
+        for (const NamedStep& n : d.description.namedSteps)
+            if (std::fabs(n.time - time) <= 0.01f) return &n;
+        return nullptr;
+    }
+
+    Summary& summaryOf(Dataset& d, float time, bool withFlags, const NamedStep* named) {
+        const std::string part =
+            named != nullptr && !named->name.empty() ? named->name : summaryNameFor(time);
         const bool maximum = time == 99999.0f;
         Summary s;
         define();
         const auto describe = [&](int var) {
             check(nc().nc_put_att_float(ncid, var, "step_time", NC_FLOAT, 1, &time), "step time");
         };
-        const std::string name = d.description.name + "_" + part;
+        const bool prefixed = d.description.prefixSteps;
+        const std::string name = prefixed ? d.description.name + "_" + part : part;
         std::string words = part;
         std::replace(words.begin(), words.end(), '_', ' ');
-        const std::string longName =
-            d.quantity.longName + ", " + words + " (step " + timeText(time) + ")";
-        for (int i = 0; i < (d.description.vector ? 2 : 1); ++i) {
+        const std::string step = " (step " + timeText(time) + ")";
+        std::string longName = (prefixed ? d.quantity.longName + ", " : std::string()) + words + step;
+        if (named != nullptr && !named->description.empty())
+            longName = (prefixed ? d.quantity.longName + ", " : std::string()) +
+                       named->description + step;
+        // The dataset's own quantity: its maximum, and the values an operation says of it.
+        const bool sameQuantity =
+            maximum || (named != nullptr && named->content == StepContent::Values && prefixed);
+        s.integer = named != nullptr && named->content != StepContent::Values &&
+                    !d.description.vector;
+        if (s.integer) {
+            s.values[0] = integerVariable(name, longName, named->categories, d.description.source);
+            describe(s.values[0]);
+        }
+        for (int i = 0; i < (d.description.vector ? 2 : 1) && !s.integer; ++i) {
             const std::string axis = d.description.vector ? (i == 0 ? "_x" : "_y") : "";
             s.values[i] = nodeVariable(
-                d.description.vector ? d.description.name + axis + "_" + part : name, false,
+                !d.description.vector ? name
+                : prefixed            ? d.description.name + axis + "_" + part
+                                      : part + axis,
+                false,
                 longName + (d.description.vector ? (i == 0 ? ", x component" : ", y component") : ""),
-                maximum ? d.quantity.standardName[i] : "", maximum ? d.quantity.units : "",
+                maximum ? d.quantity.standardName[i] : "", sameQuantity ? d.quantity.units : "",
                 d.description.source);
             describe(s.values[i]);
             if (maximum) text(s.values[i], "cell_methods", "time: maximum");
@@ -479,13 +558,17 @@ struct UgridWriter::Impl {
         if (!d.description.hasFlags) active = nullptr;
         const std::int8_t* flags = active;
 
-        if (!isOrdinaryTime(time)) {
+        const NamedStep* named = namedStepAt(d, time);
+        if (!isOrdinaryTime(time) || named != nullptr) {
             if (d.summaries.count(time) != 0)
                 throw failure(source + " has two steps at time " + timeText(time) +
                               "; the file holds one.");
-            const Summary& s = summaryOf(d, time, flags != nullptr);
+            const Summary& s = summaryOf(d, time, flags != nullptr, named);
             data();
-            check(nc().nc_put_var_float(ncid, s.values[0], filled(values1)), "writing a step");
+            if (s.integer)
+                check(nc().nc_put_var_int(ncid, s.values[0], whole(values1)), "writing a step");
+            else
+                check(nc().nc_put_var_float(ncid, s.values[0], filled(values1)), "writing a step");
             if (s.values[1] >= 0)
                 check(nc().nc_put_var_float(ncid, s.values[1], filled(values2)), "writing a step");
             if (s.flags >= 0)

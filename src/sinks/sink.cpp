@@ -12,6 +12,7 @@ const SinkType kSinks[] = {
     {".tif", "Output Grid File", makeGridSink},
     {".tiff", "Output Grid File", makeGridSink},
     {".gpkg", "Output GeoPackage File", makePolygonSink},
+    {".nc", "Output NetCDF File", makeNetcdfSink},
 };
 
 std::string extensionOf(const std::string& name) {
@@ -59,6 +60,11 @@ bool isGridOutput(const std::string& output) {
 bool isPolygonOutput(const std::string& output) {
     const SinkType* s = findSink(output);
     return s != nullptr && s->make == makePolygonSink;
+}
+
+bool isNetcdfOutput(const std::string& output) {
+    const SinkType* s = findSink(output);
+    return s != nullptr && s->make == makeNetcdfSink;
 }
 
 }  // namespace kelvara

@@ -84,6 +84,12 @@ struct SinkSetup {
     // Polygons (.gpkg): the thresholds steps of values are traced at (-extent); the mesh and
     // its reference as for a grid.
     std::vector<double> thresholds;
+    // A NetCDF file (with the mesh and reference above): its time axis's reference time ("" the
+    // default), the first input, and whether the output holds that input's quantity (its
+    // variables are then named after it: "depth") or one the operation makes.
+    std::string referenceTime;
+    std::string primaryInput;
+    bool holdsInputQuantity = false;
 };
 
 struct SinkType {
@@ -98,6 +104,8 @@ const SinkType* findSink(const std::string& output);
 std::string knownSinkExtensions();
 // Whether an output's name is that of a grid (.tif or .tiff).
 bool isGridOutput(const std::string& output);
+// Whether an output's name is that of a NetCDF file (.nc).
+bool isNetcdfOutput(const std::string& output);
 
 // Whether an output's name is that of a GeoPackage of polygons (.gpkg).
 bool isPolygonOutput(const std::string& output);
@@ -106,5 +114,6 @@ bool isPolygonOutput(const std::string& output);
 std::unique_ptr<StepSink> makeDatasetSink(const SinkSetup& setup);
 std::unique_ptr<StepSink> makeGridSink(const SinkSetup& setup);
 std::unique_ptr<StepSink> makePolygonSink(const SinkSetup& setup);
+std::unique_ptr<StepSink> makeNetcdfSink(const SinkSetup& setup);
 
 }  // namespace kelvara

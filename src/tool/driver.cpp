@@ -79,7 +79,7 @@ void allocateStorage(RunState& run) {
         if (physical > 0 && needed > physical) throw std::bad_alloc();
         // Listing times passes over every step's flags and values: no table is filled.
         const OperationKind kind = run.options->operation.kind;
-        if (kind == OperationKind::ListTimes) return;
+        if (kind == OperationKind::ListTimes || kind == OperationKind::Ugrid) return;
         run.active.assign(cells, 1);  // cells count as active until a step supplies flags
         // The arrival map reads each step into a table of its own; values2 holds the second
         // components of vectors (inputs other than the first that may differ in form are read
@@ -105,7 +105,7 @@ std::string writtenSummary(const RunState& run) {
 }
 
 // The mesh of a grid drawn from the steps of another operation (a .tif output), read when the
-// grid is drawn, as -grid reads it.
+// grid is drawn, as -grid reads it; or of a NetCDF file (.nc), read when it begins.
 void readGridMesh(const std::string& name, MeshGeometry& mesh, std::int32_t nodes,
                   std::int32_t cells, const char* what = "the grid") {
     consoleLine();
@@ -127,17 +127,23 @@ void openOutput(RunState& run) {
     SinkSetup setup;
     setup.output = run.outputName();
     setup.messages = [](const std::string& line) { consoleLine(line); };
-    if (isGridOutput(setup.output) || isPolygonOutput(setup.output)) {
+    if (isGridOutput(setup.output) || isPolygonOutput(setup.output) ||
+        isNetcdfOutput(setup.output)) {
         const CompanionResolver resolver = options.companions();
         setup.cellSize = options.outputCellSize;
         setup.thresholds = options.operation.thresholds;
         setup.meshName = CLEANPATH(resolver.name(CompanionFile::Mesh, run.inputName(1)));
         setup.referenceName = resolver.name(CompanionFile::Reference, run.inputName(1));
         const std::string mesh = setup.meshName;
-        const char* what = isPolygonOutput(setup.output) ? "the polygons" : "the grid";
+        const char* what = isPolygonOutput(setup.output)  ? "the polygons"
+                           : isNetcdfOutput(setup.output) ? "the NetCDF file"
+                                                          : "the grid";
         setup.readMesh = [mesh, what](MeshGeometry& m, std::int32_t nodes, std::int32_t cells) {
             readGridMesh(mesh, m, nodes, cells, what);
         };
+        setup.referenceTime = options.referenceTime;
+        setup.primaryInput = run.inputName(1);
+        setup.holdsInputQuantity = options.shape().output == OutputForm::LikeInput;
     } else {
         run.outputUnit = OPENFILEUNIT("BO", run.outputName());
         setup.stream = unitStream(run.outputUnit);
@@ -414,6 +420,11 @@ int RUN_DRIVER(RunOptions& options, RunContext& context) {
     } else if (form != OutputForm::TimesText && isPolygonOutput(run.outputName())) {
         explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
                        {"The polygons of " + run.outputName() + " are traced on the mesh of " +
+                             run.inputName(1), "the run's mesh"});
+    } else if (form == OutputForm::Netcdf ||
+               (form != OutputForm::TimesText && isNetcdfOutput(run.outputName()))) {
+        explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
+                       {"The NetCDF file " + run.outputName() + " holds the mesh of " +
                             run.inputName(1), "the run's mesh"});
     }
 
@@ -421,6 +432,8 @@ int RUN_DRIVER(RunOptions& options, RunContext& context) {
     if (form == OutputForm::Grid) {
         // The grid writer makes its file itself, under a hidden name until it is complete.
         consoleLine("Output Grid File: " + run.outputName());
+    } else if (form == OutputForm::Netcdf) {  // written by the run's own conversion
+        consoleLine("Output NetCDF File: " + run.outputName());
     } else if (form == OutputForm::TimesText) {
         consoleLine("Output Times File: " + run.outputName());
         run.outputUnit = OPENFILEUNIT("O ", run.outputName());

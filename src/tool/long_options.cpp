@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "fileio/error.h"
+#include "netcdf/ugrid.h"
 #include "tool/ensemble_run.h"
 #include "tool/options.h"
 #include "util/text.h"
@@ -45,6 +47,24 @@ bool storeLandUse(RunOptions& o, const std::string& value, std::vector<std::stri
     return false;
 }
 
+// The reference time of a NetCDF output, checked now and kept as the time units will say it.
+bool storeReferenceTime(RunOptions& o, const std::string& value, std::vector<std::string>& lines) {
+    try {
+        o.referenceTime = netcdf::referenceTimeText(value);
+    } catch (const Error& e) {
+        lines = {"", e.lines().empty() ? std::string("ERROR - --reference-time") : e.lines().back(),
+                 "Give it as --reference-time \"2000-01-01 00:00:00\" (or YYYY-MM-DD, or "
+                 "YYYY-MM-DD hh:mm)."};
+        return false;
+    }
+    return true;
+}
+
+bool storeToNetcdf(RunOptions& o, const std::string&, std::vector<std::string>&) {
+    o.toNetcdf = true;
+    return true;
+}
+
 const std::vector<LongOptionEntry> kLongOptions = {
     {"mesh", LongValue::Text, "FILE", "a file name", storeMesh},
     {"output", LongValue::Text, "FILE", "a file name", storeOutput},
@@ -56,6 +76,8 @@ const std::vector<LongOptionEntry> kLongOptions = {
     {"percentiles", LongValue::Text, "LIST", "a list of percentiles", storeEnsemblePercentiles},
     {"per-group", LongValue::None, "", "", storeEnsemblePerGroup},
     {"skip-missing", LongValue::None, "", "", storeEnsembleSkipMissing},
+    {"reference-time", LongValue::Text, "TIME", "a date and time", storeReferenceTime},
+    {"to-netcdf", LongValue::None, "", "", storeToNetcdf},
 };
 
 }  // namespace

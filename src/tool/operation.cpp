@@ -129,6 +129,16 @@ void describeExtent(const Operation& o, const Names& inputs, OperationShape& s) 
     s.outputName = labelled(o, inputs, ".gpkg");
 }
 
+// A run's mesh and datasets of any quantities (base_d.dat base_h.dat base_V.dat) in base.nc.
+void describeUgrid(const Operation&, const Names& inputs, OperationShape& s) {
+    s.minInputs = 1;
+    s.maxInputs = kMaxInputs;
+    s.countError = "ERROR - Specify the .dat files of the run for -ugrid.";
+    s.output = OutputForm::Netcdf;
+    s.inputsShareForm = false;
+    s.outputName = FILENAMEPATHNO_(inputs.empty() ? std::string() : inputs[0]) + ".nc";
+}
+
 void describeNothing(const Operation&, const Names&, OperationShape&) {}
 
 template <class Real>
@@ -248,6 +258,7 @@ const std::vector<OperationEntry> kTable = {
      describeExtent, runExtent},
     {"ensemble", K::Ensemble, N::None, "", "", R::Any, noNumber, false, describeEnsemble,
      runEnsemble},
+    {"ugrid", K::Ugrid, N::None, "", "", R::Any, noNumber, false, describeUgrid, runUgrid},
 };
 
 const OperationEntry kNoOperation = {"", K::None, N::None, "", "", R::Any, noNumber, false,

@@ -25,6 +25,7 @@ enum class OperationKind {
     Grid,                // -grid<cell size>: steps drawn on a grid, written as a GeoTIFF
     Extent,              // -extent<depth>[,<depth>...]: polygons at or above each, a GeoPackage
     Ensemble,            // -ensemble: statistics over the peaks of many runs, group by group
+    Ugrid,               // -ugrid (--to-netcdf): a run's mesh and datasets in one NetCDF file
 };
 
 // Which steps the single pass writes, and what it does to their values.
@@ -61,6 +62,7 @@ enum class OutputForm {
     LikeInput,  // a dataset of the primary input's form (pairs when it is a vector dataset)
     TimesText,  // the text file times.txt in the current folder, no dataset
     Grid,       // a GeoTIFF written by the grid writer itself, no dataset
+    Netcdf,     // a NetCDF file of the mesh and every input, written by the run itself
 };
 
 // What an operation is, in one place: a new operation adds its case to describeOperation.

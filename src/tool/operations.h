@@ -18,5 +18,6 @@ void runHazard(RunState& run);              // -hazard
 void runGrid(RunState& run);                // -grid
 void runExtent(RunState& run);              // -extent
 void runEnsemble(RunState& run);            // -ensemble (ensemble_run.cpp)
+void runUgrid(RunState& run);               // -ugrid
 
 }  // namespace kelvara

@@ -204,11 +204,23 @@ bool checkOutputOptions(const RunOptions& o, std::vector<std::string>& lines) {
                              " must end in .tif."};
             return false;
         }
+        if (shape.output == OutputForm::Netcdf && !isNetcdfOutput(output)) {
+            lines = {"", "ERROR - -ugrid writes a NetCDF file: its output " + output +
+                             " must end in .nc."};
+            return false;
+        }
         if (datasetOutput && findSink(output) == nullptr) {
             lines = {"", "ERROR - kelvara cannot write " + output + ": an output ends in " +
                              knownSinkExtensions() + "."};
             return false;
         }
+    }
+    const bool writesNetcdf = shape.output == OutputForm::Netcdf ||
+                              (datasetOutput && !output.empty() && isNetcdfOutput(output));
+    if (!o.referenceTime.empty() && !writesNetcdf) {
+        lines = {"", "ERROR - --reference-time is the reference of a NetCDF file's times: use it "
+                     "with -ugrid or --output NAME.nc."};
+        return false;
     }
     const bool drawsGrid = datasetOutput && !output.empty() && isGridOutput(output);
     if (o.outputCellSize > 0.0 && !drawsGrid) {
@@ -346,6 +358,13 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
         }
     }
 
+    // --to-netcdf is -ugrid, as if it were typed after the flags.
+    for (const auto& f : flagWords()) {
+        if (!o.toNetcdf || f.kind != OperationKind::Ugrid) continue;
+        bool seen = false;
+        for (const auto& g : given) seen = seen || g.flag == &f;
+        if (!seen) given.push_back({&f, "--to-netcdf"});
+    }
     const std::vector<std::string> conflicting = conflictingFlags(given);
     if (!conflicting.empty()) {
         return fail(Kind::ConflictingOperations,
@@ -448,6 +467,11 @@ const std::vector<std::string>& usageText() {
         "          group's representative run (120003); runs from \"--runs FILE\" (group,file lines)",
         "          and/or \"--group NAME\" then its files; \"--stat mean\", \"--percentiles 10,50,90\"",
         "          (120010+k), \"--per-group\" (each group's, 120100+g), \"--skip-missing\"",
+        "     \"-ugrid\" (or \"--to-netcdf\") writes the mesh and every .dat file named (run_d.dat",
+        "          run_h.dat run_V.dat) into one NetCDF (UGRID) file, run.nc; FILE.nc with --output",
+        "          writes any operation's steps with the mesh the same way",
+        "     \"--reference-time \"YYYY-MM-DD hh:mm:ss\"\" the time a NetCDF file's hours count from,",
+        "          2000-01-01 00:00:00 unless given",
         "",
     };
     return lines;

@@ -29,6 +29,8 @@ struct RunOptions {
     std::string meshName;    // --mesh: the mesh of every input, instead of the name rule
     std::string outputGiven; // --output: the output's name, instead of the operation's rule
     double outputCellSize = 0.0;  // --cell: the cell size of a grid output, in double
+    std::string referenceTime;  // --reference-time: of a NetCDF output's times, "" the default
+    bool toNetcdf = false;      // --to-netcdf: -ugrid
 
     // The files read beside the inputs, named by --mesh or by the name rule.
     CompanionResolver companions() const { return CompanionResolver(meshName); }

@@ -3,7 +3,10 @@ and mesh node equal to the .dat and .2dm inputs, and the UGRID and CF attributes
 
 The datasets are read (and, for the cases made here, written) with the small reader below,
 written from the .dat layout alone, so that it shares no code with the writer under test.
-Environment: KELVARA_UGRID_CONVERT (the converter program), KELVARA_EXAMPLES (examples/flood).
+The tool's own NetCDF files are checked the same way: -ugrid of the example, and the .nc
+output of operations against their .dat output.
+Environment: KELVARA_UGRID_CONVERT (the converter program), KELVARA_TOOL (the kelvara tool; its
+tests are skipped without it), KELVARA_EXAMPLES (examples/flood).
 """
 import os
 import shutil
@@ -15,6 +18,7 @@ import pytest
 import xarray as xr
 
 CONVERT = os.environ.get("KELVARA_UGRID_CONVERT", "kelvara_ugrid_convert")
+TOOL = os.environ.get("KELVARA_TOOL")
 EXAMPLES = os.environ.get("KELVARA_EXAMPLES",
                           os.path.join(os.path.dirname(__file__), "..", "..", "examples", "flood"))
 NO_VALUE = -99998.0  # values at or below it are no value
@@ -118,12 +122,27 @@ def convert(folder, output, mesh, datasets, reference=None):
     return subprocess.run(command, cwd=folder, capture_output=True, text=True, timeout=120)
 
 
-@pytest.fixture(scope="module")
-def example(tmp_path_factory):
-    folder = tmp_path_factory.mktemp("example")
-    for name in ("base.2dm", "base_d.dat", "base_h.dat", "base_V.dat"):
+def tool(folder, *arguments):
+    return subprocess.run([TOOL, "-b"] + list(arguments), cwd=folder, capture_output=True,
+                          text=True, timeout=120)
+
+
+def copy_example(folder, names=("base.2dm", "base_d.dat", "base_h.dat", "base_V.dat")):
+    for name in names:
         shutil.copy(os.path.join(EXAMPLES, name), folder / name)
-    done = convert(folder, "base.nc", "base.2dm", ["base_d.dat", "base_h.dat", "base_V.dat"])
+
+
+# The example run in base.nc, written by the converter or by the tool's -ugrid.
+@pytest.fixture(scope="module", params=["converter", "kelvara -ugrid"])
+def example(tmp_path_factory, request):
+    folder = tmp_path_factory.mktemp("example")
+    copy_example(folder)
+    if request.param == "converter":
+        done = convert(folder, "base.nc", "base.2dm", ["base_d.dat", "base_h.dat", "base_V.dat"])
+    else:
+        if not TOOL:
+            pytest.skip("KELVARA_TOOL not given")
+        done = tool(folder, "-ugrid", "base_d.dat", "base_h.dat", "base_V.dat")
     assert done.returncode == 0, done.stdout + done.stderr
     return folder
 
@@ -328,3 +347,54 @@ def test_mesh_alone(tmp_path):
     with xr.open_dataset(tmp_path / "mesh.nc") as ds:
         assert ds.sizes["nmesh2d_node"] == 6 and ds.sizes["nmesh2d_face"] == 3
         assert ds.sizes["time"] == 0
+
+
+# ---- the .nc output of an operation, against its .dat output ----------------------------------
+
+@pytest.mark.parametrize("arguments, ordinary, named", [
+    (["-max", "base_d.dat", "design_d.dat"], "depth",
+     {111111.0: "depth_maximum", 222222.0: "depth_input_number"}),
+    (["-hazard", "base_d.dat"], "value",
+     {100011.0: "depth_velocity", 100012.0: "hazard_class", 100013.0: "hazard_rating"}),
+    (["-trim1", "base_V.dat"], "velocity", {99999.0: "velocity_maximum"}),
+])
+def test_an_operations_nc_output_equals_its_dat_output(tmp_path, arguments, ordinary, named):
+    if not TOOL:
+        pytest.skip("KELVARA_TOOL not given")
+    copy_example(tmp_path, ("base.2dm", "base_d.dat", "base_V.dat", "design_d.dat"))
+    for output in ("out.dat", "out.nc"):
+        done = tool(tmp_path, *arguments, "--output", output)
+        assert done.returncode == 0, done.stdout + done.stderr
+    run = read_dat(tmp_path / "out.dat")
+    with xr.open_dataset(tmp_path / "out.nc", decode_times=False) as ds:
+        assert ds.attrs["Conventions"] == "CF-1.8 UGRID-1.0"
+        assert ds["mesh2d"].attrs["cf_role"] == "mesh_topology"
+        ordinary_steps = [s for s in run["steps"] if abs(s[0]) < 99998 and s[0] not in named]
+        assert list(ds["time"].values) == [np.float64(s[0]) for s in ordinary_steps]
+        parts = [ordinary + "_x", ordinary + "_y"] if run["vector"] else [ordinary]
+        for index, (time, flags, values) in enumerate(ordinary_steps):
+            for component, name in enumerate(parts):
+                want = values[:, component] if run["vector"] else values
+                np.testing.assert_array_equal(ds[name].isel(time=index).values, expected(want),
+                                              err_msg=f"{name} at {time}")
+            np.testing.assert_array_equal(ds[ordinary + "_active"].isel(time=index).values, flags)
+        for time, flags, values in run["steps"]:
+            if time not in named:
+                continue
+            stem = named[time]
+            names = [stem.replace("_maximum", "_x_maximum"),
+                     stem.replace("_maximum", "_y_maximum")] if run["vector"] else [stem]
+            for component, name in enumerate(names):
+                variable = ds[name]
+                assert variable.dims == ("nmesh2d_node",), name
+                assert variable.attrs["mesh"] == "mesh2d" and variable.attrs["location"] == "node"
+                assert variable.attrs["step_time"] == np.float32(time)
+                want = values[:, component] if run["vector"] else values
+                np.testing.assert_array_equal(variable.values.astype(np.float32), expected(want),
+                                              err_msg=name)
+            np.testing.assert_array_equal(ds[stem + "_active"].values, flags)
+    if "-max" in arguments:
+        with xr.open_dataset(tmp_path / "out.nc", mask_and_scale=False) as ds:
+            numbers = ds["depth_input_number"]
+            assert numbers.dtype == np.int32  # input numbers are whole
+            assert set(np.unique(numbers.values)) <= {-99999, 1, 2}
