@@ -147,19 +147,10 @@ std::vector<OutputStep> knownSteps(const std::string& datasetName) {
         }
     }
     const Quantity input = quantityOf(before + ".dat");
-    const std::size_t dash = bare.find(" - ");
+    // -dif's own name: two names of one quantity ("base_d(maxmax) - design_d(maxmax)" too).
     bool differences = false;
-    if (startsWith(tag, "maxmax")) {
-        add(maximumSteps(input));
-    } else if (startsWith(tag, "dur")) {
-        steps.push_back(durationStep(tagNumber(tag, 3), input));
-    } else if (startsWith(tag, "arrival")) {
-        add(arrivalSteps(tagNumber(tag, 7), input));
-    } else if (tag == "va") {
-        steps.push_back(values(kEveryOtherStep,
-                               "flow direction (degrees clockwise from north)", "degree"));
-    } else if (dash != std::string::npos && dash == bare.rfind(" - ")) {
-        // -dif's own name: two names of one quantity.
+    const std::size_t dash = bare.find(" - ");
+    if (dash != std::string::npos && dash == bare.rfind(" - ")) {
         const std::string first = bare.substr(0, dash), second = bare.substr(dash + 3);
         const Quantity a = quantityOf(first + ".dat"), b = quantityOf(second + ".dat");
         if (a.known() && a.name == b.name) {
@@ -170,6 +161,19 @@ std::vector<OutputStep> knownSteps(const std::string& datasetName) {
             steps.push_back(differenceStep(a, true));
             differences = true;
         }
+    }
+    // Else the operation whose tag ends the name.
+    if (differences) {
+        // told above
+    } else if (startsWith(tag, "maxmax")) {
+        add(maximumSteps(input));
+    } else if (startsWith(tag, "dur")) {
+        steps.push_back(durationStep(tagNumber(tag, 3), input));
+    } else if (startsWith(tag, "arrival")) {
+        add(arrivalSteps(tagNumber(tag, 7), input));
+    } else if (tag == "va") {
+        steps.push_back(values(kEveryOtherStep,
+                               "flow direction (degrees clockwise from north)", "degree"));
     }
     add(stepsOfTheirOwnTime());
     if (!differences) {
