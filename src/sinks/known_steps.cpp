@@ -87,7 +87,7 @@ OutputStep durationStep(float cutoff, const Quantity& q) {
 
 OutputStep durationDifferenceStep(float cutoff, const Quantity& q) {
     const std::string level =
-        std::isnan(cutoff) ? std::string() : ", " + withUnit(cutoff, q) + " below the peak";
+        std::isnan(cutoff) ? std::string() : ", cutoff " + withUnit(cutoff, q);
     return values(kSummaryTime, "hours flooded, first run minus second" + level + " (h)", "h");
 }
 
@@ -172,6 +172,9 @@ std::vector<OutputStep> knownSteps(const std::string& datasetName) {
     } else if (startsWith(tag, "arrival")) {
         add(arrivalSteps(tagNumber(tag, 7), input));
     } else if (tag == "va") {
+        steps.push_back(values(kModelMaximumTime,
+                               "flow direction of the run's maximum (degrees clockwise from north)",
+                               "degree"));
         steps.push_back(values(kEveryOtherStep,
                                "flow direction (degrees clockwise from north)", "degree"));
     }
