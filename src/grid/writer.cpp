@@ -213,7 +213,7 @@ GridWriter::GridWriter(const MeshGeometry& mesh, const GridRequest& request,
     const bool classes = std::all_of(g.bands.begin(), g.bands.end(), [](const BandSpec& b) {
         return b.kind == BandKind::Classes;
     });
-    if (classes && largestClass <= 2147483647.0f) {
+    if (classes && largestClass < 2.0e9f) {
         g.type = largestClass <= 255.0f     ? GDT_Byte
                  : largestClass <= 65535.0f ? GDT_UInt16
                                             : GDT_Int32;
