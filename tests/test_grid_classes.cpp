@@ -412,6 +412,18 @@ TEST_F(GridClasses, TheSideFileOfNamesFollowsTheGrid) {
     EXPECT_FALSE(fileExists(side)) << "it would name the classes of a band that is no more";
     EXPECT_TRUE(r.bands[0].categories.empty());
     for (const std::string& name : listFolder(dir.path())) EXPECT_NE(name[0], '.') << name;
+
+    // A grid abandoned before it is finished leaves neither file nor work file behind.
+    TempDir other;
+    {
+        const MeshGeometry mesh = twoQuads();
+        std::vector<std::string> warnings;
+        grid::GridWriter writer(mesh, {other.file("run.2dm"), "", other.file("run.tif"), 1.0},
+                                6, 2, false, {classBand(hazardSteps()[1])}, 6.0f, warnings);
+        const std::vector<float> classes = {1, 2, 3, 4, 5, 6};
+        writer.addStep(nullptr, classes.data(), nullptr);
+    }
+    EXPECT_EQ(listFolder(other.path()), std::vector<std::string>{});
 }
 
 // Through the tool: classes and codes from the example's runs, straight from the operation or
