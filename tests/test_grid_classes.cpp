@@ -27,7 +27,6 @@ namespace kelvara::test {
 namespace {
 
 namespace fs = std::filesystem;
-using grid::BandKind;
 using grid::BandSpec;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -84,34 +83,6 @@ TEST(KnownSteps, TheNameAndTheTimeTellWhatAStepHolds) {
         const OutputStep* s = start.stepAt(c.time);
         EXPECT_EQ(s != nullptr ? s->categories.size() : 0u, c.categories);
     }
-}
-
-// What the operations declare is what the catalogue says of their outputs' names, so that a
-// grid drawn straight from an operation and one drawn from its .dat output agree.
-TEST(KnownSteps, BandsOfAStepFollowItsKind) {
-    const std::vector<OutputStep> steps = {hazardSteps()[1], ukHazardClassStep(),
-                                           differenceStep(quantityOf("a_h.dat"), true)};
-    struct Case {
-        float time;
-        std::vector<BandKind> kinds;
-        std::string unit;
-        std::size_t categories;
-    };
-    const Case cases[] = {
-        {100012.0f, {BandKind::Classes}, "", 6},
-        {100014.0f, {BandKind::Classes}, "", 4},
-        {3.0f, {BandKind::Difference, BandKind::WetDryCodes}, "m", 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.time);
-        const std::vector<BandSpec> bands = grid::bandsOfStep(c.time, steps);
-        ASSERT_EQ(bands.size(), c.kinds.size());
-        for (std::size_t i = 0; i < bands.size(); ++i) EXPECT_EQ(bands[i].kind, c.kinds[i]);
-        EXPECT_EQ(bands[0].unit, c.unit);
-        EXPECT_EQ(bands[0].categories.size(), c.categories);
-    }
-    // The codes' band names its three codes.
-    EXPECT_EQ(grid::bandsOfStep(3.0f, steps)[1].categories.size(), 3u);
 }
 
 #ifdef KELVARA_WITH_GDAL
