@@ -336,9 +336,9 @@ TEST(EnsembleExample, TheCriticalDurationChangesAlongTheValley) {
     }
 }
 
-// A grid output gets the steps through its sink: the envelope and the percentiles drawn as
-// bands (the critical group and the representative run are not values to draw), the legend
-// beside it.
+// A grid output gets the steps through its sink: the envelope, the critical group, the
+// representative run and the percentile drawn as bands (the group and run numbers taken from
+// a cell's corners, never interpolated), the legend beside it.
 TEST(EnsembleExample, AGridOutputDrawsTheStepsOfValues) {
     if (!grid::available()) GTEST_SKIP() << "built without GDAL";
     TempDir dir;
@@ -347,7 +347,7 @@ TEST(EnsembleExample, AGridOutputDrawsTheStepsOfValues) {
                                  "--output", "design.tif", "--cell", "25", "--mesh", "valley.2dm"},
                                 "", dir.path());
     ASSERT_EQ(result.status, 0) << result.output;
-    EXPECT_TRUE(contains(result.output, "Wrote design.tif: 2 bands of ")) << result.output;
+    EXPECT_TRUE(contains(result.output, "Wrote design.tif: 4 bands of ")) << result.output;
     EXPECT_TRUE(fileExists(dir.file("design.csv")));
     EXPECT_FALSE(fileExists(dir.file("study(ensemble).dat")));
 }

@@ -347,7 +347,7 @@ TEST(ExtentTool, HazardClassesAsALayerOfTheirOwn) {
     ToolResult r = runTool({"-b", "-hazard", "run_d.dat", "--output", "hazard.gpkg"}, "", dir.path());
     ASSERT_EQ(r.status, 0) << r.output;
     const std::vector<Layer> layers = readLayers(dir.file("hazard.gpkg"));
-    const Layer* uk = layerNamed(layers, "uk_flood_hazard_class_100014");
+    const Layer* uk = layerNamed(layers, "uk_hazard_class_100014");
     ASSERT_NE(uk, nullptr) << r.output;
     const std::vector<std::string> names = {"low", "moderate", "significant", "extreme"};
     ASSERT_EQ(uk->features.size(), 4u);

@@ -206,7 +206,7 @@ TEST(NetcdfOutput, HoldsEveryStepOfTheOperationsDataset) {
         {{"-hazard", "base_d.dat"},
          "value",
          {{100011.0f, "depth_velocity"}, {100012.0f, "hazard_class"},
-          {100013.0f, "hazard_rating"}}},
+          {100013.0f, "hazard_rating"}, {100014.0f, "uk_hazard_class"}}},
         {{"-arrival0.3", "base_d.dat"},
          "value",
          {{100001.0f, "arrival"}, {100002.0f, "end"}, {100003.0f, "peak"}}},

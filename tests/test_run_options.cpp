@@ -335,7 +335,7 @@ GridContents readGrid(const std::string& path) {
 }
 
 // A grid drawn from an operation's steps is the grid that -grid draws from its output: band
-// for band (input numbers left out, as -grid -t111111 leaves them).
+// for band, each described alike.
 TEST(GridOutput, EqualsTheTwoStepRouteBandForBand) {
     struct Case {
         std::vector<std::string> args;  // the operation
@@ -343,8 +343,8 @@ TEST(GridOutput, EqualsTheTwoStepRouteBandForBand) {
         std::string gridFlags;          // what -grid takes to draw the same steps
     };
     const std::vector<Case> cases = {
-        {{"-max", "base_d.dat", "design_d.dat"}, "base_d(maxmax).dat", "-t111111"},
-        {{"-max", "base_V.dat", "design_V.dat"}, "base_V(maxmax).dat", "-t111111"},
+        {{"-max", "base_d.dat", "design_d.dat"}, "base_d(maxmax).dat", ""},
+        {{"-max", "base_V.dat", "design_V.dat"}, "base_V(maxmax).dat", ""},
         {{"-dur0.1", "base_d.dat"}, "base_d(dur0.1).dat", ""},
         {{"-k5", "base_h.dat"}, "base_h(k5.).dat", ""},
     };

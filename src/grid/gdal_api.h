@@ -18,7 +18,9 @@ namespace kelvara::grid {
     X(GDALSetRasterNoDataValue) X(GDALWriteBlock)                                          \
     X(GDALSetDescription) X(GDALSetMetadataItem) X(CPLPushErrorHandlerEx)                  \
     X(CPLPopErrorHandler) X(CPLGetErrorHandlerUserData) X(OSRNewSpatialReference)          \
-    X(OSRImportFromWkt) X(OSRDestroySpatialReference)
+    X(OSRImportFromWkt) X(OSRDestroySpatialReference) X(GDALSetRasterUnitType)            \
+    X(GDALSetRasterStatistics) X(GDALCreateColorTable) X(GDALSetColorEntry)                \
+    X(GDALSetRasterColorTable) X(GDALDestroyColorTable)
 
 struct GdalApi {
 #define KELVARA_GDAL_POINTER(name) decltype(&::name) name = nullptr;

@@ -84,33 +84,6 @@ void checkCellSize(double cellSize) {
     }
 }
 
-std::string describeTime(float time) {
-    struct Summary {
-        float time;
-        const char* holds;
-    };
-    static const Summary kSummaries[] = {
-        {99999.0f, "maximum of the run"},
-        {111111.0f, "maximum"},
-        {222222.0f, "number of the input holding the maximum"},
-    };
-    for (const Summary& s : kSummaries) {
-        if (std::fabs(time - s.time) < 0.01f) {
-            return "time " + number(s.time) + ": " + s.holds;
-        }
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(time));
-    std::string shown = text;
-    if (shown.find('.') != std::string::npos) {
-        shown.erase(shown.find_last_not_of('0') + 1);
-        if (shown.back() == '.') shown.pop_back();
-    }
-    if (shown == "-0") shown = "0";
-    if (std::fabs(time) >= 99998.0f) return "time " + shown + ": summary step";
-    return "time " + shown + " h";
-}
-
 bool Rasteriser::drawable(const std::array<std::int32_t, 4>& k) const {
     const std::size_t nodes = std::min(mesh_.x.size(), mesh_.y.size());
     const int corners = k[3] == 0 ? 3 : 4;
@@ -217,7 +190,6 @@ void Rasteriser::fill(std::int64_t band, std::int64_t column, std::int64_t width
     const std::int64_t rowStart = band * bandRows_;
     const std::int64_t rowEnd = std::min(layout_.rows, rowStart + bandRows_);
     std::fill(out, out + (rowEnd - rowStart) * width, noData);
-    const double eps = eps_;
     const double firstColumn = static_cast<double>(column);
     const double lastColumn = static_cast<double>(column + width - 1);
 
@@ -237,50 +209,98 @@ void Rasteriser::fill(std::int64_t band, std::int64_t column, std::int64_t width
         const double low = std::min({f[0], f[1], f[2]});
         const double high = std::max({f[0], f[1], f[2]});
 
-        // Each edge ordered by v, so that two triangles sharing it compute the same crossings.
-        double eu0[3], ev0[3], eu1[3], ev1[3];
+        forEachSpan(u, v, rowStart, rowEnd, firstColumn, lastColumn,
+                    [&](std::int64_t r, std::int64_t c0, std::int64_t c1) {
+                        float* line = out + (r - rowStart) * width;
+                        const double rv = static_cast<double>(r);
+                        for (std::int64_t c = c0; c <= c1; ++c) {
+                            double w[3];
+                            weights.at(static_cast<double>(c), rv, w);
+                            const double value = w[0] * f[0] + w[1] * f[1] + w[2] * f[2];
+                            line[c - column] = static_cast<float>(std::clamp(value, low, high));
+                        }
+                    });
+    }
+}
+
+void Rasteriser::fillClasses(std::int64_t band, std::int64_t column, std::int64_t width,
+                             const float* nodeClass, const std::int8_t* active, float noData,
+                             float* out) const {
+    const std::int64_t rowStart = band * bandRows_;
+    const std::int64_t rowEnd = std::min(layout_.rows, rowStart + bandRows_);
+    std::fill(out, out + (rowEnd - rowStart) * width, noData);
+    const double firstColumn = static_cast<double>(column);
+    const double lastColumn = static_cast<double>(column + width - 1);
+
+    const std::size_t b = static_cast<std::size_t>(band);
+    for (std::size_t e = bandStart_[b]; e < bandStart_[b + 1]; ++e) {
+        const std::uint32_t entry = bandTriangles_[e];
+        const std::size_t cell = entry / 2;
+        if (active != nullptr && active[cell] == 0) continue;
+        // The highest class of the mesh cell's corners (of those that have one).
+        const auto& k = mesh_.cells[cell];
+        float highest = -INFINITY;
+        for (int i = 0; i < (k[3] == 0 ? 3 : 4); ++i) {
+            const float f = nodeClass[k[i] - 1];
+            if (usable(f)) highest = std::max(highest, f);
+        }
+        if (!(highest > noData)) continue;
+        std::int32_t t[3];
+        triangle(k, static_cast<int>(entry % 2), t);
+        const double u[3] = {this->u(t[0]), this->u(t[1]), this->u(t[2])};
+        const double v[3] = {this->v(t[0]), this->v(t[1]), this->v(t[2])};
+        if (!Corners(u, v, thinness_).trusted()) continue;  // as fill() leaves it
+        forEachSpan(u, v, rowStart, rowEnd, firstColumn, lastColumn,
+                    [&](std::int64_t r, std::int64_t c0, std::int64_t c1) {
+                        float* line = out + (r - rowStart) * width;
+                        // A centre on a side shared by two mesh cells takes the higher class.
+                        for (std::int64_t c = c0; c <= c1; ++c)
+                            line[c - column] = std::max(line[c - column], highest);
+                    });
+    }
+}
+
+template <class Span>
+void Rasteriser::forEachSpan(const double u[3], const double v[3], std::int64_t rowStart,
+                             std::int64_t rowEnd, double firstColumn, double lastColumn,
+                             Span span) const {
+    const double eps = eps_;
+    // Each edge ordered by v, so that two triangles sharing it compute the same crossings.
+    double eu0[3], ev0[3], eu1[3], ev1[3];
+    for (int i = 0; i < 3; ++i) {
+        const int j = (i + 1) % 3;
+        const bool up = v[i] <= v[j];
+        eu0[i] = up ? u[i] : u[j];
+        ev0[i] = up ? v[i] : v[j];
+        eu1[i] = up ? u[j] : u[i];
+        ev1[i] = up ? v[j] : v[i];
+    }
+    const double vmin = std::min({v[0], v[1], v[2]});
+    const double vmax = std::max({v[0], v[1], v[2]});
+    const std::int64_t r0 =
+        std::max<std::int64_t>(rowStart, static_cast<std::int64_t>(std::ceil(vmin - eps)));
+    const std::int64_t r1 =
+        std::min<std::int64_t>(rowEnd - 1, static_cast<std::int64_t>(std::floor(vmax + eps)));
+    for (std::int64_t r = r0; r <= r1; ++r) {
+        const double rv = static_cast<double>(r);
+        double ul = INFINITY, ur = -INFINITY;
         for (int i = 0; i < 3; ++i) {
-            const int j = (i + 1) % 3;
-            const bool up = v[i] <= v[j];
-            eu0[i] = up ? u[i] : u[j];
-            ev0[i] = up ? v[i] : v[j];
-            eu1[i] = up ? u[j] : u[i];
-            ev1[i] = up ? v[j] : v[i];
-        }
-        const double vmin = std::min({v[0], v[1], v[2]});
-        const double vmax = std::max({v[0], v[1], v[2]});
-        const std::int64_t r0 =
-            std::max<std::int64_t>(rowStart, static_cast<std::int64_t>(std::ceil(vmin - eps)));
-        const std::int64_t r1 =
-            std::min<std::int64_t>(rowEnd - 1, static_cast<std::int64_t>(std::floor(vmax + eps)));
-        for (std::int64_t r = r0; r <= r1; ++r) {
-            const double rv = static_cast<double>(r);
-            double ul = INFINITY, ur = -INFINITY;
-            for (int i = 0; i < 3; ++i) {
-                if (rv < ev0[i] - eps || rv > ev1[i] + eps) continue;
-                const double span = ev1[i] - ev0[i];
-                if (span <= eps) {
-                    ul = std::min({ul, eu0[i], eu1[i]});
-                    ur = std::max({ur, eu0[i], eu1[i]});
-                } else {
-                    const double s = std::clamp((rv - ev0[i]) / span, 0.0, 1.0);
-                    const double cu = eu0[i] + s * (eu1[i] - eu0[i]);
-                    ul = std::min(ul, cu);
-                    ur = std::max(ur, cu);
-                }
-            }
-            const double c0 = std::max(firstColumn, std::ceil(ul - eps));
-            const double c1 = std::min(lastColumn, std::floor(ur + eps));
-            if (c0 > c1) continue;
-            float* line = out + (r - rowStart) * width;
-            for (auto c = static_cast<std::int64_t>(c0), end = static_cast<std::int64_t>(c1);
-                 c <= end; ++c) {
-                double w[3];
-                weights.at(static_cast<double>(c), rv, w);
-                const double value = w[0] * f[0] + w[1] * f[1] + w[2] * f[2];
-                line[c - column] = static_cast<float>(std::clamp(value, low, high));
+            if (rv < ev0[i] - eps || rv > ev1[i] + eps) continue;
+            const double spanV = ev1[i] - ev0[i];
+            if (spanV <= eps) {
+                ul = std::min({ul, eu0[i], eu1[i]});
+                ur = std::max({ur, eu0[i], eu1[i]});
+            } else {
+                const double s = std::clamp((rv - ev0[i]) / spanV, 0.0, 1.0);
+                const double cu = eu0[i] + s * (eu1[i] - eu0[i]);
+                ul = std::min(ul, cu);
+                ur = std::max(ur, cu);
             }
         }
+        const double c0 = std::max(firstColumn, std::ceil(ul - eps));
+        const double c1 = std::min(lastColumn, std::floor(ur + eps));
+        if (c0 > c1) continue;
+        span(r, static_cast<std::int64_t>(c0), static_cast<std::int64_t>(c1));
     }
 }
 

@@ -65,7 +65,20 @@ public:
     void fill(std::int64_t band, std::int64_t column, std::int64_t width, const float* nodeValue,
               const std::int8_t* active, float noData, float* out) const;
 
+    // Fills out as fill() does, but with classes, which are never interpolated: a centre takes
+    // the highest class (nodeClass, one per node) of the corners of the mesh cell under it, of
+    // the corners whose class is a number above -99998; a mesh cell none of whose corners has a
+    // class above noData is not drawn.
+    void fillClasses(std::int64_t band, std::int64_t column, std::int64_t width,
+                     const float* nodeClass, const std::int8_t* active, float noData,
+                     float* out) const;
+
 private:
+    // Calls span(row, firstColumn, lastColumn) for each row of the rows [rowStart, rowEnd) whose
+    // centres within the columns [firstColumn, lastColumn] the triangle (u, v) holds.
+    template <class Span>
+    void forEachSpan(const double u[3], const double v[3], std::int64_t rowStart,
+                     std::int64_t rowEnd, double firstColumn, double lastColumn, Span span) const;
     // Whether every corner of a cell is a node with coordinates.
     bool drawable(const std::array<std::int32_t, 4>& corners) const;
     // Position of node n (from 1) in cell units: centres at whole numbers.

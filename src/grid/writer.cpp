@@ -101,17 +101,29 @@ struct GridWriter::Impl {
                         messages.text(fallback));
     }
 
+    // Draws and writes band index (from 0) of the values (one per node).
+    void drawBand(int index, const std::int8_t* active, const float* values);
+    // The side file's text: the names and colours of the bands with categories.
+    std::string sideFileText() const;
+
     Rasteriser raster;
     GridRequest request;
     std::int32_t nodeCount = 0;
     bool vector = false;
     int bandCount = 0;
     int written = 0;
+    std::vector<BandSpec> bands;  // what each band holds (Values until addBand describes it)
+    bool planned = false;         // bands known beforehand (addStep)
+    GDALDataType type = GDT_Float32;
+    float noData = kNoData;
     std::unique_ptr<OutputFile> output;  // the work file, until it takes its name
+    std::unique_ptr<OutputFile> side;    // the side file of names and colours, when it has one
     GDALDatasetH dataset = nullptr;
     std::vector<float> magnitude;
+    std::vector<float> prepared;  // a band's node values as drawn
     std::vector<float> buffer;
     std::vector<float> tile;
+    std::vector<unsigned char> wholeTile;  // a tile of whole numbers in the file's type
 };
 
 namespace {
@@ -159,7 +171,18 @@ OGRSpatialReferenceH readReference(const std::string& prjPath,
 
 GridWriter::GridWriter(const MeshGeometry& mesh, const GridRequest& request,
                        std::int32_t nodeCount, std::int32_t cellCount, bool vector, int bandCount,
+                       std::vector<std::string>& warnings)
+    : GridWriter(mesh, request, nodeCount, cellCount, vector,
+                 std::vector<BandSpec>(static_cast<std::size_t>(std::max(bandCount, 0))), 0.0f,
+                 warnings) {
+    impl_->planned = false;
+}
+
+GridWriter::GridWriter(const MeshGeometry& mesh, const GridRequest& request,
+                       std::int32_t nodeCount, std::int32_t cellCount, bool vector,
+                       std::vector<BandSpec> bands, float largestClass,
                        std::vector<std::string>& warnings) {
+    const int bandCount = static_cast<int>(bands.size());
     std::string why;
     if (loadGdal(why) == nullptr) {
         throw GridError("ERROR - This build of kelvara cannot write grids: GDAL (" +
@@ -184,6 +207,18 @@ GridWriter::GridWriter(const MeshGeometry& mesh, const GridRequest& request,
     g.nodeCount = nodeCount;
     g.vector = vector;
     g.bandCount = bandCount;
+    g.bands = std::move(bands);
+    g.planned = true;
+    // One data type for the file: whole numbers when every band holds classes.
+    const bool classes = std::all_of(g.bands.begin(), g.bands.end(), [](const BandSpec& b) {
+        return b.kind == BandKind::Classes;
+    });
+    if (classes && largestClass < 2.0e9f) {
+        g.type = largestClass <= 255.0f     ? GDT_Byte
+                 : largestClass <= 65535.0f ? GDT_UInt16
+                                            : GDT_Int32;
+        g.noData = 0.0f;
+    }
     if (g.raster.cellsLeftOut() > 0) {
         warnings.push_back("WARNING - " + std::to_string(g.raster.cellsLeftOut()) + " cells of " +
                            request.meshPath +
@@ -204,9 +239,14 @@ GridWriter::GridWriter(const MeshGeometry& mesh, const GridRequest& request,
     // Compressed on this thread: GDAL's worker threads would outlive the grid for the rest of
     // the process (their memory then counts as lost in a process forked from it), and DEFLATE
     // of a band is a small share of the work.
-    const char* options[] = {"TILED=YES",        blockX.c_str(), blockY.c_str(),
-                             "COMPRESS=DEFLATE", "PREDICTOR=3",  "INTERLEAVE=BAND",
-                             "BIGTIFF=IF_SAFER", nullptr};
+    const char* options[] = {"TILED=YES",
+                             blockX.c_str(),
+                             blockY.c_str(),
+                             "COMPRESS=DEFLATE",
+                             g.type == GDT_Float32 ? "PREDICTOR=3" : "PREDICTOR=2",
+                             "INTERLEAVE=BAND",
+                             "BIGTIFF=IF_SAFER",
+                             nullptr};
     // The work file, made and known to the signal handler before GDAL writes it.
     g.output = std::make_unique<OutputFile>(request.outputPath);
     if (!g.output->open()) {
@@ -214,8 +254,18 @@ GridWriter::GridWriter(const MeshGeometry& mesh, const GridRequest& request,
         if (reference != nullptr) gdal().OSRDestroySpatialReference(reference);
         g.fail(messages, "its work file cannot be created beside it: " + reason);
     }
+    if (std::any_of(g.bands.begin(), g.bands.end(),
+                    [](const BandSpec& b) { return !b.categories.empty(); })) {
+        g.side = std::make_unique<OutputFile>(request.outputPath + ".aux.xml");
+        if (!g.side->open()) {
+            const std::string reason = std::strerror(errno);
+            if (reference != nullptr) gdal().OSRDestroySpatialReference(reference);
+            g.fail(messages, "the work file of its side file cannot be created beside it: " +
+                                 reason);
+        }
+    }
     g.dataset = gdal().GDALCreate(driver, g.output->workPath().c_str(), static_cast<int>(layout.columns),
-                           static_cast<int>(layout.rows), bandCount, GDT_Float32,
+                           static_cast<int>(layout.rows), bandCount, g.type,
                            const_cast<char**>(options));
     if (g.dataset == nullptr) {
         if (reference != nullptr) gdal().OSRDestroySpatialReference(reference);
@@ -229,7 +279,25 @@ GridWriter::GridWriter(const MeshGeometry& mesh, const GridRequest& request,
         gdal().OSRDestroySpatialReference(reference);
     }
     for (int b = 1; ok && b <= bandCount; ++b) {
-        ok = gdal().GDALSetRasterNoDataValue(gdal().GDALGetRasterBand(g.dataset, b), kNoData) == CE_None;
+        ok = gdal().GDALSetRasterNoDataValue(gdal().GDALGetRasterBand(g.dataset, b), g.noData) == CE_None;
+    }
+    // The first band's colours in the file itself (a GeoTIFF has one colour table, of a band of
+    // whole numbers, set before any data); every band's names and colours go to the side file.
+    const BandSpec& first = g.bands.front();
+    if (ok && !first.categories.empty() && (g.type == GDT_Byte || g.type == GDT_UInt16)) {
+        GDALColorTableH colours = gdal().GDALCreateColorTable(GPI_RGB);
+        const GDALColorEntry none = {0, 0, 0, 0};
+        gdal().GDALSetColorEntry(colours, 0, &none);
+        const int count = static_cast<int>(first.categories.size());
+        for (int k = 1; k <= count; ++k) {
+            const Colour c = classColour(first.kind, k, count);
+            const GDALColorEntry entry = {static_cast<short>(c.red), static_cast<short>(c.green),
+                                          static_cast<short>(c.blue), 255};
+            gdal().GDALSetColorEntry(colours, k, &entry);
+        }
+        ok = gdal().GDALSetRasterColorTable(gdal().GDALGetRasterBand(g.dataset, 1), colours) ==
+             CE_None;
+        gdal().GDALDestroyColorTable(colours);
     }
     if (!ok) g.fail(messages, "GDAL refused the grid's layout");
 }
@@ -243,6 +311,23 @@ void GridWriter::addBand(float time, const std::int8_t* activeOrNull, const floa
         throw GridError("ERROR - The grid " + g.request.outputPath + " was announced with " +
                         std::to_string(g.bandCount) + " bands: there is no room for another.");
     }
+    if (!g.planned) {
+        BandSpec& spec = g.bands[static_cast<std::size_t>(g.written)];
+        spec.time = time;
+        spec.description = description.empty() ? describeTime(time) : description;
+    }
+    addStep(activeOrNull, v1, v2OrNull);
+}
+
+void GridWriter::addStep(const std::int8_t* activeOrNull, const float* v1,
+                         const float* v2OrNull) {
+    Impl& g = *impl_;
+    const bool codes = g.written < g.bandCount &&
+                       g.bands[static_cast<std::size_t>(g.written)].kind == BandKind::Difference;
+    if (g.dataset == nullptr || g.written + (codes ? 1 : 0) >= g.bandCount) {
+        throw GridError("ERROR - The grid " + g.request.outputPath + " was announced with " +
+                        std::to_string(g.bandCount) + " bands: there is no room for another.");
+    }
     const float* values = v1;
     if (g.vector) {
         // Magnitudes in double precision: no overflow on the way, NaN stays NaN.
@@ -253,44 +338,178 @@ void GridWriter::addBand(float time, const std::int8_t* activeOrNull, const floa
         }
         values = g.magnitude.data();
     }
+    g.drawBand(g.written, activeOrNull, values);
+    ++g.written;
+    if (codes) {
+        g.drawBand(g.written, activeOrNull, values);
+        ++g.written;
+    }
+}
 
-    const GridLayout& layout = g.raster.layout();
+int GridWriter::bandCount() const { return impl_->bandCount; }
+
+namespace {
+
+// The wet/dry codes of a difference.
+constexpr float kFirstOnly = 99.0f, kSecondOnly = -99.0f;
+
+// Whether a node value is a number above -99998 (the values at and below it mark nodes that are
+// not set).
+bool hasValue(float value) { return std::isfinite(value) && value > -99998.0f; }
+
+// Text for XML.
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// The lowest value a band's categories name: codes from 0, classes from 1.
+int firstCategory(const BandSpec& band) { return band.kind == BandKind::WetDryCodes ? 0 : 1; }
+
+}  // namespace
+
+void GridWriter::Impl::drawBand(int index, const std::int8_t* active, const float* values) {
+    const BandSpec& spec = bands[static_cast<std::size_t>(index)];
+    const auto nodes = static_cast<std::size_t>(nodeCount);
+    const float* drawn = values;
+    if (spec.kind != BandKind::Values) {
+        prepared.resize(nodes);
+        for (std::size_t n = 0; n < nodes; ++n) {
+            const float v = values[n];
+            float& p = prepared[n];
+            switch (spec.kind) {
+            case BandKind::Difference:  // the codes are no values
+                p = v == kFirstOnly || v == kSecondOnly ? NAN : v;
+                break;
+            case BandKind::Classes: p = hasValue(v) && v >= 0.5f ? std::round(v) : NAN; break;
+            case BandKind::WetDryCodes:
+                p = v == kFirstOnly ? 1.0f : v == kSecondOnly ? 2.0f : hasValue(v) ? 0.0f : NAN;
+                break;
+            case BandKind::Values: break;
+            }
+        }
+        drawn = prepared.data();
+    }
+    const bool asClasses = spec.kind == BandKind::Classes || spec.kind == BandKind::WetDryCodes;
+    const int bytes = type == GDT_Byte ? 1 : type == GDT_UInt16 ? 2 : 4;
+
+    const GridLayout& layout = raster.layout();
     const std::int64_t window = std::min(layout.columns, kWindowTiles * kTile);
-    g.buffer.resize(static_cast<std::size_t>(window * kTile));
-    g.tile.resize(static_cast<std::size_t>(kTile) * kTile);
+    buffer.resize(static_cast<std::size_t>(window * kTile));
+    tile.resize(static_cast<std::size_t>(kTile) * kTile);
+    wholeTile.resize(static_cast<std::size_t>(kTile) * kTile * static_cast<std::size_t>(bytes));
+    // Statistics of the cells with data, in double.
+    double count = 0.0, sum = 0.0, squares = 0.0, low = INFINITY, high = -INFINITY;
     GdalMessages messages;
-    GDALRasterBandH band = gdal().GDALGetRasterBand(g.dataset, g.written + 1);
-    for (std::int64_t b = 0; b < g.raster.bandCount(); ++b) {
+    GDALRasterBandH band = gdal().GDALGetRasterBand(dataset, index + 1);
+    for (std::int64_t b = 0; b < raster.bandCount(); ++b) {
         const std::int64_t row = b * kTile;
         const std::int64_t height = std::min<std::int64_t>(kTile, layout.rows - row);
         for (std::int64_t column = 0; column < layout.columns; column += window) {
             const std::int64_t width = std::min(window, layout.columns - column);
-            g.raster.fill(b, column, width, values, activeOrNull, kNoData, g.buffer.data());
+            if (asClasses) {
+                raster.fillClasses(b, column, width, drawn, active, noData, buffer.data());
+            } else {
+                raster.fill(b, column, width, drawn, active, noData, buffer.data());
+            }
+            for (std::int64_t i = 0; i < width * height; ++i) {
+                const double v = buffer[static_cast<std::size_t>(i)];
+                if (v == noData) continue;
+                count += 1.0;
+                sum += v;
+                squares += v * v;
+                low = std::min(low, v);
+                high = std::max(high, v);
+            }
             // Whole tiles straight to the file, past GDAL's block cache: through the cache
             // each band took a tile's memory (256 KB) that, freed among the bands' own small
             // allocations, the process never had back (5,000 bands of a 2 by 2 grid grew to
             // 1.3 GB).
             for (std::int64_t x = 0; x < width; x += kTile) {
                 const std::int64_t across = std::min<std::int64_t>(kTile, width - x);
-                if (across < kTile || height < kTile) std::fill(g.tile.begin(), g.tile.end(), kNoData);
+                if (across < kTile || height < kTile) std::fill(tile.begin(), tile.end(), noData);
                 for (std::int64_t y = 0; y < height; ++y) {
-                    std::copy_n(g.buffer.data() + y * width + x, across,
-                                g.tile.data() + y * kTile);
+                    std::copy_n(buffer.data() + y * width + x, across, tile.data() + y * kTile);
+                }
+                void* block = tile.data();
+                if (type != GDT_Float32) {
+                    for (std::size_t i = 0; i < tile.size(); ++i) {
+                        const float v = tile[i];
+                        if (type == GDT_Byte) {
+                            wholeTile[i] = static_cast<unsigned char>(v);
+                        } else if (type == GDT_UInt16) {
+                            const auto w = static_cast<std::uint16_t>(v);
+                            std::memcpy(&wholeTile[2 * i], &w, 2);
+                        } else {
+                            const auto w = static_cast<std::int32_t>(v);
+                            std::memcpy(&wholeTile[4 * i], &w, 4);
+                        }
+                    }
+                    block = wholeTile.data();
                 }
                 if (gdal().GDALWriteBlock(band, static_cast<int>((column + x) / kTile),
-                                          static_cast<int>(b), g.tile.data()) != CE_None ||
+                                          static_cast<int>(b), block) != CE_None ||
                     messages.failed()) {
-                    g.fail(messages, "a band could not be written");
+                    fail(messages, "a band could not be written");
                 }
             }
         }
     }
-    gdal().GDALSetDescription(band, (description.empty() ? describeTime(time) : description).c_str());
+    gdal().GDALSetDescription(band, spec.description.c_str());
+    if (!spec.unit.empty()) gdal().GDALSetRasterUnitType(band, spec.unit.c_str());
     char text[40];
-    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(time));
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(spec.time));
     gdal().GDALSetMetadataItem(band, "TIME", text, nullptr);
-    if (messages.failed()) g.fail(messages, "a band could not be described");
-    ++g.written;
+    if (count > 0.0) {
+        const double mean = sum / count;
+        const double spread = std::sqrt(std::max(0.0, squares / count - mean * mean));
+        gdal().GDALSetRasterStatistics(band, low, high, mean, spread);
+    }
+    if (messages.failed()) fail(messages, "a band could not be described");
+}
+
+std::string GridWriter::Impl::sideFileText() const {
+    std::string xml = "<PAMDataset>\n";
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+        const BandSpec& band = bands[b];
+        if (band.categories.empty()) continue;
+        const int first = firstCategory(band);
+        const int count = static_cast<int>(band.categories.size());
+        xml += "  <PAMRasterBand band=\"" + std::to_string(b + 1) + "\">\n";
+        xml += "    <CategoryNames>\n";
+        if (first == 1) xml += "      <Category></Category>\n";
+        for (const std::string& name : band.categories)
+            xml += "      <Category>" + escaped(name) + "</Category>\n";
+        xml += "    </CategoryNames>\n";
+        xml += "    <GDALRasterAttributeTable tableType=\"thematic\">\n";
+        const char* fields[][3] = {{"Value", "0", "5"}, {"Class", "2", "2"}, {"Red", "0", "6"},
+                                   {"Green", "0", "7"}, {"Blue", "0", "8"}};
+        for (int f = 0; f < 5; ++f) {
+            xml += "      <FieldDefn index=\"" + std::to_string(f) + "\"><Name>" + fields[f][0] +
+                   "</Name><Type>" + fields[f][1] + "</Type><Usage>" + fields[f][2] +
+                   "</Usage></FieldDefn>\n";
+        }
+        for (int k = 0; k < count; ++k) {
+            const int value = first + k;
+            const Colour c = classColour(band.kind, value, count);
+            xml += "      <Row index=\"" + std::to_string(k) + "\"><F>" + std::to_string(value) +
+                   "</F><F>" + escaped(band.categories[static_cast<std::size_t>(k)]) +
+                   "</F><F>" + std::to_string(c.red) + "</F><F>" + std::to_string(c.green) +
+                   "</F><F>" + std::to_string(c.blue) + "</F></Row>\n";
+        }
+        xml += "    </GDALRasterAttributeTable>\n";
+        xml += "  </PAMRasterBand>\n";
+    }
+    return xml + "</PAMDataset>\n";
 }
 
 void GridWriter::finish() {
@@ -307,10 +526,35 @@ void GridWriter::finish() {
     gdal().GDALClose(g.dataset);
     g.dataset = nullptr;
     if (messages.failed()) g.fail(messages, "the file could not be completed");
+    // GDAL keeps what a GeoTIFF cannot hold in a side file of its own, named after the work
+    // file; the grid's names and colours are in its own side file.
+    std::remove((g.output->workPath() + ".aux.xml").c_str());
+    if (g.side) {
+        const std::string text = g.sideFileText();
+        std::FILE* file = std::fopen(g.side->workPath().c_str(), "wb");
+        const bool written = file != nullptr &&
+                             std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        if (file == nullptr || std::fclose(file) != 0 || !written) {
+            const std::string reason = std::strerror(errno);
+            g.discard();
+            g.side->drop();
+            throw GridError("ERROR - Could not write the grid " + g.request.outputPath +
+                            ": its side file " + g.side->name() + " cannot be written: " + reason +
+                            ".");
+        }
+    }
     // The replace every output gets (a plain rename fails over an existing file on Windows).
     if (!g.output->land()) {
         const std::string reason = std::strerror(errno);
         throw GridError("ERROR - Could not give the grid its name " + g.request.outputPath +
+                        ": " + reason + ".");
+    }
+    if (!g.side) {
+        // A side file of an earlier grid of this name would name bands this one does not have.
+        std::remove((g.request.outputPath + ".aux.xml").c_str());
+    } else if (!g.side->land()) {
+        const std::string reason = std::strerror(errno);
+        throw GridError("ERROR - Could not give the grid's side file its name " + g.side->name() +
                         ": " + reason + ".");
     }
 }
@@ -333,8 +577,15 @@ GridWriter::GridWriter(const MeshGeometry&, const GridRequest&, std::int32_t, st
         "ERROR - This build of kelvara cannot write grids: it was built without GDAL.");
 }
 GridWriter::~GridWriter() = default;
+GridWriter::GridWriter(const MeshGeometry&, const GridRequest&, std::int32_t, std::int32_t, bool,
+                       std::vector<BandSpec>, float, std::vector<std::string>&) {
+    throw GridError(
+        "ERROR - This build of kelvara cannot write grids: it was built without GDAL.");
+}
 void GridWriter::addBand(float, const std::int8_t*, const float*, const float*,
                          const std::string&) {}
+void GridWriter::addStep(const std::int8_t*, const float*, const float*) {}
+int GridWriter::bandCount() const { return 0; }
 void GridWriter::finish() {}
 std::int64_t GridWriter::columns() const { return 0; }
 std::int64_t GridWriter::rows() const { return 0; }

@@ -1,7 +1,10 @@
-// The .tif sink: the steps of any operation drawn on a grid over the mesh (src/grid/), one band
-// per step of values (input numbers are left out). The steps are written as a dataset to a work
-// file as they come, and drawn from it at the end, when their number (the grid's bands) is
-// known: one step in memory at a time.
+// The .tif sink: the steps of any operation drawn on a grid over the mesh (src/grid/), each as
+// the operation declares it (values, classes, input numbers, coded differences: grid.h,
+// bandsOfStep). The steps are written as a dataset to a work file as they come, and drawn from
+// it at the end, when their bands and the largest class (the file's data type) are known: one
+// step in memory at a time.
+#include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -42,15 +45,22 @@ public:
 
     void writeStep(float time, const std::int8_t* active, const float* values1,
                    const float* values2) override {
-        if (start_.kindOf(time) != StepKind::Values) return;
+        const std::vector<grid::BandSpec> bands = grid::bandsOfStep(time, start_.steps);
+        if (bands.front().kind == grid::BandKind::Classes) {
+            for (std::int32_t n = 0; n < start_.nodeCount; ++n) {
+                const float x = values1[n], y = values2 != nullptr ? values2[n] : 0.0f;
+                const float v = y == 0.0f ? x : std::hypot(x, y);
+                if (std::isfinite(v)) largestClass_ = std::max(largestClass_, v);
+            }
+        }
+        bands_.insert(bands_.end(), bands.begin(), bands.end());
         writer_->writeStep(time, active, values1, values2);
-        ++bands_;
     }
 
     void end() override {
         writer_->writeEnd();
         writer_.reset();  // closes the work file
-        if (bands_ == 0) throw errorLine("ERROR - There is no step to write to the grid.");
+        if (bands_.empty()) throw errorLine("ERROR - There is no step to write to the grid.");
         setup_.readMesh(mesh_, start_.nodeCount, start_.cellCount);
         grid::GridRequest request;
         request.meshPath = setup_.meshName;
@@ -67,7 +77,7 @@ public:
             std::vector<std::string> warnings;
             grid_ = std::make_unique<grid::GridWriter>(mesh_, request, header.nodeCount,
                                                        header.cellCount, header.isVector, bands_,
-                                                       warnings);
+                                                       largestClass_, warnings);
             for (const auto& line : warnings) {
                 say("");
                 say(line);
@@ -77,9 +87,8 @@ public:
                 AINTEGER(static_cast<int>(grid_->rows())) + " rows, cell size " +
                 std::string(trimRight(AREAL(static_cast<float>(setup_.cellSize)))));
             while (reader.hasStep()) {
-                const StepRead step =
-                    reader.nextStep({active.data(), values1.data(), values2.data()});
-                grid_->addBand(step.time, active.data(), values1.data(),
+                reader.nextStep({active.data(), values1.data(), values2.data()});
+                grid_->addStep(active.data(), values1.data(),
                                header.isVector ? values2.data() : nullptr);
             }
         } catch (const grid::GridError& e) {
@@ -97,8 +106,9 @@ public:
     }
 
     std::string summary() const override {
-        return "Wrote " + CLEANPATH(setup_.output) + ": " + AINTEGER(bands_) +
-               (bands_ == 1 ? " band" : " bands") + " of " +
+        const int bands = grid_->bandCount();
+        return "Wrote " + CLEANPATH(setup_.output) + ": " + AINTEGER(bands) +
+               (bands == 1 ? " band" : " bands") + " of " +
                AINTEGER(static_cast<int>(grid_->columns())) + " by " +
                AINTEGER(static_cast<int>(grid_->rows())) + " cells.";
     }
@@ -114,7 +124,8 @@ private:
     std::unique_ptr<DatasetWriter> writer_;
     MeshGeometry mesh_;
     std::unique_ptr<grid::GridWriter> grid_;
-    int bands_ = 0;
+    std::vector<grid::BandSpec> bands_;  // of the steps given so far
+    float largestClass_ = 0.0f;          // in the steps of classes
 };
 
 }  // namespace

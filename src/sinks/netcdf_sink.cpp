@@ -15,6 +15,17 @@
 namespace kelvara {
 namespace {
 
+// The variable of a step the operation describes: a short name that stays the same whatever
+// the description says (which becomes the variable's long name).
+std::string variableNameOf(const OutputStep& step, bool inputQuantity) {
+    if (step.time == 111111.0f) return inputQuantity ? "maximum" : "hours";
+    if (step.time == 222222.0f) return "input_number";
+    const std::string fixed = netcdf::summaryNameFor(step.time);
+    if (fixed.rfind("at_", 0) != 0) return fixed;
+    const std::string described = netcdf::stepNameFor(step.description);
+    return described.empty() ? fixed : described;
+}
+
 netcdf::StepContent contentOf(StepKind kind) {
     switch (kind) {
     case StepKind::InputNumbers: return netcdf::StepContent::Numbers;
@@ -68,9 +79,12 @@ public:
         dataset.vector = start.vectors;
         dataset.hasFlags = start.cellCount > 0;
         for (const OutputStep& step : start.steps) {
+            // Steps at times the operation does not know in advance (-dif's) stay on the time
+            // axis.
+            if (step.time == kEveryOtherStep) continue;
             netcdf::NamedStep named;
             named.time = step.time;
-            named.name = netcdf::stepNameFor(step.description);
+            named.name = variableNameOf(step, setup_.holdsInputQuantity);
             named.description = step.description;
             named.content = contentOf(step.kind);
             named.categories = step.categories;

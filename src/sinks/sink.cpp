@@ -25,9 +25,15 @@ std::string extensionOf(const std::string& name) {
 }  // namespace
 
 const OutputStep* SinkStart::stepAt(float time) const {
-    for (const OutputStep& s : steps)
-        if (std::fabs(s.time - time) <= 0.01f) return &s;
-    return nullptr;
+    const OutputStep* other = nullptr;
+    for (const OutputStep& s : steps) {
+        if (s.time != kEveryOtherStep) {
+            if (std::fabs(s.time - time) <= 0.01f) return &s;
+        } else if (other == nullptr) {
+            other = &s;
+        }
+    }
+    return other;
 }
 
 StepKind SinkStart::kindOf(float time) const {

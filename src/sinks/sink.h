@@ -38,7 +38,14 @@ struct OutputStep {
     std::string description;
     // Class steps: the names of classes 1, 2, ... ("H1" ... "H6"; "low" ... "extreme").
     std::vector<std::string> categories;
+    // The unit of the values ("m", "h"); "" when none or when the description ends with it
+    // in brackets.
+    std::string unit;
 };
+
+// The time of an entry of OutputStep lists that stands for every step at no time listed (the
+// steps of -dif, whose times are those of its inputs).
+constexpr float kEveryOtherStep = -3.0e38f;
 
 struct SinkStart {
     std::int32_t nodeCount = 0;
@@ -48,7 +55,8 @@ struct SinkStart {
     std::vector<OutputStep> steps;
 
     StepKind kindOf(float time) const;
-    // The step listed at that time, or null (a step at no time listed holds values).
+    // The step listed at that time, else the entry for every other step (kEveryOtherStep), or
+    // null (a step at no time listed holds values).
     const OutputStep* stepAt(float time) const;
 };
 

@@ -246,7 +246,8 @@ std::vector<OutputStep> ensembleOutputSteps(const EnsembleSettings& settings,
                               : info.holds == Holds::RunNumber ? StepKind::InputNumbers
                                                                : StepKind::Values;
         steps.push_back({info.time, kind, info.description,
-                         info.holds == Holds::GroupNumber ? groupNames : std::vector<std::string>{}});
+                         info.holds == Holds::GroupNumber ? groupNames : std::vector<std::string>{},
+                         std::string()});
     }
     return steps;
 }

@@ -1,5 +1,9 @@
 // -grid<cell size>: the steps of a dataset drawn on a regular grid over its mesh and written as
-// a GeoTIFF (src/grid/), one band per step, or the one step at the -t time.
+// a GeoTIFF (src/grid/), one band per step (two for a coded difference), or the bands of the one
+// step at the -t time. What each step holds is told by its time and the dataset's name
+// (sinks/known_steps.h): classes and input numbers are never interpolated.
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <sstream>
@@ -26,22 +30,38 @@ void runGrid(RunState& run) {
     }
     const auto selected = [&o](float t) { return !o.atTime || matchesGivenTime(o.time, t); };
 
-    // The number of bands is that of the steps to be drawn: counted first in a pass that reads
-    // only the steps' times.
-    int bands = 0;
+    // The bands are those of the steps to be drawn: found first in a pass that reads only the
+    // steps' times, and the values of the steps of classes (their largest value decides the
+    // file's data type).
+    const std::vector<OutputStep> steps = run.options->shape().steps;
+    std::vector<grid::BandSpec> bands;
+    float largestClass = 0.0f;
     {
         DatasetReader counter = DatasetReader::open(run.input(1).name());
         counter.readHeader();
-        const std::function<bool(float)> none = [&](float t) {
-            bands += selected(t) ? 1 : 0;
-            return false;
+        const std::function<bool(float)> classes = [&](float t) {
+            if (!selected(t)) return false;
+            const std::vector<grid::BandSpec> more = grid::bandsOfStep(t, steps);
+            bands.insert(bands.end(), more.begin(), more.end());
+            return more.front().kind == grid::BandKind::Classes;
         };
         StepRequest request;
-        request.wanted = &none;
+        request.wanted = &classes;
         request.flags = FlagReading::PassOver;
-        while (counter.hasStep()) counter.nextStep({}, request);
+        const bool vectors = run.primary.isVector;
+        while (counter.hasStep()) {
+            const StepRead step = counter.nextStep(
+                {run.active.data(), run.values1.data(), vectors ? run.values2.data() : nullptr},
+                request);
+            if (!step.valuesRead) continue;
+            for (std::int32_t n = 0; n < run.nodeCount(); ++n) {
+                const float x = run.values1[n], y = vectors ? run.values2[n] : 0.0f;
+                const float v = y == 0.0f ? x : std::hypot(x, y);
+                if (std::isfinite(v)) largestClass = std::max(largestClass, v);
+            }
+        }
     }
-    if (bands == 0) {
+    if (bands.empty()) {
         if (o.atTime) throw errorLine(noStepAtTimeError(o.time, run.inputName(1)));
         throw errorLine("ERROR - " + run.inputName(1) + " holds no time step.");
     }
@@ -63,7 +83,7 @@ void runGrid(RunState& run) {
     try {
         std::vector<std::string> warnings;
         grid::GridWriter writer(mesh, request, run.nodeCount(), run.cellCount(),
-                                run.primary.isVector, bands, warnings);
+                                run.primary.isVector, bands, largestClass, warnings);
         for (const auto& line : warnings) {
             consoleLine();
             consoleLine(line);
@@ -76,13 +96,14 @@ void runGrid(RunState& run) {
         const std::function<bool(float)> wanted = selected;
         while (run.readStep(1, wanted)) {
             if (!selected(run.time)) continue;
-            writer.addBand(run.time, run.active.data(), run.values1.data(),
+            writer.addStep(run.active.data(), run.values1.data(),
                            run.primary.isVector ? run.values2.data() : nullptr);
         }
         consoleFlush();  // a console that cannot be written fails the run before the grid lands
         writer.finish();
-        run.written = "Wrote " + CLEANPATH(run.outputName()) + ": " + AINTEGER(bands) +
-                      (bands == 1 ? " band" : " bands") + " of " +
+        const int count = writer.bandCount();
+        run.written = "Wrote " + CLEANPATH(run.outputName()) + ": " + AINTEGER(count) +
+                      (count == 1 ? " band" : " bands") + " of " +
                       AINTEGER(static_cast<int>(writer.columns())) + " by " +
                       AINTEGER(static_cast<int>(writer.rows())) + " cells.";
     } catch (const grid::GridError& e) {

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "maps/hazard.h"
+#include "sinks/known_steps.h"
 #include "tool/ensemble_run.h"
 #include "tool/operations.h"
 #include "tool/options.h"
@@ -24,6 +25,9 @@ const char* const kTwoFiles = "ERROR - Must specify two .dat files for -dif or -
 std::string firstStem(const Names& inputs) {
     return FILENAMEPATH(inputs.empty() ? std::string() : inputs[0]);
 }
+
+// The first input's name, "" when there is none.
+std::string firstInput(const Names& inputs) { return inputs.empty() ? std::string() : inputs[0]; }
 
 // "stem(label).dat": the name of an operation that names its output after its flag.
 std::string labelled(const Operation& o, const Names& inputs, const char* extension = ".dat") {
@@ -63,6 +67,9 @@ void describeSinglePass(const Operation& o, const Names& inputs, OperationShape&
     } else {
         s.outputName = labelled(o, inputs);
     }
+    // The input's steps, or the flow directions.
+    s.steps = knownSteps(o.transform == ValueTransform::FlowAngle ? s.outputName
+                                                                   : firstInput(inputs));
 }
 
 void describeTimes(const Operation&, const Names&, OperationShape& s) {
@@ -76,29 +83,32 @@ void describeMaximum(const Operation&, const Names& inputs, OperationShape& s) {
     s.maxInputs = kMaxInputs;
     s.output = OutputForm::LikeInput;
     s.outputName = firstStem(inputs) + "(maxmax).dat";
-    s.steps = {{111111.0f, StepKind::Values, "maximum", {}},
-               {222222.0f, StepKind::InputNumbers, "input number", {}}};
+    s.steps = maximumSteps(quantityOf(firstInput(inputs)));
 }
 
 void describeDuration(const Operation& o, const Names& inputs, OperationShape& s) {
     s.maxInputs = 1;
     s.countError = kOneFile;
     s.outputName = labelled(o, inputs);
+    s.steps = {durationStep(o.cutoff, quantityOf(firstInput(inputs)))};
 }
 
 void describeDifference(const Operation& o, const Names& inputs, OperationShape& s) {
     compared(inputs, s);
     s.readsCompanionLevels = !o.noWetDry;
+    s.steps = {differenceStep(quantityOf(firstInput(inputs)), !o.noWetDry)};
 }
 
-void describeDurationDifference(const Operation&, const Names& inputs, OperationShape& s) {
+void describeDurationDifference(const Operation& o, const Names& inputs, OperationShape& s) {
     compared(inputs, s);
+    s.steps = {durationDifferenceStep(o.cutoff, quantityOf(firstInput(inputs)))};
 }
 
 void describeArrival(const Operation& o, const Names& inputs, OperationShape& s) {
     s.maxInputs = 1;
     s.countError = "ERROR - Can only specify one .dat file for -arrival.";
     s.outputName = labelled(o, inputs);
+    s.steps = arrivalSteps(o.cutoff, quantityOf(firstInput(inputs)));
 }
 
 void describeHazard(const Operation& o, const Names& inputs, OperationShape& s) {
@@ -111,8 +121,8 @@ void describeHazard(const Operation& o, const Names& inputs, OperationShape& s) 
     // A land use names the output too, so that the maps of two land uses sit side by side.
     if (o.landUse != LandUse::None)
         s.outputName = firstStem(inputs) + "(" + o.label + "," + landUseName(o.landUse) + ").dat";
-    s.steps.push_back({100014.0f, StepKind::Classes, "UK flood hazard class",
-                       {"low", "moderate", "significant", "extreme"}});
+    s.steps = hazardSteps();
+    s.steps.push_back(ukHazardClassStep());
 }
 
 void describeGrid(const Operation& o, const Names& inputs, OperationShape& s) {
@@ -120,6 +130,7 @@ void describeGrid(const Operation& o, const Names& inputs, OperationShape& s) {
     s.countError = "ERROR - Can only specify one .dat file for -grid.";
     s.output = OutputForm::Grid;
     s.outputName = labelled(o, inputs, ".tif");
+    s.steps = knownSteps(firstInput(inputs));
 }
 
 // -extent: polygons of one dataset's steps, a GeoPackage named after its thresholds.

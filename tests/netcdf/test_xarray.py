@@ -355,7 +355,8 @@ def test_mesh_alone(tmp_path):
     (["-max", "base_d.dat", "design_d.dat"], "depth",
      {111111.0: "depth_maximum", 222222.0: "depth_input_number"}),
     (["-hazard", "base_d.dat"], "value",
-     {100011.0: "depth_velocity", 100012.0: "hazard_class", 100013.0: "hazard_rating"}),
+     {100011.0: "depth_velocity", 100012.0: "hazard_class", 100013.0: "hazard_rating",
+      100014.0: "uk_hazard_class"}),
     (["-trim1", "base_V.dat"], "velocity", {99999.0: "velocity_maximum"}),
 ])
 def test_an_operations_nc_output_equals_its_dat_output(tmp_path, arguments, ordinary, named):
