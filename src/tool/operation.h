@@ -21,6 +21,7 @@ enum class OperationKind {
     Arrival,             // -arrival<cutoff>: when the cutoff is reached, left and the peak
     Hazard,              // -hazard<debris factor>: depth and velocity to hazard maps
     Grid,                // -grid<cell size>: steps drawn on a grid, written as a GeoTIFF
+    Calc,                // -calc EXPRESSION: a quantity computed node by node at every time
 };
 
 // Which steps the single pass writes, and what it does to their values.
@@ -45,6 +46,7 @@ struct Operation {
     float debrisFactor = 1.0f;  // -hazard
     double cellSize = 0.0;      // -grid, in double: the grid's corners lie on its multiples
     std::string label;      // text of the last -dur, -trim or -va flag, without its dash
+    std::string expression;  // -calc: the expression after it (or --expr)
 };
 
 // The form of an operation's output.
@@ -80,8 +82,10 @@ struct RunState;
 struct RunOptions;
 using RunFunction = void (*)(RunState& run);
 
-// Whether a flag word is followed by a number: always, never or optionally (-hazard).
-enum class NumberUse { None, Needed, Optional };
+// Whether a flag word is followed by a number: always, never or optionally (-hazard); or
+// whether it takes the next argument as its parameter (-calc: the expression), unless that
+// argument is a long option.
+enum class NumberUse { None, Needed, Optional, NextArgument };
 // What the hint after an unreadable number says the number must be.
 enum class NumberRule { Any, NotNegative, AboveZero };
 

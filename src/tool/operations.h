@@ -16,5 +16,9 @@ void runDurationDifference(RunState& run);  // -ddur
 void runArrival(RunState& run);             // -arrival
 void runHazard(RunState& run);              // -hazard
 void runGrid(RunState& run);                // -grid
+void runCalc(RunState& run);                // -calc
+// -calc's command line once read: one expression (after -calc or with --expr), checked; the
+// options that name its datasets only with it. False with the error's lines otherwise.
+bool checkCalcOptions(RunOptions& options, std::vector<std::string>& lines);
 
 }  // namespace kelvara

@@ -29,6 +29,11 @@ struct RunOptions {
     std::string meshName;    // --mesh: the mesh of every input, instead of the name rule
     std::string outputGiven; // --output: the output's name, instead of the operation's rule
     double outputCellSize = 0.0;  // --cell: the cell size of a grid output, in double
+    // -calc: the expression given with --expr; the datasets its names read when not those
+    // beside the input (--depth, --level, --velocity); the names given before -calc's argument.
+    std::string expressionGiven;
+    std::string depthName, levelName, velocityName;
+    int calcArgumentAt = 0;
 
     // The files read beside the inputs, named by --mesh or by the name rule.
     CompanionResolver companions() const { return CompanionResolver(meshName); }
