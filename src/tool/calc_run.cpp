@@ -91,10 +91,10 @@ bool checkCalcOptions(RunOptions& o, std::vector<std::string>& lines) {
         for (const CalcOption* option :
              {&kExpressionOption, &kSourceOptions[0], &kSourceOptions[1], &kSourceOptions[2]}) {
             if ((o.*option->value).empty()) continue;
-            lines = {"", std::string("ERROR - ") + option->name + " goes with -calc: " +
+            lines = {"", std::string("ERROR - ") + option->name + " gives -calc " +
                              (option == &kExpressionOption ? "its expression"
                                                            : "a dataset its expression reads") +
-                             ". Leave it out of other operations."};
+                             ": give it with -calc, or leave it out."};
             return false;
         }
         return true;
