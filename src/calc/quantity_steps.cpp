@@ -300,11 +300,16 @@ void QuantitySteps::State::compute() {
     std::vector<const std::int8_t*> from;
     for (std::size_t f : flagFeeds) from.push_back(feeds[f].active);
     forEachPart(cells, 4096, 256 * 1024, [&](std::size_t, std::size_t begin, std::size_t end) {
-        for (std::size_t c = begin; c < end; ++c) merged[c] = from[0][c] != 0;
+        // Any flag but 0 is active; every entry is stored, so that the loops run on whole
+        // vectors of flags.
+        const std::size_t n = end - begin;
+        std::int8_t* __restrict o = merged + begin;
+        const std::int8_t* __restrict first = from[0] + begin;
+        for (std::size_t c = 0; c < n; ++c) o[c] = static_cast<std::int8_t>(first[c] != 0);
         for (std::size_t k = 1; k < from.size(); ++k) {
-            const std::int8_t* a = from[k];
-            for (std::size_t c = begin; c < end; ++c)
-                merged[c] = static_cast<std::int8_t>(merged[c] | (a[c] != 0));
+            const std::int8_t* __restrict a = from[k] + begin;
+            for (std::size_t c = 0; c < n; ++c)
+                o[c] = static_cast<std::int8_t>(o[c] | (a[c] != 0));
         }
     });
     flags = merged;
