@@ -186,3 +186,12 @@ def test_bad_expressions_and_datasets_that_do_not_suit(tmp_path):
         kelvara.calc("d", tmp_path / "run_V.dat", depth=tmp_path / "run_V.dat")
     with pytest.raises(kelvara.Error, match="would replace the input"):
         kelvara.calc("dv", tmp_path / "run_d.dat", output=tmp_path / "run_V.dat")
+
+
+@pytest.mark.filterwarnings("ignore:WARNING - The times")
+def test_t_is_the_steps_time_in_hours_whatever_the_datasets_unit(tmp_path):
+    values = np.zeros(4, F)
+    write_dataset(tmp_path / "run_d.dat", 4, 2, False, "Depth",
+                  [(t, None, values) for t in (0.0, 30.0, 90.0)], time_units=1)  # minutes
+    got = [(step.time, step.values[0]) for step in kelvara.calc("t + d", tmp_path / "run_d.dat")]
+    assert got == [(0.0, 0.0), (30.0, 0.5), (90.0, 1.5)]
