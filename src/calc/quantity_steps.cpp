@@ -3,6 +3,7 @@
 #include "calc/quantity_steps.h"
 
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <vector>
 
@@ -116,7 +117,6 @@ struct QuantitySteps::State {
     MessageSink messages;
     std::int32_t nodes = 0, cells = 0;
     double hoursPerUnit = 1.0;
-    const float* bed = nullptr;
 
     std::vector<Feed> feeds;  // feeds[0]: the primary
     std::array<int, kSourceCount> feedOf{{-1, -1, -1}};
@@ -125,18 +125,34 @@ struct QuantitySteps::State {
     Table<float> speed;          // magnitudes of vector velocities, when v is read
     Table<float> out;            // the values computed
     Table<std::int8_t> merged;   // the flags, when several feeds give them
+    Inputs inputs;               // the tables the expression reads (the time set per step)
     const std::int8_t* flags = nullptr;
     float time = 0.0f;
     std::int64_t steps = 0;
     std::int64_t notANumber = 0;
+
+    // The step is computed piece by piece while the last dataset's values of its time are
+    // read, each piece while it is still in the cache; otherwise (a step read before its time
+    // came) once the step is in hand.
+    bool inPieces = false;
+    bool computed = false;
+    std::array<std::size_t, kMaxParts> pieceBad{};
+    std::array<std::exception_ptr, kMaxParts> pieceFailure{};
+    PieceWork onPiece;
 
     explicit State(const Expression& e) : expression(e), calculator(e) {}
 
     void say(const std::string& line) const {
         if (messages) messages(line);
     }
-    bool advance(Feed& feed, float t);
-    void compute();
+    void setTime(float t) {
+        time = t;
+        inputs.hours = static_cast<float>(static_cast<double>(t) * hoursPerUnit);
+    }
+    void computeNodes(std::size_t part, std::size_t begin, std::size_t end);
+    void endPieces();
+    bool advance(Feed& feed, float t, bool last);
+    void finishStep();
 };
 
 namespace {
@@ -155,7 +171,6 @@ QuantitySteps::QuantitySteps(const Expression& expression, const QuantityInputs&
     s.nodes = primary.header().nodeCount;
     s.cells = primary.header().cellCount;
     s.hoursPerUnit = hoursPerTimeUnit(primary.timeUnits());
-    s.bed = in.bed;
     if (readsMesh(expression) && in.bed == nullptr)
         throw Error({"", "ERROR - The expression reads z: the mesh's bed elevations are needed."},
                     ErrorCode::Internal);
@@ -229,24 +244,78 @@ QuantitySteps::QuantitySteps(const Expression& expression, const QuantityInputs&
             }
         }
     }
-    const int velocities = s.feedOf[indexOf(Source::Velocities)];
-    if (velocities >= 0 && s.feeds[static_cast<std::size_t>(velocities)].isVector &&
-        expression.uses(Input::Speed))
-        s.speed.resize(nodes);
     s.out.resize(nodes);
     if (s.flagFeeds.size() > 1) s.merged.resize(cells);
+
+    Inputs& inputs = s.inputs;
+    inputs[Input::Bed] = in.bed;
+    const auto feedOf = [&s](Source source) -> const Feed* {
+        const int f = s.feedOf[indexOf(source)];
+        return f < 0 ? nullptr : &s.feeds[static_cast<std::size_t>(f)];
+    };
+    if (const Feed* depths = feedOf(Source::Depths)) inputs[Input::Depth] = depths->x;
+    if (const Feed* levels = feedOf(Source::Levels)) inputs[Input::Level] = levels->x;
+    if (const Feed* velocities = feedOf(Source::Velocities)) {
+        inputs[Input::VelocityX] = velocities->x;
+        inputs[Input::VelocityY] = velocities->y;
+        inputs[Input::Speed] = velocities->x;
+        if (velocities->isVector && expression.uses(Input::Speed)) {
+            s.speed.resize(nodes);
+            inputs[Input::Speed] = s.speed.data();
+        }
+    }
+    s.onPiece = [&s](std::size_t part, std::size_t begin, std::size_t end) {
+        if (!s.inPieces) return;
+        try {
+            s.computeNodes(part, begin, end);
+        } catch (...) {
+            s.pieceFailure[part] = std::current_exception();
+        }
+    };
 }
 
 QuantitySteps::~QuantitySteps() = default;
 
+// The speeds and the expression for the nodes [begin, end), on the evaluator of one part.
+void QuantitySteps::State::computeNodes(std::size_t part, std::size_t begin, std::size_t end) {
+    if (!speed.empty()) {
+        const Feed& velocities = feeds[static_cast<std::size_t>(feedOf[indexOf(Source::Velocities)])];
+        VECTOR_MAGNITUDES(velocities.x + begin, velocities.y + begin, speed.data() + begin,
+                          end - begin);
+    }
+    pieceBad[part] += calculator.evaluatePiece(part, inputs, begin, end, out.data());
+}
+
+// After a read worked on piece by piece: its failures and the values it stored as not a number.
+void QuantitySteps::State::endPieces() {
+    if (!inPieces) return;
+    inPieces = false;
+    for (const std::exception_ptr& failure : pieceFailure)
+        if (failure) std::rethrow_exception(failure);
+    for (std::size_t bad : pieceBad) notANumber += static_cast<std::int64_t>(bad);
+    computed = true;
+}
+
 // Brings a dataset to the step at time t: earlier steps are passed over, a later one is read
-// and waits for its time. False when the dataset has no step at t.
-bool QuantitySteps::State::advance(Feed& feed, float t) {
+// and waits for its time. False when the dataset has no step at t. last: no other dataset is
+// read after it for this time.
+bool QuantitySteps::State::advance(Feed& feed, float t, bool last) {
     const std::function<bool(float)> wanted = [t](float time) {
         return isOrdinaryTime(time) && (time > t || StepPairing::matches(t, time));
     };
+    // Read last, a step of time t is computed on as its values arrive.
+    const std::function<bool(float)> watching = [this, &wanted, t](float time) {
+        const bool read = wanted(time);
+        inPieces = read && StepPairing::matches(t, time);
+        if (inPieces) {
+            setTime(t);
+            pieceBad.fill(0);
+        }
+        return read;
+    };
     StepRequest request;
-    request.wanted = &wanted;
+    request.wanted = last ? &watching : &wanted;
+    request.onValues = last ? &onPiece : nullptr;
     for (;;) {
         if (feed.held) {
             if (StepPairing::matches(t, feed.heldTime)) return true;
@@ -255,6 +324,7 @@ bool QuantitySteps::State::advance(Feed& feed, float t) {
         }
         if (!feed.reader->hasStep()) return false;
         const StepRead step = feed.reader->nextStep({feed.active, feed.x, feed.y}, request);
+        endPieces();
         if (step.valuesRead && wanted(step.time)) {
             feed.held = true;
             feed.heldTime = step.time;
@@ -262,35 +332,26 @@ bool QuantitySteps::State::advance(Feed& feed, float t) {
     }
 }
 
-void QuantitySteps::State::compute() {
+// The step once every dataset holds its time: the values, unless computed piece by piece, and
+// the flags.
+void QuantitySteps::State::finishStep() {
     const auto nodes = static_cast<std::size_t>(this->nodes);
     const auto cells = static_cast<std::size_t>(this->cells);
-    Inputs in;
-    in.hours = static_cast<float>(static_cast<double>(time) * hoursPerUnit);
-    in[Input::Bed] = bed;
-    const auto feedOfSource = [this](Source source) -> const Feed* {
-        const int f = feedOf[indexOf(source)];
-        return f < 0 ? nullptr : &feeds[static_cast<std::size_t>(f)];
-    };
-    if (const Feed* depths = feedOfSource(Source::Depths)) in[Input::Depth] = depths->x;
-    if (const Feed* levels = feedOfSource(Source::Levels)) in[Input::Level] = levels->x;
-    if (const Feed* velocities = feedOfSource(Source::Velocities)) {
-        in[Input::VelocityX] = velocities->x;
-        in[Input::VelocityY] = velocities->y;
-        in[Input::Speed] = velocities->x;
+    if (!computed) {
         if (!speed.empty()) {
-            const float* x = velocities->x;
-            const float* y = velocities->y;
+            const Feed& velocities =
+                feeds[static_cast<std::size_t>(feedOf[indexOf(Source::Velocities)])];
+            const float* x = velocities.x;
+            const float* y = velocities.y;
             float* magnitude = speed.data();
             forEachPart(nodes, 4096, 64 * 1024,
                         [=](std::size_t, std::size_t begin, std::size_t end) {
                             VECTOR_MAGNITUDES(x + begin, y + begin, magnitude + begin,
                                               end - begin);
                         });
-            in[Input::Speed] = magnitude;
         }
+        notANumber += static_cast<std::int64_t>(calculator.evaluate(inputs, nodes, out.data()));
     }
-    notANumber += static_cast<std::int64_t>(calculator.evaluate(in, nodes, out.data()));
 
     if (flagFeeds.size() == 1) {
         flags = feeds[flagFeeds.front()].active;
@@ -322,12 +383,26 @@ bool QuantitySteps::next() {
     const std::function<bool(float)> wanted = [valuesWanted](float t) {
         return valuesWanted && isOrdinaryTime(t);
     };
+    // Read alone, the primary's values are computed on as they arrive.
+    const bool alone = s.feeds.size() == 1;
+    const std::function<bool(float)> watching = [&s, &wanted](float t) {
+        const bool read = wanted(t);
+        s.inPieces = read;
+        if (read) {
+            s.setTime(t);
+            s.pieceBad.fill(0);
+        }
+        return read;
+    };
     StepRequest request;
-    request.wanted = &wanted;
+    request.wanted = alone ? &watching : &wanted;
+    request.onValues = alone ? &s.onPiece : nullptr;
     request.flags = s.flagFeeds.front() == 0 ? FlagReading::Read : FlagReading::PassOver;
     while (primary.reader->hasStep()) {
+        s.computed = false;
         const StepRead step =
             primary.reader->nextStep({primary.active, primary.x, primary.y}, request);
+        s.endPieces();
         const float t = step.time;
         if (!isOrdinaryTime(t)) {
             s.say("The step at " + timeText(t) + " of " + primary.reader->name() +
@@ -337,14 +412,14 @@ bool QuantitySteps::next() {
         }
         bool complete = true;
         for (std::size_t f = 1; f < s.feeds.size() && complete; ++f) {
-            if (s.advance(s.feeds[f], t)) continue;
+            if (s.advance(s.feeds[f], t, f + 1 == s.feeds.size())) continue;
             s.say("WARNING - " + s.feeds[f].reader->name() + " has no step at time " +
                   timeText(t) + ": that time is left out.");
             complete = false;
         }
         if (!complete) continue;
-        s.time = t;
-        s.compute();
+        s.setTime(t);
+        s.finishStep();
         ++s.steps;
         return true;
     }
