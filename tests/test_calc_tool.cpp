@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -198,6 +202,119 @@ TEST(CalcTool, ErrorsStopTheRunBeforeAnythingIsWritten) {
         for (const std::string& part : c.text) EXPECT_TRUE(contains(r.output, part)) << r.output;
         EXPECT_EQ(listFolder(dir.path()), before);
         EXPECT_EQ(readFile(dir.file("run_V.dat")), velocities);
+    }
+}
+
+void setThreads(const std::string& value) {
+#ifdef _WIN32
+    _putenv_s("KELVARA_THREADS", value.c_str());
+#else
+    setenv("KELVARA_THREADS", value.c_str(), 1);
+#endif
+}
+
+// Node values with dry runs, wet ones and now and then one that is not a number or infinite.
+std::vector<float> randomValues(std::mt19937& random, std::size_t count) {
+    std::uniform_real_distribution<float> value(-0.5f, 3.0f);
+    std::vector<float> v(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        v[i] = random() % 3 == 0 ? 0.0f : value(random);
+        if (random() % 20000 == 0) v[i] = std::numeric_limits<float>::quiet_NaN();
+        if (random() % 20000 == 1) v[i] = std::numeric_limits<float>::infinity();
+    }
+    return v;
+}
+
+TEST(CalcTool, ResultsDoNotDependOnTheNumberOfThreads) {
+    // Enough nodes for reads shared out in several parts, each computed on as it arrives.
+    constexpr std::size_t kNodes = 300003;
+    constexpr std::size_t kCells = 200001;
+    TempDir dir;
+    std::mt19937 random(11);
+    DatBuilder depths, levels, velocities;
+    depths.header(kNodes, kCells, false, "depths");
+    levels.header(kNodes, kCells, false, "levels");
+    velocities.header(kNodes, kCells, true, "velocities");
+    std::vector<float> firstDepths, firstX, firstY;  // of the step at 0 h
+    for (int s = 0; s < 4; ++s) {
+        const float time = s == 3 ? 99999.0f : static_cast<float>(s);
+        for (DatBuilder* b : {&depths, &levels, &velocities}) {
+            std::vector<std::int8_t> active(kCells);
+            for (auto& a : active) a = static_cast<std::int8_t>(random() % 3 == 0 ? 0 : 1);
+            const std::vector<float> x = randomValues(random, kNodes);
+            const std::vector<float> y =
+                b == &velocities ? randomValues(random, kNodes) : std::vector<float>();
+            b->step(time, active, x, y);
+            if (s == 0 && b == &depths) firstDepths = x;
+            if (s == 0 && b == &velocities) {
+                firstX = x;
+                firstY = y;
+            }
+        }
+    }
+    dir.write("run_d.dat", depths.end().bytes());
+    dir.write("run_h.dat", levels.end().bytes());
+    dir.write("run_V.dat", velocities.end().bytes());
+    // Cut inside the values of the second step.
+    dir.write("cut_V.dat", DatBuilder(velocities).dropLast(velocities.size() / 2).bytes());
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string output;
+    };
+    const std::vector<Case> cases = {
+        {{"-b", "-calc", "dv2", "run_d.dat"}, "run(dv2).dat"},
+        {{"-b", "-calc", "froude", "run_V.dat"}, "run(froude).dat"},
+        {{"-b", "-calc", "h*2 - 1", "run_h.dat"}, "run(calc).dat"},
+        {{"-b", "-calc", "d/v + h - vx", "run_V.dat"}, "run(calc).dat"},
+        {{"-b", "-calc", "dv", "run_d.dat", "--velocity", "cut_V.dat"}, "run(dv).dat"},
+    };
+    for (const Case& c : cases) {
+        const std::string what = c.args[2] + " " + c.args[3];
+        SCOPED_TRACE(what);
+        std::string written[2];
+        ToolResult result[2];
+        for (int run = 0; run < 2; ++run) {
+            setThreads(run == 0 ? "1" : "3");
+            result[run] = runTool(c.args, "", dir.path());
+            setThreads("");
+            const std::string path = dir.file(c.output);
+            if (fileExists(path)) {
+                written[run] = readFile(path);
+                std::remove(path.c_str());
+            }
+        }
+        EXPECT_EQ(result[0].status, result[1].status);
+        EXPECT_EQ(result[0].output, result[1].output);
+        EXPECT_TRUE(written[0] == written[1]) << "the outputs differ";
+        if (c.args.back() == "cut_V.dat") {
+            EXPECT_EQ(result[0].status, 1);
+            EXPECT_TRUE(contains(result[0].output, "ERROR - Unexpected end of file in"));
+            EXPECT_TRUE(written[0].empty());
+        } else {
+            EXPECT_EQ(result[0].status, 0) << result[0].output;
+            const WrittenDat out = parseWrittenDat(written[0]);
+            EXPECT_EQ(out.error, "");
+            EXPECT_EQ(out.steps.size(), 3u);
+        }
+        if (c.output != "run(dv2).dat" || written[0].empty()) continue;
+        // Every piece in its place: d * v^2 node by node, not a number where it is not finite
+        // (the speed rounded to a float may differ from the double's by a unit in the last place).
+        const WrittenDat out = parseWrittenDat(written[0]);
+        const std::vector<float>& got = out.steps.at(0).values1;
+        std::size_t wrong = 0;
+        for (std::size_t i = 0; i < kNodes; ++i) {
+            // The tool's speed: 0 where both components are within 1e-5.
+            const bool still = std::fabs(firstX[i]) <= 1e-5f && std::fabs(firstY[i]) <= 1e-5f;
+            const double speed2 =
+                still ? 0.0 : double(firstX[i]) * firstX[i] + double(firstY[i]) * firstY[i];
+            const float want = static_cast<float>(firstDepths[i] * speed2);
+            const bool bad = !std::isfinite(want);
+            if (bad ? !std::isnan(got[i])
+                    : !(std::fabs(got[i] - want) <= 4e-7f * std::fabs(want)))
+                ++wrong;
+        }
+        EXPECT_EQ(wrong, 0u);
     }
 }
 

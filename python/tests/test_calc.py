@@ -34,6 +34,9 @@ def random_run(folder, seed, velocity_times=TIMES):
         still = dry & (rng.random(NODES) < 0.5)  # the other dry nodes move: v / 0 is infinite
         vx[still] = 0.0
         vy[still] = 0.0
+        creeping = rng.random(NODES) < 0.02  # components within 1e-5: no speed
+        vx[creeping] = rng.uniform(-1e-5, 1e-5, creeping.sum()).astype(F)
+        vy[creeping] = rng.uniform(-1e-5, 1e-5, creeping.sum()).astype(F)
         flags = {k: (rng.random(CELLS) < 0.7).astype(np.uint8) for k in "dhV"}
         steps.append(dict(d=depth, h=level, vx=vx, vy=vy, z=z, flags=flags))
     maxima = [(99999.0, None, np.full(NODES, 9.0, F))]
@@ -53,7 +56,9 @@ def random_run(folder, seed, velocity_times=TIMES):
 
 
 def speed(s):
-    return np.sqrt(s["vx"] * s["vx"] + s["vy"] * s["vy"])
+    """The tool's speed: 0 where both components are within 1e-5."""
+    still = (np.abs(s["vx"]) <= F(1e-5)) & (np.abs(s["vy"]) <= F(1e-5))
+    return np.where(still, F(0), np.sqrt(s["vx"] * s["vx"] + s["vy"] * s["vy"]))
 
 
 # (expression, numpy in float32, datasets whose flags make the output's, nodes left without
