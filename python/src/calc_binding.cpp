@@ -112,7 +112,8 @@ public:
                 return;
             }
             time = steps_->time();
-            std::memcpy(valueData, steps_->values(), sizeof(float) * static_cast<std::size_t>(nodes_));
+            std::memcpy(valueData, steps_->values(),
+                        sizeof(float) * static_cast<std::size_t>(nodes_));
             const std::int8_t* active = steps_->flags();
             for (std::int32_t c = 0; c < cells_; ++c) flagData[c] = active[c] != 0 ? 1 : 0;
         });
@@ -165,9 +166,11 @@ private:
         if (kelvara::calc::readsMesh(expression)) {
             const std::string name = names.meshFile(path);
             if (!exists(name)) {
-                const std::string why = "calc reads z (bed elevation) from the mesh of the run of " +
-                                        path;
-                if (meshName) missing(name, why + ", named with mesh=.", "Give mesh= the name of the run's mesh.");
+                const std::string why =
+                    "calc reads z (bed elevation) from the mesh of the run of " + path;
+                if (meshName)
+                    missing(name, why + ", named with mesh=.",
+                            "Give mesh= the name of the run's mesh.");
                 missing(name, why + ", looked for beside it.",
                         "Put the run's mesh there under that name (" +
                             kelvara::CompanionResolver().rule(kelvara::CompanionFile::Mesh, path) +

@@ -279,7 +279,8 @@ QuantitySteps::~QuantitySteps() = default;
 // The speeds and the expression for the nodes [begin, end), on the evaluator of one part.
 void QuantitySteps::State::computeNodes(std::size_t part, std::size_t begin, std::size_t end) {
     if (!speed.empty()) {
-        const Feed& velocities = feeds[static_cast<std::size_t>(feedOf[indexOf(Source::Velocities)])];
+        const Feed& velocities =
+            feeds[static_cast<std::size_t>(feedOf[indexOf(Source::Velocities)])];
         VECTOR_MAGNITUDES(velocities.x + begin, velocities.y + begin, speed.data() + begin,
                           end - begin);
     }

@@ -77,8 +77,9 @@ void checkOutputIsNotRead(const RunState& run, const std::vector<std::string>& r
     const std::string output = CLEANPATH(run.outputName());
     for (const auto& name : read) {
         if (CLEANPATH(name) == output || sameFile(name, output)) {
-            throw errorLine("ERROR - The output file \"" + output + "\" would replace the input \"" +
-                                CLEANPATH(name) + "\". Give the output another name.",
+            throw errorLine("ERROR - The output file \"" + output +
+                                "\" would replace the input \"" + CLEANPATH(name) +
+                                "\". Give the output another name.",
                             ErrorCode::Output);
         }
     }

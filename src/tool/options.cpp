@@ -431,7 +431,7 @@ const std::vector<std::string>& usageText() {
         "          of the steps (not the input numbers of -max), which needs --cell",
         "     \"--cell SIZE\" the cell size of a .tif output, in the mesh's units",
         "     \"--expr EXPRESSION\" the expression of -calc; \"--depth FILE\", \"--level FILE\",",
-        "          \"--velocity FILE\" its d, h and v datasets instead of those beside the .dat file",
+        "          \"--velocity FILE\" its d, h and v datasets instead of those beside the input",
         "",
     };
     return lines;
