@@ -233,6 +233,7 @@ std::vector<Operation> operations() {
         // One band of 10,000,000 cells (the valley is 10 km by 1 km) from the step at 48 h.
         {"-grid", {"-grid1", "-t48", d1}, {d1, m1}, Target::Seconds, 3.0},
         {"mesh read", {}, {m1}, Target::Seconds, 0.4},
+        {"-calc dv2", {"-calc", "dv2", d1}, {d1, v1}, Target::NodeRatio, 2.0},
     };
 }
 

@@ -21,7 +21,8 @@ import numpy as np
 
 from . import _kelvara
 
-__all__ = ["Dataset", "Error", "Mesh", "RunResult", "Step", "open", "read_mesh", "run", "write"]
+__all__ = ["Calculation", "Dataset", "Error", "Mesh", "RunResult", "Step", "calc", "open",
+           "read_mesh", "run", "write"]
 
 
 class Error(Exception):
@@ -304,3 +305,83 @@ def run(arguments):
 from ._ensemble import Ensemble, ensemble  # noqa: E402  (uses the names above)
 
 __all__ += ["Ensemble", "ensemble"]
+class Calculation:
+    """A quantity computed one output time after another (see kelvara.calc): iterating yields
+    Step(time, flags, values), values float32 of shape (nodes,)."""
+
+    def __init__(self, expr, path, depth=None, level=None, velocity=None, mesh=None):
+        """Checks expr and opens path and the datasets and mesh that expr reads."""
+        named = [None if p is None else _checked(p) for p in (depth, level, velocity, mesh)]
+        self._core = _kelvara.Calculation(expr, _checked(path), *named)
+
+    @property
+    def nodes(self):
+        """Number of nodes: the length of each step's values."""
+        return self._core.nodes
+
+    @property
+    def cells(self):
+        """Number of cells: the length of each step's flags."""
+        return self._core.cells
+
+    @property
+    def files(self):
+        """The files read: the run's dataset first, then those the expression reads."""
+        return list(self._core.files)
+
+    @property
+    def not_a_number(self):
+        """How many values so far came out not a number or infinite (stored as NaN)."""
+        return self._core.not_a_number
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        """The next Step; StopIteration after the last one."""
+        got = self._core.next_step()
+        if got is None:
+            raise StopIteration
+        return Step(*got)
+
+    def close(self):
+        """Closes the files. Closing twice does nothing."""
+        self._core.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+
+def calc(expr, path, *, depth=None, level=None, velocity=None, mesh=None, output=None):
+    """Computes a quantity node by node at every output time of a run, as the tool's -calc does.
+
+    expr: an expression of d (depth), h (water level), v (speed), vx, vy (the velocity's
+    components), z (bed elevation, from the mesh), t (the step's time in hours) and g (9.81),
+    such as "d*v^2" or "if(d > 0.3 && v > 1, 1, 0)", or a ready-made quantity: "depth",
+    "dv", "dv2", "froude", "energy". path: the run's dataset (run_d.dat, run_h.dat or
+    run_V.dat), whose steps give the times (its 99999 maxima and other summary steps are left
+    out). The datasets the expression reads are found beside it by the tool's name rule
+    (run_d.dat, run_h.dat, run_V.dat, run.2dm), or named with depth, level, velocity and mesh.
+
+    Without output, returns a Calculation: iterate over it for Step(time, flags, values), one
+    step in memory at a time; flags are active where any dataset read is active. With output,
+    writes the steps to that dataset (safely: nothing is left on a failure) and returns the
+    number of steps written. Values that come out not a number or infinite are stored as NaN
+    and counted in one kelvara.Warning. A bad expression, a missing file or datasets that do
+    not suit raise kelvara.Error.
+    """
+    calculation = Calculation(expr, path, depth=depth, level=level, velocity=velocity, mesh=mesh)
+    if output is None:
+        return calculation
+    with calculation:
+        output = _checked(output)
+        for read in calculation.files:
+            if os.path.abspath(read) == os.path.abspath(output) or (
+                    os.path.exists(output) and os.path.samefile(read, output)):
+                raise Error(f"ERROR - The output file \"{output}\" would replace the input "
+                            f"\"{read}\". Give the output another name.", code="output")
+        return write(output, calculation.nodes, calculation.cells, False, None, calculation)

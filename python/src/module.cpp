@@ -29,6 +29,7 @@
 
 #include <sys/mman.h>
 
+#include "calc_binding.h"
 #include "core_dataset.h"
 #include "fileio/console.h"
 #include "fileio/error.h"
@@ -456,4 +457,5 @@ PYBIND11_MODULE(_kelvara, m) {
     m.def("read_mesh", &readMesh, py::arg("path"), "(nodes (n, 3), cells (m, 4)) of a mesh.");
     m.def("run", &run, py::arg("arguments"), "(status, console lines) of one command line.");
     registerEnsemble(m);
+    registerCalc(m, [](const std::function<void()>& call) { inCore(call); });
 }

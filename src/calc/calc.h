@@ -116,6 +116,11 @@ public:
 
     // As Evaluator::evaluate, over every core.
     std::size_t evaluate(const Inputs& inputs, std::size_t count, float* out);
+    // As Evaluator::evaluate for the nodes [begin, end) alone, on the evaluator of one part
+    // of a step shared out over the cores (part below partCount()): for work on the pieces of
+    // a step as they are read, each part on its own thread.
+    std::size_t evaluatePiece(std::size_t part, const Inputs& inputs, std::size_t begin,
+                              std::size_t end, float* out);
 
 private:
     std::vector<Evaluator> evaluators_;

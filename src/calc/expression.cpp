@@ -370,6 +370,14 @@ StepCalculator::StepCalculator(const Expression& expression) {
 
 StepCalculator::~StepCalculator() = default;
 
+std::size_t StepCalculator::evaluatePiece(std::size_t part, const Inputs& inputs,
+                                         std::size_t begin, std::size_t end, float* out) {
+    Inputs piece = inputs;
+    for (auto& values : piece.values)
+        if (values != nullptr) values += begin;
+    return evaluators_.at(part).evaluate(piece, end - begin, out + begin);
+}
+
 std::size_t StepCalculator::evaluate(const Inputs& inputs, std::size_t count, float* out) {
     std::size_t bad[kMaxParts] = {};
     std::exception_ptr failure[kMaxParts];

@@ -12,6 +12,7 @@ const char* endingOf(CompanionFile which) {
     case CompanionFile::Levels: return "_h.dat";
     case CompanionFile::Velocities: return "_V.dat";
     case CompanionFile::Reference: return ".prj";
+    case CompanionFile::Depths: return "_d.dat";
     }
     return "";
 }

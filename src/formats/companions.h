@@ -1,14 +1,14 @@
 // The files a run reads beside its datasets (the mesh, a run's water levels and velocities, the
 // mesh's coordinate reference), named in one place: by the option that names them, or by the
 // name rule (the dataset's name up to its last "_", then ".2dm", "_h.dat" or "_V.dat"; the
-// reference beside the mesh, ".prj" for ".2dm").
+// reference beside the mesh, ".prj" for ".2dm"; a run's depths "_d.dat").
 #pragma once
 
 #include <string>
 
 namespace kelvara {
 
-enum class CompanionFile { Mesh, Levels, Velocities, Reference };
+enum class CompanionFile { Mesh, Levels, Velocities, Reference, Depths };
 
 class CompanionResolver {
 public:

@@ -65,6 +65,23 @@ bool storeToNetcdf(RunOptions& o, const std::string&, std::vector<std::string>&)
     return true;
 }
 
+bool storeExpression(RunOptions& o, const std::string& value, std::vector<std::string>&) {
+    o.expressionGiven = value;
+    return true;
+}
+bool storeDepth(RunOptions& o, const std::string& value, std::vector<std::string>&) {
+    o.depthName = value;
+    return true;
+}
+bool storeLevel(RunOptions& o, const std::string& value, std::vector<std::string>&) {
+    o.levelName = value;
+    return true;
+}
+bool storeVelocity(RunOptions& o, const std::string& value, std::vector<std::string>&) {
+    o.velocityName = value;
+    return true;
+}
+
 const std::vector<LongOptionEntry> kLongOptions = {
     {"mesh", LongValue::Text, "FILE", "a file name", storeMesh},
     {"output", LongValue::Text, "FILE", "a file name", storeOutput},
@@ -78,6 +95,10 @@ const std::vector<LongOptionEntry> kLongOptions = {
     {"skip-missing", LongValue::None, "", "", storeEnsembleSkipMissing},
     {"reference-time", LongValue::Text, "TIME", "a date and time", storeReferenceTime},
     {"to-netcdf", LongValue::None, "", "", storeToNetcdf},
+    {"expr", LongValue::Text, "EXPRESSION", "an expression", storeExpression},
+    {"depth", LongValue::Text, "FILE", "a file name", storeDepth},
+    {"level", LongValue::Text, "FILE", "a file name", storeLevel},
+    {"velocity", LongValue::Text, "FILE", "a file name", storeVelocity},
 };
 
 }  // namespace

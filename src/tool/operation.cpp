@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "calc/calc.h"
 #include "maps/hazard.h"
 #include "sinks/known_steps.h"
 #include "tool/ensemble_run.h"
@@ -150,6 +151,23 @@ void describeUgrid(const Operation&, const Names& inputs, OperationShape& s) {
     s.outputName = FILENAMEPATHNO_(inputs.empty() ? std::string() : inputs[0]) + ".nc";
 }
 
+// -calc: one input, the run's dataset whose steps give the times and whose name, up to its last
+// "_", the stem of the output and of the datasets found beside it: "stem(dv2).dat" for a
+// ready-made quantity, "stem(calc).dat" for any other expression.
+void describeCalc(const Operation& o, const Names& inputs, OperationShape& s) {
+    s.maxInputs = 1;
+    s.countError = "ERROR - Specify one .dat file for -calc, of the run whose datasets the "
+                   "expression reads (they are found beside it).";
+    const std::size_t first = o.expression.find_first_not_of(" \t");
+    const std::string_view bare =
+        first == std::string::npos ? "" : trimRight(std::string_view(o.expression).substr(first));
+    std::string label = "calc";
+    for (const auto& quantity : calc::readyMadeQuantities())
+        if (bare == quantity.name) label = quantity.name;
+    s.outputName = FILENAMEPATHNO_(inputs.empty() ? std::string() : inputs[0]) + "(" + label +
+                   ").dat";
+}
+
 void describeNothing(const Operation&, const Names&, OperationShape&) {}
 
 template <class Real>
@@ -203,6 +221,12 @@ bool flowAngle(RunOptions& o, const std::string&) {
 }
 bool noWetDry(RunOptions& o, const std::string&) {
     o.operation.noWetDry = true;
+    return true;
+}
+// -calc: the argument after it, checked once the command line is read (checkCalcOptions).
+bool calcExpression(RunOptions& o, const std::string& next) {
+    o.operation.expression = next;
+    o.calcArgumentAt = o.fileCount;
     return true;
 }
 // -hazard alone takes the debris factor of urban areas.
@@ -270,6 +294,8 @@ const std::vector<OperationEntry> kTable = {
     {"ensemble", K::Ensemble, N::None, "", "", R::Any, noNumber, false, describeEnsemble,
      runEnsemble},
     {"ugrid", K::Ugrid, N::None, "", "", R::Any, noNumber, false, describeUgrid, runUgrid},
+    {"calc", K::Calc, N::NextArgument, "the expression", "\"d*v^2\"", R::Any, calcExpression,
+     false, describeCalc, runCalc},
 };
 
 const OperationEntry kNoOperation = {"", K::None, N::None, "", "", R::Any, noNumber, false,

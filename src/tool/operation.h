@@ -26,6 +26,7 @@ enum class OperationKind {
     Extent,              // -extent<depth>[,<depth>...]: polygons at or above each, a GeoPackage
     Ensemble,            // -ensemble: statistics over the peaks of many runs, group by group
     Ugrid,               // -ugrid (--to-netcdf): a run's mesh and datasets in one NetCDF file
+    Calc,                // -calc EXPRESSION: a quantity computed node by node at every time
 };
 
 // Which steps the single pass writes, and what it does to their values.
@@ -54,6 +55,7 @@ struct Operation {
     LandUse landUse = LandUse::None;  // --land-use: -hazard's debris factor by depth band
     std::vector<double> thresholds;   // -extent, in the order given
     EnsembleSettings ensemble;  // -ensemble's long options
+    std::string expression;  // -calc: the expression after it (or --expr)
 };
 
 // The form of an operation's output.
@@ -93,8 +95,10 @@ struct RunState;
 struct RunOptions;
 using RunFunction = void (*)(RunState& run);
 
-// Whether a flag word is followed by a number: always, never or optionally (-hazard).
-enum class NumberUse { None, Needed, Optional };
+// Whether a flag word is followed by a number: always, never or optionally (-hazard); or
+// whether it takes the next argument as its parameter (-calc: the expression), unless that
+// argument is a long option.
+enum class NumberUse { None, Needed, Optional, NextArgument };
 // What the hint after an unreadable number says the number must be.
 enum class NumberRule { Any, NotNegative, AboveZero };
 

@@ -19,5 +19,9 @@ void runGrid(RunState& run);                // -grid
 void runExtent(RunState& run);              // -extent
 void runEnsemble(RunState& run);            // -ensemble (ensemble_run.cpp)
 void runUgrid(RunState& run);               // -ugrid
+void runCalc(RunState& run);                // -calc
+// -calc's command line once read: one expression (after -calc or with --expr), checked; the
+// options that name its datasets only with it. False with the error's lines otherwise.
+bool checkCalcOptions(RunOptions& options, std::vector<std::string>& lines);
 
 }  // namespace kelvara

@@ -9,6 +9,7 @@
 #include "sinks/sink.h"
 #include "tool/ensemble_run.h"
 #include "tool/long_options.h"
+#include "tool/operations.h"
 #include "util/numbers.h"
 #include "util/text.h"
 
@@ -336,8 +337,22 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
 
         // The flag is taken, with its number read from the character after the word.
         const std::size_t wordLength = std::string(found->word).size();
-        const std::string rest =
-            argument.size() > wordLength + 1 ? argument.substr(wordLength + 1) : "";
+        std::string rest = argument.size() > wordLength + 1 ? argument.substr(wordLength + 1) : "";
+        // A flag that takes the next argument (-calc EXPRESSION) stands alone, and takes it unless
+        // it is a long option.
+        if (found->number == NumberUse::NextArgument) {
+            if (!trimRight(rest).empty()) {
+                return fail(Kind::IncorrectFlag,
+                            {"", "ERROR - Incorrect flag specified: \"" +
+                                     std::string(trimRight(argument)) + "\": give " +
+                                     found->numberName + " after -" + found->word +
+                                     " and a blank, for example -" + found->word + " " +
+                                     found->example});
+            }
+            const bool next = index + 1 < arguments.size() &&
+                              arguments[index + 1].compare(0, 2, "--") != 0;
+            rest = next ? arguments[++index] : std::string();
+        }
         if (!found->parameter(o, rest)) {
             const std::string next =
                 index + 1 < arguments.size() ? arguments[index + 1] : std::string();
@@ -383,7 +398,8 @@ bool PARSE_COMMAND_LINE(const std::vector<std::string>& arguments, RunOptions& o
     }
     {
         std::vector<std::string> lines;
-        if (!checkOutputOptions(o, lines)) return fail(Kind::BadName, std::move(lines));
+        if (!checkCalcOptions(o, lines) || !checkOutputOptions(o, lines))
+            return fail(Kind::BadName, std::move(lines));
     }
 
     // Validations that need no file.
@@ -442,6 +458,9 @@ const std::vector<std::string>& usageText() {
         "     \"-t<time>\" with -dur, -arrival or -hazard uses only the steps up to that time",
         "     \"-extent<depth>[,<depth>...]\" writes polygons where each step (with -t<time> one step)",
         "          is at or above each depth, traced on the mesh, as a GeoPackage (.gpkg)",
+        "     \"-calc <expression>\" a quantity per node at every output time (not 99999; -max of it",
+        "          gives its peak) from d, h, v, vx, vy, z (mesh), t (hours), g, or depth, dv, dv2,",
+        "          froude, energy: -calc \"d*v^2\" run_d.dat reads run_d.dat and run_V.dat",
         "",
         "  Outputs (README.md, \"What each output holds\", tells every step of every output):",
         "     -max: step 111111 the maximum, step 222222 the number of the input it came from",
@@ -472,6 +491,8 @@ const std::vector<std::string>& usageText() {
         "          writes any operation's steps with the mesh the same way",
         "     \"--reference-time \"YYYY-MM-DD hh:mm:ss\"\" the time a NetCDF file's hours count from,",
         "          2000-01-01 00:00:00 unless given",
+        "     \"--expr EXPRESSION\" the expression of -calc; \"--depth FILE\", \"--level FILE\",",
+        "          \"--velocity FILE\" its d, h and v datasets instead of those beside the input",
         "",
     };
     return lines;

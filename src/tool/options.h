@@ -31,6 +31,11 @@ struct RunOptions {
     double outputCellSize = 0.0;  // --cell: the cell size of a grid output, in double
     std::string referenceTime;  // --reference-time: of a NetCDF output's times, "" the default
     bool toNetcdf = false;      // --to-netcdf: -ugrid
+    // -calc: the expression given with --expr; the datasets its names read when not those
+    // beside the input (--depth, --level, --velocity); the names given before -calc's argument.
+    std::string expressionGiven;
+    std::string depthName, levelName, velocityName;
+    int calcArgumentAt = 0;
 
     // The files read beside the inputs, named by --mesh or by the name rule.
     CompanionResolver companions() const { return CompanionResolver(meshName); }
