@@ -281,8 +281,20 @@ inline void writeFile(const std::filesystem::path& path, const std::string& byte
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-// Writes flood.2dm, and for each run <run>.2dm, <run>_h.dat, <run>_d.dat and <run>_V.dat into
-// folder (created when missing). Returns the names written, in order.
+// The coordinate reference of the valley's coordinates (metres east and north in ETRS89 / UTM
+// zone 32N), as the .prj beside each mesh, so that grids, polygons and NetCDF files of the
+// example land where they belong on a map.
+inline const char* referenceText() {
+    return "PROJCS[\"ETRS_1989_UTM_Zone_32N\",GEOGCS[\"GCS_ETRS_1989\",DATUM[\"D_ETRS_1989\","
+           "SPHEROID[\"GRS_1980\",6378137.0,298.257222101]],PRIMEM[\"Greenwich\",0.0],"
+           "UNIT[\"Degree\",0.0174532925199433]],PROJECTION[\"Transverse_Mercator\"],"
+           "PARAMETER[\"False_Easting\",500000.0],PARAMETER[\"False_Northing\",0.0],"
+           "PARAMETER[\"Central_Meridian\",9.0],PARAMETER[\"Scale_Factor\",0.9996],"
+           "PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]";
+}
+
+// Writes flood.2dm, and for each run <run>.2dm, <run>.prj, <run>_h.dat, <run>_d.dat and
+// <run>_V.dat into folder (created when missing). Returns the names written, in order.
 inline std::vector<std::string> writeFloodCase(const std::filesystem::path& folder) {
     std::filesystem::create_directories(folder);
     const Valley v = buildValley();
@@ -300,6 +312,7 @@ inline std::vector<std::string> writeFloodCase(const std::filesystem::path& fold
         const std::string run = s.name;
         // Each run's datasets find their mesh by their stem: base_d.dat -> base.2dm.
         emit(run + ".2dm", mesh);
+        emit(run + ".prj", referenceText());
         emit(run + "_h.dat", datasetBytes(v, steps, Quantity::Level));
         emit(run + "_d.dat", datasetBytes(v, steps, Quantity::Depth));
         emit(run + "_V.dat", datasetBytes(v, steps, Quantity::Velocity));
