@@ -312,9 +312,9 @@ void GridWriter::addBand(float time, const std::int8_t* activeOrNull, const floa
                         std::to_string(g.bandCount) + " bands: there is no room for another.");
     }
     if (!g.planned) {
-        BandSpec& spec = g.bands[static_cast<std::size_t>(g.written)];
-        spec.time = time;
-        spec.description = description.empty() ? describeTime(time) : description;
+        BandSpec& plan = g.bands[static_cast<std::size_t>(g.written)];
+        plan.time = time;
+        plan.description = description.empty() ? describeTime(time) : description;
     }
     addStep(activeOrNull, v1, v2OrNull);
 }
@@ -378,15 +378,15 @@ int firstCategory(const BandSpec& band) { return band.kind == BandKind::WetDryCo
 }  // namespace
 
 void GridWriter::Impl::drawBand(int index, const std::int8_t* active, const float* values) {
-    const BandSpec& spec = bands[static_cast<std::size_t>(index)];
+    const BandSpec& plan = bands[static_cast<std::size_t>(index)];
     const auto nodes = static_cast<std::size_t>(nodeCount);
     const float* drawn = values;
-    if (spec.kind != BandKind::Values) {
+    if (plan.kind != BandKind::Values) {
         prepared.resize(nodes);
         for (std::size_t n = 0; n < nodes; ++n) {
             const float v = values[n];
             float& p = prepared[n];
-            switch (spec.kind) {
+            switch (plan.kind) {
             case BandKind::Difference:  // the codes are no values
                 p = v == kFirstOnly || v == kSecondOnly ? NAN : v;
                 break;
@@ -399,7 +399,7 @@ void GridWriter::Impl::drawBand(int index, const std::int8_t* active, const floa
         }
         drawn = prepared.data();
     }
-    const bool asClasses = spec.kind == BandKind::Classes || spec.kind == BandKind::WetDryCodes;
+    const bool asClasses = plan.kind == BandKind::Classes || plan.kind == BandKind::WetDryCodes;
     const int bytes = type == GDT_Byte ? 1 : type == GDT_UInt16 ? 2 : 4;
 
     const GridLayout& layout = raster.layout();
@@ -464,10 +464,10 @@ void GridWriter::Impl::drawBand(int index, const std::int8_t* active, const floa
             }
         }
     }
-    gdal().GDALSetDescription(band, spec.description.c_str());
-    if (!spec.unit.empty()) gdal().GDALSetRasterUnitType(band, spec.unit.c_str());
+    gdal().GDALSetDescription(band, plan.description.c_str());
+    if (!plan.unit.empty()) gdal().GDALSetRasterUnitType(band, plan.unit.c_str());
     char text[40];
-    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(spec.time));
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(plan.time));
     gdal().GDALSetMetadataItem(band, "TIME", text, nullptr);
     if (count > 0.0) {
         const double mean = sum / count;
