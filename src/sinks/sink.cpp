@@ -9,10 +9,14 @@ namespace {
 
 const SinkType kSinks[] = {
     {".dat", "Output .dat File", makeDatasetSink},
-    {".tif", "Output Grid File", makeGridSink},
-    {".tiff", "Output Grid File", makeGridSink},
-    {".gpkg", "Output GeoPackage File", makePolygonSink},
-    {".nc", "Output NetCDF File", makeNetcdfSink},
+    {".tif", "Output Grid File", makeGridSink, "the grid", "The grid ",
+     " draws the values on the mesh of "},
+    {".tiff", "Output Grid File", makeGridSink, "the grid", "The grid ",
+     " draws the values on the mesh of "},
+    {".gpkg", "Output GeoPackage File", makePolygonSink, "the polygons", "The polygons of ",
+     " are traced on the mesh of "},
+    {".nc", "Output NetCDF File", makeNetcdfSink, "the NetCDF file", "The NetCDF file ",
+     " holds the mesh of "},
 };
 
 std::string extensionOf(const std::string& name) {

@@ -104,6 +104,12 @@ struct SinkType {
     const char* extension;  // lower case, with its dot
     const char* what;       // the console line's word: "Output .dat File", "Output Grid File"
     std::unique_ptr<StepSink> (*make)(const SinkSetup& setup);
+    // A sink that reads the run's mesh: what for ("the grid": "...need to read .2dm file for
+    // the grid"), and the reason a missing mesh gives, around the output's name ("The grid ",
+    // " draws the values on the mesh of " and the input). Null for a sink that needs none.
+    const char* meshFor = nullptr;
+    const char* meshReasonStart = nullptr;
+    const char* meshReasonEnd = nullptr;
 };
 
 // The sink of an output's name (its extension compared ignoring case), or null.

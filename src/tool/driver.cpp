@@ -127,17 +127,14 @@ void openOutput(RunState& run) {
     SinkSetup setup;
     setup.output = run.outputName();
     setup.messages = [](const std::string& line) { consoleLine(line); };
-    if (isGridOutput(setup.output) || isPolygonOutput(setup.output) ||
-        isNetcdfOutput(setup.output)) {
+    if (type->meshFor != nullptr) {
         const CompanionResolver resolver = options.companions();
         setup.cellSize = options.outputCellSize;
         setup.thresholds = options.operation.thresholds;
         setup.meshName = CLEANPATH(resolver.name(CompanionFile::Mesh, run.inputName(1)));
         setup.referenceName = resolver.name(CompanionFile::Reference, run.inputName(1));
         const std::string mesh = setup.meshName;
-        const char* what = isPolygonOutput(setup.output)  ? "the polygons"
-                           : isNetcdfOutput(setup.output) ? "the NetCDF file"
-                                                          : "the grid";
+        const char* what = type->meshFor;
         setup.readMesh = [mesh, what](MeshGeometry& m, std::int32_t nodes, std::int32_t cells) {
             readGridMesh(mesh, m, nodes, cells, what);
         };
@@ -413,18 +410,10 @@ int RUN_DRIVER(RunOptions& options, RunContext& context) {
         explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
                        {"-grid draws the values of " + run.inputName(1) + " on the mesh of its run",
                         "the run's mesh"});
-    } else if (form != OutputForm::TimesText && isGridOutput(run.outputName())) {
+    } else if (const SinkType* type = findSink(run.outputName());
+               form != OutputForm::TimesText && type != nullptr && type->meshFor != nullptr) {
         explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
-                       {"The grid " + run.outputName() + " draws the values on the mesh of " +
-                            run.inputName(1), "the run's mesh"});
-    } else if (form != OutputForm::TimesText && isPolygonOutput(run.outputName())) {
-        explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
-                       {"The polygons of " + run.outputName() + " are traced on the mesh of " +
-                             run.inputName(1), "the run's mesh"});
-    } else if (form == OutputForm::Netcdf ||
-               (form != OutputForm::TimesText && isNetcdfOutput(run.outputName()))) {
-        explainMissing(options.companions(), CompanionFile::Mesh, run.inputName(1),
-                       {"The NetCDF file " + run.outputName() + " holds the mesh of " +
+                       {type->meshReasonStart + run.outputName() + type->meshReasonEnd +
                             run.inputName(1), "the run's mesh"});
     }
 
