@@ -30,7 +30,7 @@ inline const std::vector<EnsembleRun>& ensembleRuns() {
     return runs;
 }
 
-// Writes valley.2dm, <duration>/<pattern>_d.dat for every run and the list study.csv into
+// Writes valley.2dm and its valley.prj, <duration>/<pattern>_d.dat for every run and the list study.csv into
 // folder (created when missing). Returns the names written, in order.
 inline std::vector<std::string> writeEnsembleCase(const std::filesystem::path& folder) {
     std::filesystem::create_directories(folder);
@@ -41,6 +41,7 @@ inline std::vector<std::string> writeEnsembleCase(const std::filesystem::path& f
         written.push_back(name);
     };
     emit("valley.2dm", meshText(v));
+    emit("valley.prj", referenceText());
     std::string list = "group,file\n# storm duration, run of one temporal pattern\n";
     for (const EnsembleRun& run : ensembleRuns()) {
         std::vector<Step> hourly, stored;

@@ -318,8 +318,8 @@ TEST(NetcdfOutput, RunsItRefusesLeaveNothingBehind) {
          false},
         {"a time twice",
          {"-con", "base_d.dat", "design_d.dat", "--output", "c.nc"},
-         "ERROR - Cannot write \"c.nc\": base_d.dat has two steps at time 0 h; the file holds "
-         "one."},
+         "ERROR - Cannot write \"c.nc\": two steps of the output are at time 0, and a NetCDF "
+         "file holds one step a time (write a .dat instead)."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

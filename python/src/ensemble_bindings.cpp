@@ -74,6 +74,7 @@ py::dict ensemble(const std::string& listPath,
                     builder.run(path);
                 }
                 request.runs = builder.finish();
+                request.runs.givenAs = "the runs given";
             }
             request.statistic =
                 statistic == "mean" ? kelvara::Statistic::Mean : kelvara::Statistic::Median;

@@ -86,7 +86,7 @@ void addRun(RunList& list, std::size_t group, std::string path, int line) {
 // Where a run comes from, for messages: "line 12 of study.csv" or the command line.
 std::string whereGiven(const RunList& list, const EnsembleRun& run) {
     if (run.line > 0) return "line " + std::to_string(run.line) + " of " + list.source;
-    return "the command line";
+    return list.givenAs;
 }
 
 bool opensForReading(const std::string& path) {

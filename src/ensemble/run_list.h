@@ -29,7 +29,9 @@ struct EnsembleGroup {
 // Runs are numbered from 1 in list order (line by line, whatever their group); groups from 1 in
 // the order of their first appearance.
 struct RunList {
-    std::string source;  // the list file, or "" for the command line
+    std::string source;  // the list file, or "" for runs given one by one
+    // Where runs given one by one came from, for messages ("line 12 of study.csv" for a list's).
+    std::string givenAs = "the command line";
     std::vector<EnsembleGroup> groups;
     std::vector<EnsembleRun> runs;
 };

@@ -4,6 +4,7 @@
 // (99999, 111111, 100001, ...: any time beyond 99998 either way), get variables of their own
 // without a time axis. The mesh is read when the output begins; then one step at a time.
 #include <memory>
+#include <set>
 #include <string>
 
 #include "fileio/error.h"
@@ -24,6 +25,14 @@ std::string variableNameOf(const OutputStep& step, bool inputQuantity) {
     if (fixed.rfind("at_", 0) != 0) return fixed;
     const std::string described = netcdf::stepNameFor(step.description);
     return described.empty() ? fixed : described;
+}
+
+// A time as a console line shows it: "0", "99999", "1.5".
+std::string trimmedTime(float time) {
+    std::string text = AREAL(time);
+    while (!text.empty() && text.back() == '0') text.pop_back();
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
 }
 
 netcdf::StepContent contentOf(StepKind kind) {
@@ -97,6 +106,13 @@ public:
 
     void writeStep(float time, const std::int8_t* active, const float* values1,
                    const float* values2) override {
+        // Steps of several inputs (-con of runs that each start at 0 h) may share a time; the
+        // file holds one step a time, and the fault is the output's, not its first input's.
+        if (!timesSeen_.insert(time).second) {
+            throw errorLine("ERROR - Cannot write \"" + CLEANPATH(setup_.output) +
+                            "\": two steps of the output are at time " + trimmedTime(time) +
+                            ", and a NetCDF file holds one step a time (write a .dat instead).");
+        }
         writer_->appendStep(dataset_, time, active, values1, values2);
         ++steps_;
     }
@@ -124,6 +140,7 @@ private:
     std::unique_ptr<netcdf::UgridWriter> writer_;
     int dataset_ = -1;
     int steps_ = 0;
+    std::set<float> timesSeen_;
     std::int32_t nodes_ = 0, cells_ = 0;
 };
 

@@ -310,9 +310,9 @@ void runEnsemble(RunState& run) {
         throw errorLine("ERROR - This build of kelvara cannot write grids: " +
                         grid::whyUnavailable() + ".");
     }
-    if (!dataset) {
+    if (type->meshFor != nullptr) {
         explainMissing(o.companions(), CompanionFile::Mesh, firstRun,
-                       {"The grid " + output + " draws the values on the mesh of " + firstRun,
+                       {type->meshReasonStart + output + type->meshReasonEnd + firstRun,
                         "the run's mesh"});
     }
     consoleLine();
