@@ -234,6 +234,10 @@ std::vector<Operation> operations() {
         {"-grid", {"-grid1", "-t48", d1}, {d1, m1}, Target::Seconds, 3.0},
         {"mesh read", {}, {m1}, Target::Seconds, 0.4},
         {"-calc dv2", {"-calc", "dv2", d1}, {d1, v1}, Target::NodeRatio, 2.0},
+        // Polygons of the depths at 48 h at three thresholds, traced on the whole mesh.
+        {"-extent", {"-extent0.1,0.3,1", "-t48", d1}, {d1, m1}, Target::Seconds, 3.0},
+        // The mesh and two datasets of 101 steps in one NetCDF file.
+        {"-ugrid", {"-ugrid", d1, v1}, {d1, v1, m1}, Target::NodeRatio, 2.0},
     };
 }
 
