@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "calc/calc.h"
 #include "support/dat_builder.h"
 #include "support/tempdir.h"
 #include "support/tool_runner.h"
@@ -56,7 +57,27 @@ std::vector<std::string> withBatch(std::vector<std::string> args) {
     return args;
 }
 
-TEST(CalcTool, TheExpressionAfterTheFlagOrWithExprAndTheOutputsName) {
+// The calculator is optional: a build without muParser refuses -calc (CalcToolWithout below).
+class CalcTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!calc::available()) GTEST_SKIP() << "built without muParser";
+    }
+};
+
+TEST(CalcToolWithout, MuParserRefusesClearlyAndWritesNothing) {
+    if (calc::available()) GTEST_SKIP() << "built with muParser";
+    TempDir dir;
+    DatBuilder dat;
+    dir.write("run_d.dat", dat.header(3, 1, false, "d").step(0.0f, {1}, {1, 2, 3}, {}).end().bytes());
+    const ToolResult r = runTool({"-b", "-calc", "dv2", "run_d.dat"}, "", dir.path());
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("ERROR - This build of kelvara has no calculator"), std::string::npos)
+        << r.output;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("run(dv2).dat")));
+}
+
+TEST_F(CalcTool, TheExpressionAfterTheFlagOrWithExprAndTheOutputsName) {
     struct Case {
         const char* what;
         std::vector<std::string> args;
@@ -99,7 +120,7 @@ TEST(CalcTool, TheExpressionAfterTheFlagOrWithExprAndTheOutputsName) {
     }
 }
 
-TEST(CalcTool, OutputTimesLeaveOutTheMaximaAndTimesADatasetLacks) {
+TEST_F(CalcTool, OutputTimesLeaveOutTheMaximaAndTimesADatasetLacks) {
     TempDir dir;
     writeRun(dir);
     // Velocities at 0 h and 2 h only: 1 h is left out, 2 h has no depths.
@@ -123,7 +144,7 @@ TEST(CalcTool, OutputTimesLeaveOutTheMaximaAndTimesADatasetLacks) {
     EXPECT_TRUE(contains(r.output, "WARNING - 2 values came out not a number")) << r.output;
 }
 
-TEST(CalcTool, DepthFromTheExamplesLevelsAndMeshIsItsDepths) {
+TEST_F(CalcTool, DepthFromTheExamplesLevelsAndMeshIsItsDepths) {
     namespace fs = std::filesystem;
     const fs::path example = fs::path(__FILE__).parent_path().parent_path() / "examples" / "flood";
     TempDir dir;
@@ -149,7 +170,7 @@ TEST(CalcTool, DepthFromTheExamplesLevelsAndMeshIsItsDepths) {
     EXPECT_GT(wet, 100u);
 }
 
-TEST(CalcTool, ErrorsStopTheRunBeforeAnythingIsWritten) {
+TEST_F(CalcTool, ErrorsStopTheRunBeforeAnythingIsWritten) {
     struct Case {
         const char* what;
         std::vector<std::string> args;
@@ -225,7 +246,7 @@ std::vector<float> randomValues(std::mt19937& random, std::size_t count) {
     return v;
 }
 
-TEST(CalcTool, ResultsDoNotDependOnTheNumberOfThreads) {
+TEST_F(CalcTool, ResultsDoNotDependOnTheNumberOfThreads) {
     // Enough nodes for reads shared out in several parts, each computed on as it arrives.
     constexpr std::size_t kNodes = 300003;
     constexpr std::size_t kCells = 200001;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/dat_builder.h"
+#include "vector/vector.h"
 #include "support/tempdir.h"
 #include "support/tool_runner.h"
 
@@ -443,7 +444,11 @@ TEST(ExtentCommandLine, RefusalsLeaveNothingBehind) {
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
         ToolResult r = runTool(arguments, "", dir.path());
         EXPECT_EQ(r.status, 1) << r.output;
-        EXPECT_TRUE(contains(r.output, c.message)) << r.output;
+        // A build without GDAL refuses what reaches the writer with its own line instead.
+        EXPECT_TRUE(contains(r.output, c.message) ||
+                    (!vector::available() &&
+                     contains(r.output, "ERROR - This build of kelvara cannot write GeoPackage")))
+            << r.output;
         EXPECT_TRUE(nothingWritten(dir.path()));
     }
 }

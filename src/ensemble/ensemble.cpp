@@ -392,7 +392,7 @@ void writeEnsembleOutputs(const EnsembleResult& result, const std::string& outpu
             if (!(*made)->open()) throw (*made)->creationError();
         }
         dataStream = std::fopen(data->workPath().c_str(), "wb");
-        legendStream = std::fopen(legendFile->workPath().c_str(), "w");
+        legendStream = std::fopen(legendFile->workPath().c_str(), "wb");
         if (dataStream == nullptr || legendStream == nullptr) {
             throw errorLine("ERROR - Could not create output file \"" +
                                 (dataStream == nullptr ? data : legendFile)->name() + "\".",
