@@ -238,6 +238,8 @@ std::vector<Operation> operations() {
         {"-extent", {"-extent0.1,0.3,1", "-t48", d1}, {d1, m1}, Target::Seconds, 3.0},
         // The mesh and two datasets of 101 steps in one NetCDF file.
         {"-ugrid", {"-ugrid", d1, v1}, {d1, v1, m1}, Target::NodeRatio, 2.0},
+        {"-ugrid --deflate 0", {"-ugrid", d1, v1, "--deflate", "0"}, {d1, v1, m1},
+         Target::NodeRatio, 2.0},
     };
 }
 

@@ -65,6 +65,7 @@ std::string convertRun(const RunConversion& run) {
 
     UgridOptions options;
     options.referenceTime = reference;
+    options.deflateLevel = run.deflateLevel;
     options.meshName = FILENAME(meshName);
     const std::string prjPath = FILENAMEPATH(meshName) + ".prj";
     options.crsWkt = readReferenceWkt(prjPath);

@@ -13,6 +13,7 @@ namespace kelvara::netcdf {
 #define KELVARA_NETCDF_FUNCTIONS(X)                                                        \
     X(nc_create) X(nc_set_fill) X(nc_redef) X(nc_enddef) X(nc_close) X(nc_strerror)        \
     X(nc_def_dim) X(nc_def_var) X(nc_def_var_chunking) X(nc_def_var_deflate)               \
+    X(nc_set_var_chunk_cache)                                                            \
     X(nc_put_att_text) X(nc_put_att_int) X(nc_put_att_float) X(nc_put_att_schar)           \
     X(nc_put_var_double) X(nc_put_var_float) X(nc_put_var_int) X(nc_put_var_schar)         \
     X(nc_put_var1_double) X(nc_put_vara_int) X(nc_put_vara_float) X(nc_put_vara_schar)

@@ -92,10 +92,16 @@ struct DatasetDescription {
     bool prefixSteps = true;
 };
 
+// Deflate level of the chunks when none is asked for: quick to write, and no-value areas and
+// smooth fields shrink much.
+constexpr int kDefaultDeflateLevel = 1;
+
 struct UgridOptions {
     std::string crsWkt;                                // "" when the mesh has no .prj
     std::string referenceTime = kDefaultReferenceTime; // as referenceTimeText takes it
     std::string meshName = "mesh";                     // the topology's long name
+    // Compression of each chunk: 0 none, 1 (quick, the default) to 9 (smallest, slowest).
+    int deflateLevel = kDefaultDeflateLevel;
 };
 
 // Writes one file, step by step: only the step being written is held, and each step goes to the
@@ -149,6 +155,7 @@ struct RunConversion {
     std::vector<std::string> datasetPaths;
     std::string outputPath;
     std::string referenceTime = kDefaultReferenceTime;
+    int deflateLevel = kDefaultDeflateLevel;
 };
 std::string convertRun(const RunConversion& run);
 

@@ -237,7 +237,18 @@ struct UgridWriter::Impl {
     void chunked(int var, bool timed, std::size_t length) {
         std::size_t chunks[2] = {1, std::min(length, kChunkNodes)};
         check(nc().nc_def_var_chunking(ncid, var, NC_CHUNKED, timed ? chunks : chunks + 1), "chunking");
-        check(nc().nc_def_var_deflate(ncid, var, 1, 1, 1), "setting compression");
+        compressed(var);
+        // Each chunk is written once, whole: a cache of one chunk is all a variable needs (the
+        // library's default, tens of megabytes a variable, added up to more than the run's
+        // tables).
+        const std::size_t bytes = chunks[1] * 4;
+        check(nc().nc_set_var_chunk_cache(ncid, var, bytes, 1, 1.0f), "the chunk cache");
+    }
+
+    void compressed(int var) {
+        const int level = options.deflateLevel;
+        if (level > 0)
+            check(nc().nc_def_var_deflate(ncid, var, 1, 1, level), "setting compression");
     }
 
     // A variable of node values (with a time axis unless it is a summary step).
@@ -386,7 +397,7 @@ struct UgridWriter::Impl {
         {
             std::size_t chunks[2] = {std::min(faceCount, kFacesPerWrite), quadrilaterals ? 4u : 3u};
             check(nc().nc_def_var_chunking(ncid, faces, NC_CHUNKED, chunks), "chunking");
-            check(nc().nc_def_var_deflate(ncid, faces, 1, 1, 1), "setting compression");
+            compressed(faces);
         }
         text(faces, "cf_role", "face_node_connectivity");
         text(faces, "long_name", "corner nodes of each face, anticlockwise");

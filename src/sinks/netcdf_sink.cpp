@@ -63,6 +63,7 @@ public:
         netcdf::UgridOptions options;
         options.meshName = FILENAME(setup_.meshName);
         if (!setup_.referenceTime.empty()) options.referenceTime = setup_.referenceTime;
+        if (setup_.deflateLevel >= 0) options.deflateLevel = setup_.deflateLevel;
         options.crsWkt = netcdf::readReferenceWkt(setup_.referenceName);
         if (options.crsWkt.empty()) {
             say("");

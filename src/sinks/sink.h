@@ -96,6 +96,7 @@ struct SinkSetup {
     // default), the first input, and whether the output holds that input's quantity (its
     // variables are then named after it: "depth") or one the operation makes.
     std::string referenceTime;
+    int deflateLevel = -1;  // a NetCDF file's compression (--deflate), -1 its default
     std::string primaryInput;
     bool holdsInputQuantity = false;
 };

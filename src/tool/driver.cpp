@@ -139,6 +139,7 @@ void openOutput(RunState& run) {
             readGridMesh(mesh, m, nodes, cells, what);
         };
         setup.referenceTime = options.referenceTime;
+        setup.deflateLevel = options.deflateLevel;
         setup.primaryInput = run.inputName(1);
         setup.holdsInputQuantity = options.shape().output == OutputForm::LikeInput;
     } else {

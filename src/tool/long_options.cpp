@@ -60,6 +60,19 @@ bool storeReferenceTime(RunOptions& o, const std::string& value, std::vector<std
     return true;
 }
 
+// The deflate level of a NetCDF output: a whole number from 0 (none) to 9.
+bool storeDeflate(RunOptions& o, const std::string& value, std::vector<std::string>& lines) {
+    const std::string text(trimRight(value));
+    if (text.size() == 1 && text[0] >= '0' && text[0] <= '9') {
+        o.deflateLevel = text[0] - '0';
+        return true;
+    }
+    lines = {"ERROR - Reading the level of --deflate",
+             "\"" + shortened(value) + "\": the level is a whole number from 0 (no compression) "
+             "to 9 (the smallest file), for example --deflate 0"};
+    return false;
+}
+
 bool storeToNetcdf(RunOptions& o, const std::string&, std::vector<std::string>&) {
     o.toNetcdf = true;
     return true;
@@ -95,6 +108,7 @@ const std::vector<LongOptionEntry> kLongOptions = {
     {"skip-missing", LongValue::None, "", "", storeEnsembleSkipMissing},
     {"reference-time", LongValue::Text, "TIME", "a date and time", storeReferenceTime},
     {"to-netcdf", LongValue::None, "", "", storeToNetcdf},
+    {"deflate", LongValue::Text, "LEVEL", "a level from 0 to 9", storeDeflate},
     {"expr", LongValue::Text, "EXPRESSION", "an expression", storeExpression},
     {"depth", LongValue::Text, "FILE", "a file name", storeDepth},
     {"level", LongValue::Text, "FILE", "a file name", storeLevel},

@@ -223,6 +223,11 @@ bool checkOutputOptions(const RunOptions& o, std::vector<std::string>& lines) {
                      "with -ugrid or --output NAME.nc."};
         return false;
     }
+    if (o.deflateLevel >= 0 && !writesNetcdf) {
+        lines = {"", "ERROR - --deflate is the compression of a NetCDF file: use it with -ugrid "
+                     "or --output NAME.nc."};
+        return false;
+    }
     const bool drawsGrid = datasetOutput && !output.empty() && isGridOutput(output);
     if (o.outputCellSize > 0.0 && !drawsGrid) {
         lines = {"", shape.output == OutputForm::Grid
@@ -490,7 +495,8 @@ const std::vector<std::string>& usageText() {
         "     \"--cell SIZE\" the cell size of a .tif output, in the mesh's units",
         "     \"--land-use pasture|woodland|urban\" -hazard's debris factor by depth band",
         "     \"--reference-time \"YYYY-MM-DD hh:mm:ss\"\" the time a NetCDF file's hours count from,",
-        "          2000-01-01 00:00:00 unless given",
+        "          2000-01-01 00:00:00 unless given; \"--deflate 0-9\" its compression (0 none,",
+        "          1 the default: quick; 9 smallest)",
         "     \"--expr EXPRESSION\" the expression of -calc; \"--depth FILE\", \"--level FILE\",",
         "          \"--velocity FILE\" its d, h and v datasets instead of those beside the input",
         "",

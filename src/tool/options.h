@@ -30,6 +30,7 @@ struct RunOptions {
     std::string outputGiven; // --output: the output's name, instead of the operation's rule
     double outputCellSize = 0.0;  // --cell: the cell size of a grid output, in double
     std::string referenceTime;  // --reference-time: of a NetCDF output's times, "" the default
+    int deflateLevel = -1;      // --deflate: a NetCDF output's compression, 0 to 9; -1 the default
     bool toNetcdf = false;      // --to-netcdf: -ugrid
     // -calc: the expression given with --expr; the datasets its names read when not those
     // beside the input (--depth, --level, --velocity); the names given before -calc's argument.

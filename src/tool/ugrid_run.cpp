@@ -24,6 +24,7 @@ void runUgrid(RunState& run) {
     for (int i = 1; i <= options.fileCount; ++i) conversion.datasetPaths.push_back(run.inputName(i));
     conversion.outputPath = run.outputName();
     if (!options.referenceTime.empty()) conversion.referenceTime = options.referenceTime;
+    if (options.deflateLevel >= 0) conversion.deflateLevel = options.deflateLevel;
     consoleLine();
     consoleLine("Writing the mesh and " + std::to_string(options.fileCount) +
                 (options.fileCount == 1 ? " dataset" : " datasets") + " to " + run.outputName());
