@@ -142,6 +142,19 @@ def main():
         write("fuzz_lines", "text%d" % n, text)
         write("fuzz_values", "text%d" % n, text)
 
+    # fuzz_run_list: a list's text, then --percentiles, then --reference-time.
+    lists = {
+        "header-quotes": [b'group,file\n# comment\n1h,"run, one_d.dat"\n "2 h" , b_d.dat\n'
+                          b'1h,"say ""hi""_d.dat"\r\n', b"10,50,90", b"2000-01-01 00:00:00"],
+        "folders": [b"1h,C:\\runs\\a_d.dat\n2h,..\\b_d.dat\n  \n9h,/abs//c_d.dat", b" 0 , 100 ",
+                    b"2024-02-29T12:30"],
+        "bad-line": [b"1h,a.dat\nno comma here\n", b"50,101", b"2023-02-29"],
+        "open-quote": [b'1h,"a.dat\n2h,b.dat', b"", b" 1999-12-31 "],
+        "regression-quoted-blank-file": [b'1h," "\n', b"1e1,,5", b"2000-13-01"],
+    }
+    for name, parts in lists.items():
+        write("fuzz_run_list", name, SEP.join(parts))
+
 
 if __name__ == "__main__":
     main()
