@@ -9,9 +9,10 @@
 //
 // For every input: no crash, no hang, and every ring closed, of at least three distinct
 // points, without repeated consecutive points, outer rings counter-clockwise and holes
-// clockwise. Where the mesh is sound (every triangle has area, no two overlap, every value is
-// finite), the polygons' total area must also match the area of each triangle clipped to the
-// region, computed here on its own; and for classes, each class's area the area of its cells.
+// clockwise. Where the mesh is sound (every triangle has area, no two overlap), no two rings of
+// a result cross, and for classes each class's area is the area of its cells; where its values
+// are finite too, the polygons' total area must match the area of each triangle clipped to the
+// region, computed here on its own.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -269,6 +270,34 @@ void checkPolygons(const std::vector<Polygon>& polygons, const char* what) {
     }
 }
 
+// Whether segments ab and cd cross at a point inside both, each end farther than tolerance
+// from the other's line (touching at an end, running along a line, or crossing by less than
+// the rounding of points placed a tiny fraction along a side, is not crossing).
+bool crossing(const Point& a, const Point& b, const Point& c, const Point& d, double tolerance) {
+    const auto side = [tolerance](const Point& p, const Point& q, const Point& r) {
+        const double length = std::hypot(q.x - p.x, q.y - p.y);
+        const double t = ((q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x)) / length;
+        return t > tolerance ? 1 : t < -tolerance ? -1 : 0;
+    };
+    const int s1 = side(a, b, c), s2 = side(a, b, d), s3 = side(c, d, a), s4 = side(c, d, b);
+    return s1 * s2 < 0 && s3 * s4 < 0;
+}
+
+// On a sound mesh no ring of a result crosses itself or another (they may touch at points).
+void checkNoCrossings(const std::vector<Polygon>& polygons, double tolerance, const char* what) {
+    std::vector<std::pair<Point, Point>> segments;
+    for (const Polygon& p : polygons) {
+        for (std::size_t i = 0; i + 1 < p.outer.size(); ++i) segments.emplace_back(p.outer[i], p.outer[i + 1]);
+        for (const Ring& hole : p.holes)
+            for (std::size_t i = 0; i + 1 < hole.size(); ++i) segments.emplace_back(hole[i], hole[i + 1]);
+    }
+    for (std::size_t i = 0; i < segments.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (crossing(segments[i].first, segments[i].second, segments[j].first,
+                         segments[j].second, tolerance))
+                broken(std::string(what) + ": rings that cross");
+}
+
 void checkArea(double traced, double expected, double scale, const std::string& what) {
     if (!(std::fabs(traced - expected) <= 1e-6 * scale))
         broken(what + ": traced area " + std::to_string(traced) + ", clipped area " +
@@ -284,6 +313,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool sound = soundMesh(c);
     const bool exact = sound && allFinite(c);
     const double scale = std::max(meshArea(c), 1.0);
+    // A length far below the mesh's sizes and far above the rounding of its coordinates.
+    double reach = 1.0;
+    for (std::size_t n = 0; n < c.mesh.x.size(); ++n)
+        if (std::isfinite(c.mesh.x[n])) reach = std::max({reach, std::fabs(c.mesh.x[n]), std::fabs(c.mesh.y[n])});
+    const double tolerance = 1e-9 * reach;
 
     kelvara::ErrorScope scope;
     const kelvara::extent::MeshTopology topology(c.mesh);
@@ -307,6 +341,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (layers.size() != 2) broken("not one layer per threshold");
     for (int i = 0; i < 2; ++i) {
         checkPolygons(layers[i], "extent");
+        if (sound) checkNoCrossings(layers[i], tolerance, "extent");
         if (exact) {
             checkArea(kelvara::extent::totalArea(layers[i]),
                       clippedArea(c, static_cast<float>(c.threshold[i])), scale,
@@ -317,6 +352,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto regions = kelvara::extent::traceClasses(topology, c.value.data(), active);
     for (std::size_t r = 0; r < regions.size(); ++r) {
         checkPolygons(regions[r].polygons, "classes");
+        if (sound) checkNoCrossings(regions[r].polygons, tolerance, "classes");
         if (!std::isfinite(regions[r].value)) broken("a class that is not a finite number");
         if (r > 0 && !(regions[r - 1].value < regions[r].value)) broken("classes out of order");
     }
