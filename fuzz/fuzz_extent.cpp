@@ -42,7 +42,8 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 double areaOf(const std::vector<Point>& p) {
     double twice = 0.0;
     for (std::size_t i = 1; i + 1 < p.size(); ++i)
-        twice += (p[i].x - p[0].x) * (p[i + 1].y - p[0].y) - (p[i + 1].x - p[0].x) * (p[i].y - p[0].y);
+        twice += (p[i].x - p[0].x) * (p[i + 1].y - p[0].y) -
+                 (p[i + 1].x - p[0].x) * (p[i].y - p[0].y);
     return 0.5 * twice;
 }
 
@@ -286,10 +287,13 @@ bool crossing(const Point& a, const Point& b, const Point& c, const Point& d, do
 // On a sound mesh no ring of a result crosses itself or another (they may touch at points).
 void checkNoCrossings(const std::vector<Polygon>& polygons, double tolerance, const char* what) {
     std::vector<std::pair<Point, Point>> segments;
+    const auto add = [&segments](const Ring& ring) {
+        for (std::size_t i = 0; i + 1 < ring.size(); ++i)
+            segments.emplace_back(ring[i], ring[i + 1]);
+    };
     for (const Polygon& p : polygons) {
-        for (std::size_t i = 0; i + 1 < p.outer.size(); ++i) segments.emplace_back(p.outer[i], p.outer[i + 1]);
-        for (const Ring& hole : p.holes)
-            for (std::size_t i = 0; i + 1 < hole.size(); ++i) segments.emplace_back(hole[i], hole[i + 1]);
+        add(p.outer);
+        for (const Ring& hole : p.holes) add(hole);
     }
     for (std::size_t i = 0; i < segments.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
@@ -316,12 +320,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A length far below the mesh's sizes and far above the rounding of its coordinates.
     double reach = 1.0;
     for (std::size_t n = 0; n < c.mesh.x.size(); ++n)
-        if (std::isfinite(c.mesh.x[n])) reach = std::max({reach, std::fabs(c.mesh.x[n]), std::fabs(c.mesh.y[n])});
+        if (std::isfinite(c.mesh.x[n]))
+            reach = std::max({reach, std::fabs(c.mesh.x[n]), std::fabs(c.mesh.y[n])});
     const double tolerance = 1e-9 * reach;
 
     kelvara::ErrorScope scope;
     const kelvara::extent::MeshTopology topology(c.mesh);
-    if (topology.triangles().size() > 2 * c.mesh.cells.size()) broken("more triangles than cells allow");
+    if (topology.triangles().size() > 2 * c.mesh.cells.size())
+        broken("more triangles than cells allow");
     for (const auto& tri : topology.triangles()) {
         for (int j = 0; j < 3; ++j) {
             const std::uint32_t across = tri.neighbour[j];
@@ -385,7 +391,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (place != expected.end()) place->second = -1.0;  // matched
         }
         for (const auto& e : expected)
-            if (e.second > 0.0) broken("class " + std::to_string(e.first) + " has cells but no region");
+            if (e.second > 0.0)
+                broken("class " + std::to_string(e.first) + " has cells but no region");
     }
     return 0;
 }

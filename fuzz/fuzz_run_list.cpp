@@ -28,7 +28,8 @@ void checkError(const kelvara::Error& e, const std::string& name, const char* wh
     bool named = false;
     for (const std::string& line : e.lines())
         named = named || (line.rfind("ERROR - ", 0) == 0 && line.find(name) != std::string::npos);
-    if (!named) broken(std::string(what) + ": an error without an \"ERROR - \" line naming " + name);
+    if (!named)
+        broken(std::string(what) + ": an error without an \"ERROR - \" line naming " + name);
 }
 
 std::size_t lineCount(const std::string& text) {

@@ -220,7 +220,8 @@ std::vector<Polygon> assemblePolygons(std::vector<BoundaryEdge>& edges,
         std::size_t owner = last;
         for (std::size_t p = first; p < last; ++p) {
             if (inside(polygons[p].outer, middle) &&
-                (owner == last || signedArea(polygons[p].outer) < signedArea(polygons[owner].outer))) {
+                (owner == last ||
+                 signedArea(polygons[p].outer) < signedArea(polygons[owner].outer))) {
                 owner = p;
             }
         }
