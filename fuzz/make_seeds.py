@@ -142,6 +142,58 @@ def main():
         write("fuzz_lines", "text%d" % n, text)
         write("fuzz_values", "text%d" % n, text)
 
+    # fuzz_run_list: a list's text, then --percentiles, then --reference-time.
+    lists = {
+        "header-quotes": [b'group,file\n# comment\n1h,"run, one_d.dat"\n "2 h" , b_d.dat\n'
+                          b'1h,"say ""hi""_d.dat"\r\n', b"10,50,90", b"2000-01-01 00:00:00"],
+        "folders": [b"1h,C:\\runs\\a_d.dat\n2h,..\\b_d.dat\n  \n9h,/abs//c_d.dat", b" 0 , 100 ",
+                    b"2024-02-29T12:30"],
+        "bad-line": [b"1h,a.dat\nno comma here\n", b"50,101", b"2023-02-29"],
+        "open-quote": [b'1h,"a.dat\n2h,b.dat', b"", b" 1999-12-31 "],
+        "regression-quoted-blank-file": [b'1h," "\n', b"1e1,,5", b"2000-13-01"],
+    }
+    for name, parts in lists.items():
+        write("fuzz_run_list", name, SEP.join(parts))
+
+    # fuzz_extent: the target takes its numbers from the input's end, each from one byte, so a
+    # seed is the bytes in the order taken, reversed. Thresholds (by index): 0, 0.5, 1, 0.1, -1,
+    # 2.5, 1e-30, 3e38; node values: 0 and 1 the thresholds, 2 and 3 just above and below the
+    # first, then 0, 1, 2, 3, 0.25, -2, NaN, inf, -inf, -99999, 1e30, the smallest float.
+    def extent(first, second, shape, nodes, squares=(), free=(), flags=(), size=None):
+        taken = [first, second, shape]
+        if shape & 8:
+            taken += [size[0] - 1, size[1] - 1]
+        else:
+            taken.append(len(nodes) - 3)
+        for coordinate, value in nodes:
+            taken += [coordinate, value]
+        taken += list(squares)
+        taken.append(len(free) - (0 if shape & 8 else 1))
+        for corners in free:
+            taken.append(1 if len(corners) == 4 else 0)
+            taken += [n - 1 for n in corners]
+        taken += list(flags)
+        return bytes(reversed(taken))
+
+    def grid(values):  # 4 x 4 nodes at their grid points
+        return [(0, v) for v in values]
+
+    rising = [4, 8, 5, 6] * 4  # 0, 0.25, 1, 2 along x
+    hole = [6, 6, 6, 6, 6, 4, 4, 6, 6, 4, 4, 6, 6, 6, 6, 6]
+    write("fuzz_extent", "quads-rising", extent(1, 2, 8, grid(rising), [1, 2, 3] * 3, size=(3, 3)))
+    write("fuzz_extent", "triangles-hole", extent(1, 5, 8, grid(hole), [4, 5] * 4 + [1], size=(3, 3)))
+    write("fuzz_extent", "all-at-threshold", extent(2, 0, 8, grid([0] * 16), [4, 5, 4] * 3, size=(3, 3)))
+    write("fuzz_extent", "no-values", extent(1, 1, 8, grid([10, 11, 12, 13, 14, 15, 2, 3] * 2),
+                                             [1] * 9, size=(3, 3)))
+    write("fuzz_extent", "classes-flags-far", extent(0, 1, 15, grid([4, 5, 6, 7, 5, 5] * 3)[:16],
+                                                     [1, 4, 0, 2, 5, 3, 1, 1, 4], flags=[1, 0, 3] * 4,
+                                                     size=(3, 3)))
+    write("fuzz_extent", "moved-node", extent(1, 2, 8, [(0, 5)] * 4 + [(0xE5, 7)] + [(0, 4)] * 11,
+                                              [1] * 9, free=[(1, 2, 3)], size=(3, 3)))
+    write("fuzz_extent", "free-repeated-corners", extent(
+        1, 4, 0, [(0, 5), (1, 6), (4, 7), (5, 4), (2, 0), (0xF9, 5)],
+        free=[(1, 2, 3), (1, 1, 2), (2, 3, 4, 4), (1, 3, 5), (3, 2, 4), (6, 1, 2)]))
+
 
 if __name__ == "__main__":
     main()

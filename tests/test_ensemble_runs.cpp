@@ -70,6 +70,7 @@ TEST(EnsembleRunList, RefusesBadLinesNamingTheListAndLine) {
         {"three fields", "# c\n1h,a.dat,extra\n", "study.csv, line 2: expected"},
         {"an empty group", "1h,a.dat\n,b.dat\n", "study.csv, line 2"},
         {"an empty file", "1h,\n", "study.csv, line 1"},
+        {"a quoted file of blanks", "1h,a.dat\n2h,\"  \"\n", "study.csv, line 2: expected"},
         {"an open quote", "1h,\"a.dat\n", "study.csv, line 1: a quoted field is not closed"},
         {"no runs at all", "# nothing\ngroup,file\n\n", "study.csv names no runs"},
     };

@@ -440,6 +440,25 @@ TEST(Extent, KnownRegions) {
     }
 }
 
+// Two regions that touch at nodes on the threshold, with a band below it between them whose
+// crossing points lie so close to nodes (values near the largest float) that they round onto
+// them: the rings of both regions may be walked as one, but the band stays a hole of it.
+TEST(Extent, BandBetweenRegionsWhosePointsRoundOntoNodes) {
+    MeshGeometry m = gridMesh(3, 3, 1.0, Split::Quads);
+    m.cells = {{1, 5, 6, 2},  {2, 3, 7, 0},   {2, 7, 6, 0},    {3, 4, 8, 7},    {5, 6, 10, 9},
+               {6, 7, 11, 10}, {7, 8, 12, 11}, {9, 13, 14, 10}, {10, 14, 15, 11}, {11, 15, 16, 12}};
+    const float big = 3.0e38f;
+    const float tiny = std::numeric_limits<float>::denorm_min();
+    const std::vector<float> v = {1, big, 0, std::nextafter(big, INFINITY), 3, tiny, big, 1,
+                                  1, 1, -2, big, big, big, big, 1};
+    for (double threshold : {1.0, 0.5, 2.5}) {
+        SCOPED_TRACE(threshold);
+        const MeshTopology topology(m);
+        const auto polygons = traceExtent(topology, v.data(), nullptr, threshold);
+        EXPECT_NEAR(totalArea(polygons), referenceArea(m, v, {}, threshold), 1e-9);
+    }
+}
+
 // Where the threshold lies between nodes of a plane, every point of the boundary inside the
 // mesh is on the line where the plane reaches it, exactly.
 TEST(Extent, StraightBoundaryOfAPlane) {

@@ -123,7 +123,9 @@ RunList parseRunList(const std::string& text, const std::string& listName, const
             continue;
         }
         firstContent = false;
-        if (fields.size() != 2 || fields[0].empty() || fields[1].empty()) {
+        // A file name of blanks alone (quoted) would be cleaned to nothing, or to the folder.
+        if (fields.size() != 2 || fields[0].empty() ||
+            fields[1].find_first_not_of(' ') == std::string::npos) {
             throw errorLine(lineError(listName, line,
                                       "expected \"group,file\", found \"" + content + "\"."));
         }

@@ -213,6 +213,21 @@ std::vector<Polygon> assemblePolygons(std::vector<BoundaryEdge>& edges,
     });
 
     std::vector<Polygon> polygons;
+    // The smallest of polygons [first, last) whose outer ring holds the middle of a hole's first
+    // side; last when none does.
+    const auto ownerOf = [&polygons](std::size_t first, std::size_t last, const Ring& hole) {
+        const Point middle{0.5 * (hole[0].x + hole[1].x), 0.5 * (hole[0].y + hole[1].y)};
+        std::size_t owner = last;
+        for (std::size_t p = first; p < last; ++p) {
+            if (inside(polygons[p].outer, middle) &&
+                (owner == last ||
+                 signedArea(polygons[p].outer) < signedArea(polygons[owner].outer))) {
+                owner = p;
+            }
+        }
+        return owner;
+    };
+    std::vector<std::size_t> unowned;  // holes of components without an outer ring around them
     for (std::size_t i = 0; i < order.size();) {
         std::size_t j = i;
         while (j < order.size() && rings[order[j]].component == rings[order[i]].component) ++j;
@@ -222,28 +237,30 @@ std::vector<Polygon> assemblePolygons(std::vector<BoundaryEdge>& edges,
             if (r.area > 0.0) polygons.push_back({std::move(r.ring), {}, r.area});
         }
         const std::size_t outers = polygons.size() - firstPolygon;
-        for (std::size_t k = i; k < j && outers > 0; ++k) {
+        for (std::size_t k = i; k < j; ++k) {
             Loop& r = rings[order[k]];
             if (r.area > 0.0) continue;
             // One outer ring in a component is the rule; with more (a mesh that overlaps
             // itself), a hole goes to the smallest outer ring around its first side's middle.
-            std::size_t owner = firstPolygon;
-            if (outers > 1) {
-                const Point middle{0.5 * (r.ring[0].x + r.ring[1].x), 0.5 * (r.ring[0].y + r.ring[1].y)};
-                owner = polygons.size();
-                for (std::size_t p = firstPolygon; p < polygons.size(); ++p) {
-                    if (inside(polygons[p].outer, middle) &&
-                        (owner == polygons.size() ||
-                         signedArea(polygons[p].outer) < signedArea(polygons[owner].outer))) {
-                        owner = p;
-                    }
-                }
-                if (owner == polygons.size()) continue;
+            const std::size_t owner =
+                outers == 1 ? firstPolygon : ownerOf(firstPolygon, polygons.size(), r.ring);
+            if (owner == polygons.size()) {
+                unowned.push_back(order[k]);
+                continue;
             }
             polygons[owner].holes.push_back(std::move(r.ring));
             polygons[owner].area += r.area;
         }
         i = j;
+    }
+    // Two regions that touch at a point can be walked as one outer ring when boundary points a
+    // tiny fraction along their sides round onto that point; the hole between them then has its
+    // outer ring in another component. It goes to the smallest outer ring around it.
+    for (std::size_t h : unowned) {
+        const std::size_t owner = ownerOf(0, polygons.size(), rings[h].ring);
+        if (owner == polygons.size()) continue;
+        polygons[owner].holes.push_back(std::move(rings[h].ring));
+        polygons[owner].area += rings[h].area;
     }
     return polygons;
 }

@@ -44,7 +44,8 @@ private:
 // point, each incoming edge goes on with the first outgoing edge clockwise from it, and a walk
 // that comes back to a point it has passed is cut there, so that every ring is simple. Rings
 // that run counter-clockwise are outer rings, the others holes; a hole belongs to the outer ring
-// of its triangles' component. edges is reordered. pointOf gives a boundary point's
+// of its triangles' component, or when that has none around it, to the smallest outer ring
+// around it. edges is reordered. pointOf gives a boundary point's
 // coordinates; components the component of a triangle.
 std::vector<Polygon> assemblePolygons(std::vector<BoundaryEdge>& edges,
                                       const std::function<Point(std::uint64_t)>& pointOf,
