@@ -57,7 +57,7 @@ bool readLandUse(const std::string& word, LandUse& use);
 // The debris factor of one depth and speed (d above zero, v not below zero), compared in
 // single precision: 0.25 m is in the band without debris, 0.75 m and 2 m/s in the middle band.
 inline float debrisFactorAt(float d, float v, DebrisFactors f) {
-    const float band = (d <= 0.75f) & (v <= 2.0f) ? f.middle : f.deep;
+    const float band = ((d <= 0.75f) & (v <= 2.0f)) ? f.middle : f.deep;
     return d <= 0.25f ? 0.0f : band;
 }
 
