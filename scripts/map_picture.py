@@ -2,7 +2,8 @@
 # Draws the README's picture of the bundled example's map layers, made by the tool alone:
 #   - the peak depth as a grid (-grid2 -t99999: a GeoTIFF),
 #   - the depth extent at 0.1, 0.3 and 1 m (-extent0.1,0.3,1 -t99999: a GeoPackage),
-#   - the UK hazard classes of the base run (-hazard --output hazard.gpkg).
+#   - the UK hazard classes of the base run on pasture (-hazard --land-use pasture --output
+#     hazard.gpkg).
 #
 #   /usr/bin/python3 scripts/map_picture.py build/kelvara [docs/images/example_map.png]
 #
@@ -80,7 +81,7 @@ def main():
         shutil.copytree(EXAMPLE, folder)
         run(tool, folder, ["-grid2", "-t99999", "base_d.dat"])
         run(tool, folder, ["-extent0.1,0.3,1", "-t99999", "base_d.dat"])
-        run(tool, folder, ["-hazard", "base_d.dat", "--output", "hazard.gpkg"])
+        run(tool, folder, ["-hazard", "--land-use", "pasture", "base_d.dat", "--output", "hazard.gpkg"])
 
         grid = gdal.Open(str(folder / "base_d(grid2).tif"))
         band = grid.GetRasterBand(1)
@@ -115,11 +116,11 @@ def main():
             names[feature.GetField("class")] = feature.GetField("class_name")
             return UK_COLOURS.get(feature.GetField("class"))
 
-        draw_features(panels[2], layer_named(hazard, "uk_flood_hazard_class"), uk_colour)
+        draw_features(panels[2], layer_named(hazard, "uk_hazard_class"), uk_colour)
         panels[2].legend(handles=[Patch(color=UK_COLOURS[k], label=names.get(k, str(k)))
                                   for k in sorted(UK_COLOURS)],
                          loc="upper left", bbox_to_anchor=(1.0, 1.0), fontsize=7, frameon=False)
-        panels[2].set_title("UK flood hazard class (-hazard --output hazard.gpkg)", fontsize=9)
+        panels[2].set_title("UK hazard class, pasture (-hazard --land-use pasture --output hazard.gpkg)", fontsize=9)
 
         for axes in panels:
             axes.set_xlim(bounds[0], bounds[1])
