@@ -1,6 +1,8 @@
 #!/usr/bin/python3
-# Checks that kelvara's flood-map outputs (-arrival, -hazard, -max, -dur) load in an independent
-# reader, the mesh layer of QGIS (its MDAL provider), with the values kelvara wrote: for each
+# Checks that kelvara's flood-map outputs (-arrival, -hazard, -max, -dur) and NetCDF files load
+# in an independent reader, the mesh layer of QGIS (its MDAL provider), with the values kelvara
+# wrote (the NetCDF files open as mesh layers by themselves: the mesh, its reference and the
+# depths and levels of every step against the .dat files): for each
 # output of the bundled example it compares what QGIS shows (dataset groups, scalar or vector,
 # the time of each step, every node's value, not-a-number nodes included, and every cell's
 # active flag) with the same file read here byte by byte with numpy.
@@ -264,6 +266,68 @@ def run_tool(tool, folder, args):
     return folder / found.group(1), None
 
 
+# ---- NetCDF files as mesh layers -----------------------------------------------------------
+
+NETCDF_RUNS = [  # the tool's arguments after -b, and the datasets the file must hold
+    (["-ugrid", "base_d.dat", "base_h.dat", "base_V.dat"], "base.nc",
+     {"water depth": "base_d.dat", "water level": "base_h.dat"}),
+    (["-max", "base_d.dat", "design_d.dat", "--output", "peak.nc"], "peak.nc", {}),
+]
+
+
+def check_netcdf(qgis, tool, folder):
+    """Rows and problems for the NetCDF files of the tool opened as mesh layers by themselves:
+    the mesh's counts and reference, and every value and time of the datasets named against the
+    .dat files (ordinary steps on the time axis, the 99999 step as a group of its own)."""
+    rows, problems = [], []
+    for args, name, datasets in NETCDF_RUNS:
+        done = subprocess.run([str(tool), "-b", *args], cwd=folder, capture_output=True, text=True)
+        if done.returncode != 0:
+            problems.append(f"{name}: the tool failed: {done.stdout.strip().splitlines()[-1:]}")
+            continue
+        layer = qgis.QgsMeshLayer(str(folder / name), "mesh", "mdal")
+        provider = layer.dataProvider() if layer.isValid() else None
+        if provider is None or (provider.vertexCount(), provider.faceCount()) != (300, 504):
+            shown = (provider.vertexCount(), provider.faceCount()) if provider else "nothing"
+            problems.append(f"{name}: not opened as the mesh of 300 nodes and 504 cells ({shown})")
+            rows.append({"output": name, "loaded": "no"})
+            continue
+        if layer.crs().authid() != "EPSG:25832":
+            problems.append(f"{name}: the reference is {layer.crs().authid()!r}, not EPSG:25832")
+        groups = {provider.datasetGroupMetadata(g).name(): g
+                  for g in range(provider.datasetGroupCount())}
+        worst, compared = 0.0, 0
+        for group_name, dat_name in datasets.items():
+            dat = read_dat(folder / dat_name)
+            ordinary = [s for s in dat["steps"] if float(s["time"]) < 99998]
+            g = groups.get(group_name)
+            if g is None or provider.datasetCount(g) != len(ordinary):
+                problems.append(f"{name}: no group {group_name!r} of {len(ordinary)} steps "
+                                f"(groups: {sorted(groups)})")
+                continue
+            for d, step in enumerate(ordinary):
+                index = qgis.QgsMeshDatasetIndex(g, d)
+                if provider.datasetMetadata(index).time() != float(step["time"]):
+                    problems.append(f"{name}: {group_name} step {d} at "
+                                    f"{provider.datasetMetadata(index).time()} h, the file "
+                                    f"{float(step['time'])} h")
+                block = provider.datasetValues(index, 0, 300)
+                got = np.array([block.value(i).scalar() for i in range(300)])
+                want = step["values"].astype(np.float64)
+                both = ~(np.isnan(got) | np.isnan(want))
+                if (np.isnan(got) != np.isnan(want)).any():
+                    problems.append(f"{name}: {group_name} at {float(step['time'])} h: "
+                                    "not-a-number at different nodes")
+                worst = max(worst, float(np.abs(got[both] - want[both]).max(initial=0.0)))
+                compared += 1
+        if worst > 0:
+            problems.append(f"{name}: values differ by up to {worst:g}")
+        rows.append({"output": name, "loaded": "yes", "groups": str(len(groups)),
+                     "datasets": str(compared), "diff": f"{worst:g}", "active": "-",
+                     "range": "-", "times": "as the .dat" if compared else "-", "nan": "-"})
+    return rows, problems
+
+
 def main(argv):
     if len(argv) != 3:
         print("usage: gis_check.py TOOL SCRATCH_FOLDER", file=sys.stderr)
@@ -302,6 +366,9 @@ def main(argv):
         row, found = compare(output.name, dat, read_qgis(qgis, mesh, output))
         rows.append(row)
         problems += found
+    found_rows, found = check_netcdf(qgis, tool, folder)
+    rows += found_rows
+    problems += found
 
     columns = [("output", "output"), ("loaded", "loaded"), ("groups", "groups"),
                ("datasets", "datasets"), ("times", "times in QGIS (h)"),

@@ -176,6 +176,9 @@ struct UgridWriter::Impl {
     int nodeDim = -1, faceDim = -1, timeDim = -1, cornerDim = -1;
     int timeVar = -1;
     bool hasCrs = false;
+    // The grid mapping's variable: "projected_coordinate_system" for a projected reference, the
+    // name under which the desktop GIS's mesh reader looks for it (with its "wkt"); else "crs".
+    std::string crsName = "crs";
     std::vector<double> times;
     std::vector<Dataset> datasets;
     std::vector<std::string> names;
@@ -265,19 +268,23 @@ struct UgridWriter::Impl {
         text(var, "mesh", kMesh);
         text(var, "location", "node");
         text(var, "coordinates", kCoordinates);
-        if (hasCrs) text(var, "grid_mapping", "crs");
+        if (hasCrs) text(var, "grid_mapping", crsName);
         if (!source.empty()) text(var, "source_file", source);
         return var;
     }
 
+    // The cells' flags of a step: bytes on the time axis; a summary step's as integers, since
+    // the desktop GIS's mesh reader cannot read a byte variable without a time axis (the whole
+    // file then fails to open as a mesh). The library converts the bytes written.
     int flagVariable(const std::string& name, bool timed, const std::string& longName) {
-        const int var = timed ? variable(name, NC_BYTE, {timeDim, faceDim})
-                              : variable(name, NC_BYTE, {faceDim});
+        const nc_type type = timed ? NC_BYTE : NC_INT;
+        const int var = timed ? variable(name, type, {timeDim, faceDim})
+                              : variable(name, type, {faceDim});
         chunked(var, timed, faceCount);
-        check(nc().nc_put_att_schar(ncid, var, "_FillValue", NC_BYTE, 1, &kFlagFill), "fill value");
+        check(nc().nc_put_att_schar(ncid, var, "_FillValue", type, 1, &kFlagFill), "fill value");
         text(var, "long_name", longName);
         const signed char values[2] = {0, 1};
-        check(nc().nc_put_att_schar(ncid, var, "flag_values", NC_BYTE, 2, values), "flag values");
+        check(nc().nc_put_att_schar(ncid, var, "flag_values", type, 2, values), "flag values");
         text(var, "flag_meanings", "inactive active");
         text(var, "mesh", kMesh);
         text(var, "location", "face");
@@ -306,7 +313,7 @@ struct UgridWriter::Impl {
         text(var, "mesh", kMesh);
         text(var, "location", "node");
         text(var, "coordinates", kCoordinates);
-        if (hasCrs) text(var, "grid_mapping", "crs");
+        if (hasCrs) text(var, "grid_mapping", crsName);
         if (!source.empty()) text(var, "source_file", source);
         return var;
     }
@@ -331,6 +338,8 @@ struct UgridWriter::Impl {
         }
         const std::string reference = referenceTimeText(options.referenceTime);
         hasCrs = !options.crsWkt.empty();
+        if (hasCrs && crsKindOf(options.crsWkt) == CrsKind::Projected)
+            crsName = "projected_coordinate_system";
         std::string why;
         if (loadNetcdf(why) == nullptr)
             throw failure("the NetCDF library (" KELVARA_NETCDF_LIBRARY ") cannot be loaded: " +
@@ -368,9 +377,10 @@ struct UgridWriter::Impl {
 
         int crs = -1;
         if (hasCrs) {
-            crs = variable("crs", NC_INT, {});
+            crs = variable(crsName, NC_INT, {});
             text(crs, "crs_wkt", options.crsWkt);
             text(crs, "spatial_ref", options.crsWkt);
+            text(crs, "wkt", options.crsWkt);
         }
         const CrsKind kind = hasCrs ? crsKindOf(options.crsWkt) : CrsKind::None;
         int coordinate[2];

@@ -238,7 +238,7 @@ def test_ugrid_and_cf_attributes(example):
         assert flags.dims == ("time", "nmesh2d_face")
         assert flags.attrs["location"] == "face"
         assert flags.attrs["flag_meanings"] == "inactive active"
-        assert "crs" not in ds.variables  # the example has no .prj
+        assert "projected_coordinate_system" not in ds.variables  # copied without its .prj
 
 
 def test_time_decodes_from_the_reference_time(example, tmp_path):
@@ -309,9 +309,10 @@ def test_datasets_of_different_times_share_one_increasing_axis(tmp_path):
         # the bed elevation's no value
         assert np.isnan(ds["mesh2d_node_z"].values[3])
         # the coordinate reference
-        assert ds["crs"].attrs["crs_wkt"] == PRJ.strip()
-        assert ds["crs"].attrs["spatial_ref"] == PRJ.strip()
-        assert ds["depth"].attrs["grid_mapping"] == "crs"
+        # (a projected one under the name the desktop GIS's mesh reader looks for)
+        crs = ds["projected_coordinate_system"]
+        assert crs.attrs["crs_wkt"] == crs.attrs["spatial_ref"] == crs.attrs["wkt"] == PRJ.strip()
+        assert ds["depth"].attrs["grid_mapping"] == "projected_coordinate_system"
         assert ds["mesh2d_node_x"].attrs["standard_name"] == "projection_x_coordinate"
         assert ds["mesh2d_node_y"].attrs["units"] == "m"
     with xr.open_dataset(tmp_path / "run.nc", mask_and_scale=False) as ds:
