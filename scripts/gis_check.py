@@ -270,7 +270,7 @@ def run_tool(tool, folder, args):
 
 NETCDF_RUNS = [  # the tool's arguments after -b, and the datasets the file must hold
     (["-ugrid", "base_d.dat", "base_h.dat", "base_V.dat"], "base.nc",
-     {"water depth": "base_d.dat", "water level": "base_h.dat"}),
+     {"water depth": "base_d.dat", "water level": "base_h.dat", "velocity": "base_V.dat"}),
     (["-max", "base_d.dat", "design_d.dat", "--output", "peak.nc"], "peak.nc", {}),
 ]
 
@@ -312,9 +312,16 @@ def check_netcdf(qgis, tool, folder):
                                     f"{provider.datasetMetadata(index).time()} h, the file "
                                     f"{float(step['time'])} h")
                 block = provider.datasetValues(index, 0, 300)
-                got = np.array([block.value(i).scalar() for i in range(300)])
+                if dat["vector"]:  # one group of vectors, from the x- and y-components
+                    got = np.array([(block.value(i).x(), block.value(i).y()) for i in range(300)])
+                else:
+                    got = np.array([block.value(i).scalar() for i in range(300)])
                 want = step["values"].astype(np.float64)
                 both = ~(np.isnan(got) | np.isnan(want))
+                if got.shape != want.shape:
+                    problems.append(f"{name}: {group_name} values of shape {got.shape}, the "
+                                    f"file's {want.shape}")
+                    continue
                 if (np.isnan(got) != np.isnan(want)).any():
                     problems.append(f"{name}: {group_name} at {float(step['time'])} h: "
                                     "not-a-number at different nodes")

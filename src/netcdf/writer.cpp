@@ -479,7 +479,7 @@ struct UgridWriter::Impl {
             for (int i = 0; i < 2; ++i) {
                 const char* part = i == 0 ? "x" : "y";
                 d.values[i] = nodeVariable(description.name + "_" + part, true,
-                                           d.quantity.longName + ", " + part + " component",
+                                           d.quantity.longName + ", " + part + "-component",
                                            d.quantity.standardName[i], d.quantity.units,
                                            description.source);
             }
@@ -554,7 +554,7 @@ struct UgridWriter::Impl {
                 : prefixed            ? d.description.name + axis + "_" + part
                                       : part + axis,
                 false,
-                longName + (d.description.vector ? (i == 0 ? ", x component" : ", y component") : ""),
+                longName + (d.description.vector ? (i == 0 ? ", x-component" : ", y-component") : ""),
                 maximum ? d.quantity.standardName[i] : "", sameQuantity ? d.quantity.units : "",
                 d.description.source);
             describe(s.values[i]);
