@@ -16,6 +16,7 @@
 #include "fileio/units.h"
 #include "formats/mesh.h"
 #include "grid/grid.h"
+#include "support/mesh_builder.h"
 #include "support/tempdir.h"
 
 #ifdef KELVARA_WITH_GDAL
@@ -26,27 +27,13 @@
 namespace {
 
 using kelvara::MeshGeometry;
+using kelvara::test::makeMesh;
 using kelvara::grid::GridError;
 using kelvara::grid::GridRequest;
 using kelvara::grid::GridWriter;
 using kelvara::test::TempDir;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-
-// A mesh from node coordinates and cells (corners from 1, a 0 fourth for triangles).
-MeshGeometry makeMesh(const std::vector<std::array<double, 2>>& nodes,
-                      const std::vector<std::array<std::int32_t, 4>>& cells) {
-    MeshGeometry mesh;
-    for (const auto& n : nodes) {
-        mesh.x.push_back(n[0]);
-        mesh.y.push_back(n[1]);
-        mesh.elevation.push_back(0.0f);
-    }
-    mesh.cells = cells;
-    mesh.meshNodeCount = static_cast<std::int32_t>(nodes.size());
-    mesh.meshCellCount = static_cast<std::int32_t>(cells.size());
-    return mesh;
-}
 
 #ifdef KELVARA_WITH_GDAL
 

@@ -16,6 +16,7 @@
 #include "formats/mesh.h"
 #include "grid/grid.h"
 #include "sinks/known_steps.h"
+#include "support/mesh_builder.h"
 #include "support/tempdir.h"
 #include "support/tool_runner.h"
 
@@ -86,21 +87,6 @@ TEST(KnownSteps, TheNameAndTheTimeTellWhatAStepHolds) {
 }
 
 #ifdef KELVARA_WITH_GDAL
-
-// A mesh from node coordinates and cells (corners from 1, a 0 fourth for triangles).
-MeshGeometry makeMesh(const std::vector<std::array<double, 2>>& nodes,
-                      const std::vector<std::array<std::int32_t, 4>>& cells) {
-    MeshGeometry mesh;
-    for (const auto& n : nodes) {
-        mesh.x.push_back(n[0]);
-        mesh.y.push_back(n[1]);
-        mesh.elevation.push_back(0.0f);
-    }
-    mesh.cells = cells;
-    mesh.meshNodeCount = static_cast<std::int32_t>(nodes.size());
-    mesh.meshCellCount = static_cast<std::int32_t>(cells.size());
-    return mesh;
-}
 
 // Two quadrilaterals side by side, 20 by 10: nodes 1 2 3 along the bottom, 4 5 6 along the top.
 MeshGeometry twoQuads() {
