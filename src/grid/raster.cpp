@@ -184,59 +184,62 @@ std::int64_t Rasteriser::bandCount() const {
     return (layout_.rows + bandRows_ - 1) / bandRows_;
 }
 
-void Rasteriser::fill(std::int64_t band, std::int64_t column, std::int64_t width,
-                      const float* nodeValue, const std::int8_t* active, float noData,
-                      float* out) const {
-    const std::int64_t rowStart = band * bandRows_;
-    const std::int64_t rowEnd = std::min(layout_.rows, rowStart + bandRows_);
-    std::fill(out, out + (rowEnd - rowStart) * width, noData);
-    const double firstColumn = static_cast<double>(column);
-    const double lastColumn = static_cast<double>(column + width - 1);
+template <class Draw>
+void Rasteriser::forEachBandTriangle(std::int64_t band, std::int64_t column, std::int64_t width,
+                                     const std::int8_t* active, float noData, float* out,
+                                     Draw draw) const {
+    Window w;
+    w.rowStart = band * bandRows_;
+    w.rowEnd = std::min(layout_.rows, w.rowStart + bandRows_);
+    std::fill(out, out + (w.rowEnd - w.rowStart) * width, noData);
+    w.firstColumn = static_cast<double>(column);
+    w.lastColumn = static_cast<double>(column + width - 1);
 
     const std::size_t b = static_cast<std::size_t>(band);
     for (std::size_t e = bandStart_[b]; e < bandStart_[b + 1]; ++e) {
         const std::uint32_t entry = bandTriangles_[e];
         const std::size_t cell = entry / 2;
         if (active != nullptr && active[cell] == 0) continue;
+        draw(cell, static_cast<int>(entry % 2), w);
+    }
+}
+
+void Rasteriser::fill(std::int64_t band, std::int64_t column, std::int64_t width,
+                      const float* nodeValue, const std::int8_t* active, float noData,
+                      float* out) const {
+    forEachBandTriangle(band, column, width, active, noData, out,
+                        [&](std::size_t cell, int half, const Window& w) {
         std::int32_t t[3];
-        triangle(mesh_.cells[cell], static_cast<int>(entry % 2), t);
+        triangle(mesh_.cells[cell], half, t);
         const float f[3] = {nodeValue[t[0] - 1], nodeValue[t[1] - 1], nodeValue[t[2] - 1]};
-        if (!(usable(f[0]) && usable(f[1]) && usable(f[2]))) continue;
+        if (!(usable(f[0]) && usable(f[1]) && usable(f[2]))) return;
         const double u[3] = {this->u(t[0]), this->u(t[1]), this->u(t[2])};
         const double v[3] = {this->v(t[0]), this->v(t[1]), this->v(t[2])};
         const Corners weights(u, v, thinness_);
-        if (!weights.trusted()) continue;  // left to the triangles beside it
+        if (!weights.trusted()) return;  // left to the triangles beside it
         const double low = std::min({f[0], f[1], f[2]});
         const double high = std::max({f[0], f[1], f[2]});
 
-        forEachSpan(u, v, rowStart, rowEnd, firstColumn, lastColumn,
+        forEachSpan(u, v, w.rowStart, w.rowEnd, w.firstColumn, w.lastColumn,
                     [&](std::int64_t r, std::int64_t c0, std::int64_t c1) {
-                        float* line = out + (r - rowStart) * width;
+                        float* line = out + (r - w.rowStart) * width;
                         const double rv = static_cast<double>(r);
                         for (std::int64_t c = c0; c <= c1; ++c) {
-                            double w[3];
-                            weights.at(static_cast<double>(c), rv, w);
-                            const double value = w[0] * f[0] + w[1] * f[1] + w[2] * f[2];
+                            double weight[3];
+                            weights.at(static_cast<double>(c), rv, weight);
+                            const double value =
+                                weight[0] * f[0] + weight[1] * f[1] + weight[2] * f[2];
                             line[c - column] = static_cast<float>(std::clamp(value, low, high));
                         }
                     });
-    }
+    });
 }
 
 void Rasteriser::fillClasses(std::int64_t band, std::int64_t column, std::int64_t width,
                              const float* nodeClass, const std::int8_t* active, float noData,
                              float* out) const {
-    const std::int64_t rowStart = band * bandRows_;
-    const std::int64_t rowEnd = std::min(layout_.rows, rowStart + bandRows_);
-    std::fill(out, out + (rowEnd - rowStart) * width, noData);
-    const double firstColumn = static_cast<double>(column);
-    const double lastColumn = static_cast<double>(column + width - 1);
-
-    const std::size_t b = static_cast<std::size_t>(band);
-    for (std::size_t e = bandStart_[b]; e < bandStart_[b + 1]; ++e) {
-        const std::uint32_t entry = bandTriangles_[e];
-        const std::size_t cell = entry / 2;
-        if (active != nullptr && active[cell] == 0) continue;
+    forEachBandTriangle(band, column, width, active, noData, out,
+                        [&](std::size_t cell, int half, const Window& w) {
         // The highest class of the mesh cell's corners (of those that have one).
         const auto& k = mesh_.cells[cell];
         float highest = -INFINITY;
@@ -244,20 +247,20 @@ void Rasteriser::fillClasses(std::int64_t band, std::int64_t column, std::int64_
             const float f = nodeClass[k[i] - 1];
             if (usable(f)) highest = std::max(highest, f);
         }
-        if (!(highest > noData)) continue;
+        if (!(highest > noData)) return;
         std::int32_t t[3];
-        triangle(k, static_cast<int>(entry % 2), t);
+        triangle(k, half, t);
         const double u[3] = {this->u(t[0]), this->u(t[1]), this->u(t[2])};
         const double v[3] = {this->v(t[0]), this->v(t[1]), this->v(t[2])};
-        if (!Corners(u, v, thinness_).trusted()) continue;  // as fill() leaves it
-        forEachSpan(u, v, rowStart, rowEnd, firstColumn, lastColumn,
+        if (!Corners(u, v, thinness_).trusted()) return;  // as fill() leaves it
+        forEachSpan(u, v, w.rowStart, w.rowEnd, w.firstColumn, w.lastColumn,
                     [&](std::int64_t r, std::int64_t c0, std::int64_t c1) {
-                        float* line = out + (r - rowStart) * width;
+                        float* line = out + (r - w.rowStart) * width;
                         // A centre on a side shared by two mesh cells takes the higher class.
                         for (std::int64_t c = c0; c <= c1; ++c)
                             line[c - column] = std::max(line[c - column], highest);
                     });
-    }
+    });
 }
 
 template <class Span>

@@ -74,6 +74,19 @@ public:
                      float* out) const;
 
 private:
+    // The rows [rowStart, rowEnd) and the centres' columns [firstColumn, lastColumn] of the part
+    // of a band being filled.
+    struct Window {
+        std::int64_t rowStart, rowEnd;
+        double firstColumn, lastColumn;
+    };
+    // Sets the part of out that band, column and width name to noData, then calls
+    // draw(cell, half, window) for each triangle of the band whose mesh cell is active (active
+    // null, or active[cell] not 0).
+    template <class Draw>
+    void forEachBandTriangle(std::int64_t band, std::int64_t column, std::int64_t width,
+                             const std::int8_t* active, float noData, float* out,
+                             Draw draw) const;
     // Calls span(row, firstColumn, lastColumn) for each row of the rows [rowStart, rowEnd) whose
     // centres within the columns [firstColumn, lastColumn] the triangle (u, v) holds.
     template <class Span>
